@@ -1,0 +1,13 @@
+// Files that hold state are written aside in the same folder, flushed, then renamed into place, so a
+// reader sees the old file or the new one, never half of either.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace qw {
+
+// Throws std::filesystem::filesystem_error. `mode` applies to the new file (default: 0644 less umask).
+void writeFileAtomically(const std::filesystem::path& url, std::string_view bytes, unsigned mode = 0644);
+
+}  // namespace qw
