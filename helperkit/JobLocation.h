@@ -53,3 +53,10 @@ private:
 };
 
 }  // namespace qw
+
+template <>
+struct std::hash<qw::JobLocation> {
+    std::size_t operator()(const qw::JobLocation& l) const noexcept {
+        return std::hash<std::string_view>()(l.directory.rawValue()) * 31 + std::filesystem::hash_value(l.url);
+    }
+};
