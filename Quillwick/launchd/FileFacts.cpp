@@ -1,0 +1,97 @@
+#include "Quillwick/launchd/FileFacts.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string_view>
+
+namespace qw::Diagnostics {
+
+namespace {
+
+void combine(std::size_t& seed, std::size_t value) {
+    seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+}
+
+// The path with its last component removed, as a folder: "/tmp/a/out.log" → "/tmp/a", "/out" → "/".
+std::string parentFolder(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    path = path.substr(0, slash);
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    return path.empty() ? std::string("/") : std::string(path);
+}
+
+}  // namespace
+
+FileFacts FileFacts::gather(const Job& job) {
+    FileFacts facts;
+    facts.inspectPlistFile(job);
+    facts.inspectExecutable(job);
+    facts.inspectPaths(job);
+    return facts;
+}
+
+void FileFacts::inspectPlistFile(const Job& job) {
+    if (!job.definition || !job.definition->location) return;
+    const std::string path = job.definition->location->url.string();
+    struct stat info {};
+    const bool found = ::stat(path.c_str(), &info) == 0;
+    plistExists = found;
+    plistIsReadable = found && ::access(path.c_str(), R_OK) == 0;
+    if (!found) return;
+    plistIsLooselyPermissioned = (info.st_mode & 022) != 0;
+    const JobDirectory folder = job.directory.value_or(job.definition->location->directory);
+    if (folder != JobDirectory::userAgents) plistIsWronglyOwned = info.st_uid != 0;
+}
+
+void FileFacts::inspectExecutable(const Job& job) {
+    if (!job.definition) return;
+    const auto path = job.definition->executablePath();
+    if (!path) return;
+    // A relative program cannot be checked from here; the checks warn about it on their own.
+    if (!path->starts_with('/')) {
+        executableExists = true;
+        executableIsExecutable = true;
+        return;
+    }
+    struct stat info {};
+    executableExists = ::stat(path->c_str(), &info) == 0;
+    executableIsExecutable = executableExists && (info.st_mode & 0111) != 0;
+}
+
+void FileFacts::inspectPaths(const Job& job) {
+    if (!job.definition) return;
+    for (const char* key : {"StandardOutPath", "StandardErrorPath"}) {
+        const auto* value = job.definition->find(key);
+        const std::string* path = value ? value->stringPointer() : nullptr;
+        if (!path || *path == "/dev/null" || *path == "/dev/console") continue;
+        // A relative output path has no folder we could name or create.
+        if (!path->starts_with('/')) continue;
+        const auto folder = parentFolder(*path);
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
+        if (std::find(missingLogDirectories.begin(), missingLogDirectories.end(), folder) == missingLogDirectories.end())
+            missingLogDirectories.push_back(folder);
+    }
+    for (const auto& path : job.definition->watchPaths()) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) missingWatchPaths.push_back(path);
+    }
+}
+
+std::size_t FileFacts::hash() const {
+    std::size_t seed = 0;
+    for (bool b : {plistExists, plistIsReadable, plistIsLooselyPermissioned, plistIsWronglyOwned, executableExists,
+                   executableIsExecutable})
+        combine(seed, b);
+    for (const auto* list : {&missingLogDirectories, &missingWatchPaths}) {
+        combine(seed, list->size());
+        for (const auto& s : *list) combine(seed, std::hash<std::string>()(s));
+    }
+    return seed;
+}
+
+}  // namespace qw::Diagnostics

@@ -1,0 +1,41 @@
+// Diagnostics::FileFacts: what the job checks need to know about the file system, gathered before the
+// checks run so that the checks themselves touch nothing. Modes and owners are read through symbolic
+// links: what counts is the file launchd ends up reading.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Quillwick/launchd/Job.h"
+
+namespace qw::Diagnostics {
+
+struct FileFacts {
+    bool plistExists = false;
+    bool plistIsReadable = false;
+    bool plistIsLooselyPermissioned = false;  // group or others may write it
+    bool plistIsWronglyOwned = false;         // not owned by root where it has to be
+    bool executableExists = false;
+    bool executableIsExecutable = false;
+    std::vector<std::string> missingLogDirectories;  // each folder once
+    std::vector<std::string> missingWatchPaths;
+
+    // Looks at the disk: the job file, then the program, then the output folders and watched paths.
+    static FileFacts gather(const Job& job);
+
+    void inspectPlistFile(const Job& job);
+    void inspectExecutable(const Job& job);
+    void inspectPaths(const Job& job);
+
+    std::size_t hash() const;
+    bool operator==(const FileFacts&) const = default;
+};
+
+}  // namespace qw::Diagnostics
+
+template <>
+struct std::hash<qw::Diagnostics::FileFacts> {
+    std::size_t operator()(const qw::Diagnostics::FileFacts& f) const noexcept { return f.hash(); }
+};

@@ -1,0 +1,70 @@
+#include "Quillwick/launchd/LaunchctlListEntry.h"
+
+#include <charconv>
+
+namespace qw {
+
+namespace {
+
+std::string_view trimBlanks(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+std::optional<std::int32_t> pidField(std::string_view text) {
+    text = trimBlanks(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    std::int32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::vector<LaunchctlListEntry> LaunchctlListEntry::parse(std::string_view output) {
+    std::vector<LaunchctlListEntry> entries;
+    std::size_t start = 0;
+    while (start <= output.size()) {
+        auto end = output.find('\n', start);
+        if (end == std::string_view::npos) end = output.size();
+        const auto line = output.substr(start, end - start);
+        start = end + 1;
+        if (line.empty()) continue;
+
+        const auto firstTab = line.find('\t');
+        if (firstTab == std::string_view::npos) continue;
+        const auto secondTab = line.find('\t', firstTab + 1);
+        if (secondTab == std::string_view::npos) continue;
+        const auto thirdTab = line.find('\t', secondTab + 1);
+        const auto label = trimBlanks(line.substr(secondTab + 1, thirdTab == std::string_view::npos
+                                                                     ? std::string_view::npos
+                                                                     : thirdTab - secondTab - 1));
+        if (label.empty() || label == "Label") continue;
+
+        LaunchctlListEntry entry;
+        entry.label = std::string(label);
+        entry.pid = pidField(line.substr(0, firstTab));
+        entry.lastExit = RuntimeState::ExitStatus::fromListStatus(line.substr(firstTab + 1, secondTab - firstTab - 1));
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::size_t LaunchctlListEntry::hash() const {
+    std::size_t seed = std::hash<std::string>()(label);
+    auto combine = [&seed](std::size_t v) { seed ^= v + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
+    combine(pid.has_value());
+    if (pid) combine(std::hash<std::int32_t>()(*pid));
+    combine(lastExit.has_value());
+    if (lastExit) combine(lastExit->hash());
+    return seed;
+}
+
+}  // namespace qw

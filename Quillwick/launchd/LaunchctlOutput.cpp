@@ -1,0 +1,207 @@
+#include "Quillwick/launchd/LaunchctlOutput.h"
+
+#include <charconv>
+
+namespace qw::LaunchctlOutput {
+
+namespace {
+
+std::string_view trimBlanks(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+std::string cleanKey(std::string_view key) {
+    key = trimBlanks(key);
+    if (key.size() >= 2 && key.front() == '"' && key.back() == '"') key = key.substr(1, key.size() - 2);
+    return std::string(key);
+}
+
+void combine(std::size_t& seed, std::size_t value) {
+    seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+}
+
+// One trimmed, non-empty line that is not "}", split the way the parser reads it.
+struct SplitLine {
+    bool isEntry = false;
+    std::string_view key;
+    Separator separator = Separator::equals;
+    std::string_view value;
+};
+
+SplitLine split(std::string_view line) {
+    SplitLine result;
+    auto at = line.find(" => ");
+    std::size_t width = 4;
+    result.separator = Separator::arrow;
+    if (at == std::string_view::npos) {
+        at = line.find(" = ");
+        width = 3;
+        result.separator = Separator::equals;
+    }
+    if (at != std::string_view::npos) {
+        result.isEntry = true;
+        result.key = line.substr(0, at);
+        result.value = line.substr(at + width);
+        return result;
+    }
+    if (line.ends_with(" =")) {
+        result.isEntry = true;
+        result.key = line.substr(0, line.size() - 2);
+        result.separator = Separator::equals;
+    } else if (line.ends_with(" =>")) {
+        result.isEntry = true;
+        result.key = line.substr(0, line.size() - 3);
+        result.separator = Separator::arrow;
+    }
+    return result;
+}
+
+// Reads past a block nested too deeply to keep, iteratively, consuming its closing "}".
+void skipBlock(const std::vector<std::string_view>& lines, std::size_t& index) {
+    std::size_t open = 1;
+    while (index < lines.size()) {
+        const auto line = trimBlanks(lines[index++]);
+        if (line.empty()) continue;
+        if (line == "}") {
+            if (--open == 0) return;
+            continue;
+        }
+        const auto parts = split(line);
+        if (parts.isEntry && parts.value == "{") ++open;
+    }
+}
+
+}  // namespace
+
+Block parseBlock(const std::vector<std::string_view>& lines, std::size_t& index, int depth) {
+    Block block;
+    while (index < lines.size()) {
+        const auto line = trimBlanks(lines[index++]);
+        if (line.empty()) continue;
+        if (line == "}") return block;
+        const auto parts = split(line);
+        if (!parts.isEntry) {
+            block.items.emplace_back(line);
+            continue;
+        }
+        Entry entry;
+        entry.key = cleanKey(parts.key);
+        entry.separator = parts.separator;
+        if (parts.value == "{") {
+            if (depth + 1 > kMaxDepth) {
+                skipBlock(lines, index);
+                entry.value = Value::block(Block());
+            } else {
+                entry.value = Value::block(parseBlock(lines, index, depth + 1));
+            }
+        } else {
+            entry.value = Value::scalar(std::string(parts.value));
+        }
+        block.entries.push_back(std::move(entry));
+    }
+    return block;
+}
+
+Block parse(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (true) {
+        const auto end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    std::size_t index = 0;
+    return parseBlock(lines, index, 0);
+}
+
+std::optional<Block> parseService(std::string_view text) {
+    auto top = parse(text);
+    if (top.entries.empty()) return std::nullopt;
+    auto& first = top.entries.front();
+    if (const auto* inner = first.value.blockValue()) return *inner;
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> integerPrefix(std::string_view text) {
+    std::size_t length = 0;
+    while (length < text.size() && ((text[length] >= '0' && text[length] <= '9') || text[length] == '-')) ++length;
+    if (length == 0) return std::nullopt;
+    const char* begin = text.data();
+    const char* end = begin + length;
+    std::int64_t value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end) return std::nullopt;
+    return value;
+}
+
+const Value* Block::value(std::string_view key) const {
+    for (const auto& entry : entries)
+        if (entry.key == key) return &entry.value;
+    return nullptr;
+}
+
+std::optional<std::string> Block::string(std::string_view key) const {
+    const auto* v = value(key);
+    if (!v || !v->isScalar()) return std::nullopt;
+    return *v->scalarText();
+}
+
+const Block* Block::block(std::string_view key) const {
+    const auto* v = value(key);
+    return v ? v->blockValue() : nullptr;
+}
+
+std::vector<std::string> Block::itemList(std::string_view key) const {
+    const auto* b = block(key);
+    return b ? b->items : std::vector<std::string>();
+}
+
+std::map<std::string, std::string> Block::dictionary(std::string_view key) const {
+    std::map<std::string, std::string> result;
+    const auto* b = block(key);
+    if (!b) return result;
+    for (const auto& entry : b->entries)
+        if (const auto* text = entry.value.scalarText()) result[entry.key] = *text;
+    return result;
+}
+
+std::optional<std::int64_t> Block::integer(std::string_view key) const {
+    const auto* v = value(key);
+    if (!v || !v->isScalar()) return std::nullopt;
+    return integerPrefix(*v->scalarText());
+}
+
+bool Block::operator==(const Block& other) const { return entries == other.entries && items == other.items; }
+
+std::size_t Block::hash() const {
+    std::size_t seed = entries.size();
+    for (const auto& entry : entries) combine(seed, entry.hash());
+    combine(seed, items.size());
+    for (const auto& item : items) combine(seed, std::hash<std::string>()(item));
+    return seed;
+}
+
+std::size_t Value::hash() const {
+    std::size_t seed = storage_.index();
+    if (const auto* text = scalarText())
+        combine(seed, std::hash<std::string>()(*text));
+    else
+        combine(seed, blockValue()->hash());
+    return seed;
+}
+
+std::size_t Entry::hash() const {
+    std::size_t seed = std::hash<std::string>()(key);
+    combine(seed, static_cast<std::size_t>(separator));
+    combine(seed, value.hash());
+    return seed;
+}
+
+}  // namespace qw::LaunchctlOutput
