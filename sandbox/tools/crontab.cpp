@@ -1,5 +1,9 @@
 // The stand-in `crontab`: lists and replaces the user's crontab under the machine root, with the checks
 // and messages of Debian's crontab. A refused text leaves the stored crontab as it was.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,7 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "helperkit/AtomicFile.h"
 #include "helperkit/SystemPaths.h"
 
 namespace fs = std::filesystem;
@@ -194,6 +197,35 @@ fs::path storedCrontab()
     return qw::SystemPaths::current().resolve("/private/var/at/tabs") / qw::SystemPaths::loginName();
 }
 
+// Written aside in the same folder and renamed into place, so cron never reads half a crontab.
+// Returns the failing path with errno set, or nothing.
+std::optional<fs::path> install(const fs::path& target, std::string_view text)
+{
+    std::string aside = (target.parent_path() / ("tmp.XXXXXX")).string();
+    const int fd = ::mkstemp(aside.data());
+    if (fd < 0)
+        return fs::path(aside);
+    bool written = ::fchmod(fd, 0600) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        if (written)
+            done += static_cast<std::size_t>(n);
+    }
+    written = written && ::fsync(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    if (!written || ::rename(aside.c_str(), target.c_str()) != 0) {
+        const int error = written ? errno : saved;
+        ::unlink(aside.c_str());
+        errno = error;
+        return fs::path(aside);
+    }
+    return std::nullopt;
+}
+
 int list()
 {
     const fs::path path = storedCrontab();
@@ -242,10 +274,8 @@ int replace(const std::string& source)
         return 1;
     }
 
-    try {
-        qw::writeFileAtomically(storedCrontab(), text, 0600);
-    } catch (const fs::filesystem_error& error) {
-        std::cerr << "crontab: " << error.path1().string() << ": " << error.code().message() << '\n';
+    if (const auto failed = install(storedCrontab(), text)) {
+        std::cerr << "crontab: " << failed->string() << ": " << std::strerror(errno) << '\n';
         return 1;
     }
     return 0;
