@@ -1,0 +1,73 @@
+# Sourced by make-root --demo, with $here, $root, $home and $login set: copies the demo machine's files
+# into the root, fills in the paths they need, and brings its services up in the root's launchd.
+
+demo=$here/demo
+uid=$(id -u)
+now=$(date +%s)
+
+cp -R "$demo/root/." "$root/"
+cp -R "$demo/home/." "$home/"
+
+# For sed's replacement text.
+quote() {
+    printf '%s\n' "$1" | sed 's/[\\&|]/\\&/g'
+}
+xml() {
+    printf '%s\n' "$1" | sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g'
+}
+fill() {
+    sed -e "s|@ROOT@|$(quote "$1")|g" -e "s|@HOME@|$(quote "$2")|g" -e "s|@UID@|$uid|g"
+}
+fillXml() {
+    fill "$(xml "$root")" "$(xml "$home")"
+}
+fillText() {
+    fill "$root" "$home"
+}
+
+find "$root" -type f -name '*.plist' | while IFS= read -r file; do
+    if [ "$(head -c 5 "$file")" = "<?xml" ]; then
+        fillXml < "$file" > "$file.new"
+        mv -f "$file.new" "$file"
+    fi
+    chmod 644 "$file"
+done
+
+fillText < "$demo/crontab" > "$root/private/var/at/tabs/$login"
+chmod 600 "$root/private/var/at/tabs/$login"
+
+grep -v '^#' "$demo/launchd.log" | while IFS= read -r line; do
+    ago=${line%% *}
+    message=${line#* }
+    minutes=${ago%%:*}
+    seconds=${ago#*:}
+    at=$((now + minutes * 60 - ${seconds#0}))
+    printf '%s %s\n' "$(date -d "@$at" '+%Y-%m-%d %H:%M:%S.%6N%z')" "$message"
+done | fillText > "$root/private/var/log/launchd.log"
+
+launchctl() {
+    QUILLWICK_ROOT=$root "$root/bin/launchctl" "$@"
+}
+domain() {
+    case $1 in
+        gui) echo "gui/$uid" ;;
+        *) echo "$1" ;;
+    esac
+}
+where() {
+    case $1 in
+        "~/"*) echo "$home/${1#"~/"}" ;;
+        *) echo "$root/$1" ;;
+    esac
+}
+
+grep -v '^#' "$demo/setup" | while read -r step first second; do
+    case $step in
+        mode) chmod "$first" "$(where "$second")" ;;
+        owner) [ "$(id -u)" -ne 0 ] || chown "$first" "$(where "$second")" ;;
+        bootstrap) launchctl bootstrap "$(domain "$first")" "$(where "$second")" ;;
+        enable | disable) launchctl "$step" "$(domain "$first")/$second" ;;
+        "") ;;
+        *) echo "make-root: unknown demo step: $step" >&2; exit 1 ;;
+    esac || { echo "make-root: demo step failed: $step $first $second" >&2; exit 1; }
+done
