@@ -191,7 +191,7 @@ std::vector<Key> buildCatalogue() {
     undocumented(b.add("LimitLoadFromHardware", K::structured, "Do not load on matching hardware."));
     b.add("AssociatedBundleIdentifiers", K::stringOrStringArray, "The app or apps this job belongs to.",
           "The bundle identifiers of the apps that installed the job, so that Login Items in System Settings "
-          "shows the job under the app's name instead of as an item from an unidentified developer.");
+          "lists the job under the app it belongs to.");
     undocumented(b.add("DisabledInSafeBoot", K::boolean, "Do not load when the Mac is started in safe mode."));
 
     b.section(Section::limits);

@@ -44,10 +44,10 @@ TEST(LaunchdSchemaTest, catalogueHasSixtyUniqueKeysGroupedBySectionInOrder) {
 TEST(LaunchdSchemaTest, everyKeyExplainsItself) {
     // The keys whose help is only a summary; every other key has a detail as well.
     const std::set<std::string> summaryOnly = {
-        "GroupName",      "InitGroups",        "POSIXSpawnType",      "RunLoopType",      "MaterializeDatalessFiles",
-        "LimitLoadToHardware", "LimitLoadFromHardware", "DisabledInSafeBoot", "JetsamProperties", "MultipleInstances",
-        "Version",        "NoEnvironmentVariables", "EnableGlobbing",  "OnDemand",         "inetdCompatibility",
-        "ServiceIPC",     "HopefullyExitsLast",
+        "GroupName", "InitGroups", "POSIXSpawnType", "RunLoopType", "MaterializeDatalessFiles",
+        "LimitLoadToHardware", "LimitLoadFromHardware", "DisabledInSafeBoot", "JetsamProperties",
+        "MultipleInstances", "Version", "NoEnvironmentVariables", "EnableGlobbing", "OnDemand",
+        "inetdCompatibility", "ServiceIPC", "HopefullyExitsLast",
     };
     int deprecatedCount = 0;
     int privateCount = 0;
