@@ -1,5 +1,5 @@
 // The stand-in `log`: answers the one query the application makes of the unified log, from the stand-in
-// launchd's own log file (one line per event, each starting with "YYYY-MM-DD HH:MM:SS[.ffffff][±ZZZZ]").
+// launchd's own log file (one line per event: "YYYY-MM-DD HH:MM:SS[.ffffff][±ZZZZ] launchd[1]: <text>").
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -94,6 +94,21 @@ std::optional<Entry> parseLine(std::string_view line)
     return Entry{static_cast<std::int64_t>(seconds) * 1000000 + fraction, std::string(line.substr(at))};
 }
 
+// The file's lines name their process ("launchd[1]: …"); the compact style prints it in its own column.
+std::string_view withoutProcess(std::string_view message)
+{
+    constexpr std::string_view process = "launchd[";
+    if (message.substr(0, process.size()) != process)
+        return message;
+    const auto end = message.find("]: ");
+    if (end == std::string_view::npos)
+        return message;
+    for (char c : message.substr(process.size(), end - process.size()))
+        if (c < '0' || c > '9')
+            return message;
+    return message.substr(end + 3);
+}
+
 // The compact style: local time to the millisecond, the type, the process and the message.
 std::string compactLine(const Entry& entry)
 {
@@ -104,7 +119,7 @@ std::string compactLine(const Entry& entry)
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     char millis[8];
     std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(entry.micros % 1000000 / 1000));
-    return std::string(stamp) + millis + " Df launchd[1:1a4] " + entry.message;
+    return std::string(stamp) + millis + " Df launchd[1:1a4] " + std::string(withoutProcess(entry.message));
 }
 
 std::optional<long> minutesArgument(std::string_view text)
