@@ -1,0 +1,163 @@
+#include "Quillwick/launchd/FileFacts.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "helperkit/SystemPaths.h"
+#include "support/SandboxRoot.h"
+
+namespace qw {
+namespace {
+
+namespace fs = std::filesystem;
+using Diagnostics::FileFacts;
+
+class FileFactsTest : public ::testing::Test {
+protected:
+    FileFactsTest() : override_(SystemPaths::forRoot(folder_.path())) {}
+
+    fs::path write(const std::string& name, unsigned mode) {
+        const auto path = folder_.path() / name;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "x";
+        ::chmod(path.c_str(), mode);
+        return path;
+    }
+
+    // A job whose file lies at `path` in `directory`, with the given root entries.
+    static Job job(JobDirectory directory, const fs::path& path, PlistDictionary root = {}) {
+        JobDefinition definition(PlistFile(std::move(root), PlistFormat::xml), JobLocation(directory, path));
+        return Job{"l", std::move(definition), std::nullopt, false, directory};
+    }
+
+    const fs::path& dir() const { return folder_.path(); }
+
+    test::TemporaryFolder folder_;
+    SystemPaths::Override override_;
+};
+
+TEST_F(FileFactsTest, aJobWithoutAFileHasNoFacts) {
+    const Job runtime{"r", std::nullopt, LaunchctlListEntry{"r", 1, std::nullopt}, false, std::nullopt};
+    EXPECT_EQ(FileFacts::gather(runtime), FileFacts());
+}
+
+TEST_F(FileFactsTest, looseModesAreReadThroughSymbolicLinks) {
+    struct Case {
+        unsigned mode;
+        bool loose;
+    };
+    const Case cases[] = {{0644, false}, {0600, false}, {0664, true}, {0646, true}, {0666, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const auto target = write("real-" + std::to_string(c.mode) + ".plist", c.mode);
+        const auto link = dir() / ("link-" + std::to_string(c.mode) + ".plist");
+        fs::create_symlink(target, link);
+        for (const auto& path : {target, link}) {
+            const auto facts = FileFacts::gather(job(JobDirectory::userAgents, path));
+            EXPECT_TRUE(facts.plistExists);
+            EXPECT_TRUE(facts.plistIsReadable);
+            EXPECT_EQ(facts.plistIsLooselyPermissioned, c.loose) << path;
+        }
+    }
+}
+
+TEST_F(FileFactsTest, ownershipMattersOutsideTheUsersOwnAgents) {
+    const auto path = write("owned.plist", 0644);
+    // Root writes files as root; give this one away so it is owned by someone else either way.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), 4242, -1), 0);
+    }
+    EXPECT_FALSE(FileFacts::gather(job(JobDirectory::userAgents, path)).plistIsWronglyOwned);
+    EXPECT_TRUE(FileFacts::gather(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
+    EXPECT_TRUE(FileFacts::gather(job(JobDirectory::globalAgents, path)).plistIsWronglyOwned);
+}
+
+TEST_F(FileFactsTest, missingOrDanglingPlistStopsAtExistence) {
+    fs::create_symlink(dir() / "nowhere.plist", dir() / "dangling.plist");
+    for (const auto& name : {"absent.plist", "dangling.plist"}) {
+        SCOPED_TRACE(name);
+        const auto facts = FileFacts::gather(job(JobDirectory::globalDaemons, dir() / name));
+        EXPECT_FALSE(facts.plistExists);
+        EXPECT_FALSE(facts.plistIsReadable);
+        EXPECT_FALSE(facts.plistIsLooselyPermissioned);
+        EXPECT_FALSE(facts.plistIsWronglyOwned);
+    }
+}
+
+TEST_F(FileFactsTest, executableIsCheckedThroughLinksAndOnlyWhenAbsolute) {
+    const auto script = write("bin/tool", 0755);
+    const auto plain = write("bin/plain", 0644);
+    fs::create_symlink(script, dir() / "bin/tool-link");
+    fs::create_symlink(dir() / "bin/missing", dir() / "bin/dangling");
+    struct Case {
+        std::string program;
+        bool exists, executable;
+    };
+    const Case cases[] = {
+        {"myscript", true, true},
+        {script.string(), true, true},
+        {(dir() / "bin/tool-link").string(), true, true},
+        {plain.string(), true, false},
+        {(dir() / "bin/missing").string(), false, false},
+        {(dir() / "bin/dangling").string(), false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const auto facts =
+            FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist", {{"Program", PlistValue(c.program)}}));
+        EXPECT_EQ(facts.executableExists, c.exists);
+        EXPECT_EQ(facts.executableIsExecutable, c.executable);
+    }
+    // ProgramArguments' first element stands in for a missing Program.
+    const auto facts = FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist",
+                                             {{"ProgramArguments", PlistValue::array({plain.string(), "-v"})}}));
+    EXPECT_TRUE(facts.executableExists);
+    EXPECT_FALSE(facts.executableIsExecutable);
+    EXPECT_FALSE(FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist")).executableExists);
+}
+
+TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
+    fs::create_directories(dir() / "logs");
+    write("afile", 0644);
+    fs::create_directories(dir() / "watched");
+    struct Case {
+        const char* name;
+        PlistDictionary root;
+        std::vector<std::string> logFolders;
+        std::vector<std::string> watchPaths;
+    };
+    const auto p = [&](const char* rest) { return (dir() / rest).string(); };
+    const Case cases[] = {
+        {"devices", {{"StandardOutPath", "/dev/null"}, {"StandardErrorPath", "/dev/console"}}, {}, {}},
+        {"existing folder", {{"StandardOutPath", PlistValue(p("logs/out.log"))}}, {}, {}},
+        {"missing folder", {{"StandardOutPath", PlistValue(p("nowhere/out.log"))}}, {p("nowhere")}, {}},
+        {"folder is a file", {{"StandardErrorPath", PlistValue(p("afile/err.log"))}}, {p("afile")}, {}},
+        {"both in one missing folder",
+         {{"StandardOutPath", PlistValue(p("gone/out.log"))}, {"StandardErrorPath", PlistValue(p("gone/err.log"))}},
+         {p("gone")},
+         {}},
+        {"out then error",
+         {{"StandardErrorPath", PlistValue(p("b/err.log"))}, {"StandardOutPath", PlistValue(p("a/out.log"))}},
+         {p("a"), p("b")},
+         {}},
+        {"relative output path", {{"StandardOutPath", "out.log"}, {"StandardErrorPath", "logs/err.log"}}, {}, {}},
+        {"not a string", {{"StandardOutPath", 5}}, {}, {}},
+        {"watch paths",
+         {{"WatchPaths", PlistValue::array({p("watched"), p("missing-b"), 7, p("missing-a")})}},
+         {},
+         {p("missing-b"), p("missing-a")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto facts = FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist", c.root));
+        EXPECT_EQ(facts.missingLogDirectories, c.logFolders);
+        EXPECT_EQ(facts.missingWatchPaths, c.watchPaths);
+    }
+}
+
+}  // namespace
+}  // namespace qw
