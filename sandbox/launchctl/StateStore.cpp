@@ -1,0 +1,110 @@
+#include "StateStore.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "helperkit/AtomicFile.h"
+#include "LaunchctlFailure.h"
+
+namespace qw {
+
+namespace fs = std::filesystem;
+
+StateStore::StateStore(fs::path folder) : folder_(std::move(folder)) {}
+
+StateStore::Lock::~Lock()
+{
+    if (fd_ >= 0)
+        ::close(fd_);  // closing drops the flock
+}
+
+StateStore::Lock StateStore::lock(bool exclusive, std::chrono::milliseconds timeout) const
+{
+    std::error_code ignored;
+    fs::create_directories(folder_, ignored);
+    const fs::path lockPath = folder_ / "state.lock";
+    // Close-on-exec: a supervisor or job inheriting the descriptor would hold the lock for its lifetime.
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot open {}: {}", lockPath.string(), std::strerror(errno)));
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            const int error = errno;
+            ::close(fd);
+            throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot lock {}: {}", lockPath.string(), std::strerror(error)));
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            throw LaunchctlFailure(35, "launchctl: the launchd state is busy; try again.");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return Lock(fd);
+}
+
+fs::path StateStore::fileFor(const LaunchdDomain& domain) const
+{
+    std::string name = domain.description();
+    for (char& c : name)
+        if (c == '/')
+            c = '-';
+    return folder_ / (name + ".json");
+}
+
+DomainState StateStore::load(const LaunchdDomain& domain) const
+{
+    const fs::path path = fileFor(domain);
+    std::error_code missing;
+    if (!fs::exists(path, missing))
+        return {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot read {}: {}", path.string(), std::strerror(errno)));
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    try {
+        return DomainState::fromJson(nlohmann::json::parse(text.str()));
+    } catch (const nlohmann::json::exception& error) {
+        throw LaunchctlFailure(EIO, fmt::format("launchctl: the launchd state {} is damaged: {}", path.string(), error.what()));
+    }
+}
+
+void StateStore::save(const LaunchdDomain& domain, const DomainState& state) const
+{
+    const fs::path path = fileFor(domain);
+    try {
+        writeFileAtomically(path, state.toJson().dump(1, '\t') + "\n");
+    } catch (const fs::filesystem_error& error) {
+        throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot write {}: {}", path.string(), error.what()));
+    }
+}
+
+std::vector<LaunchdDomain> StateStore::storedDomains() const
+{
+    std::vector<LaunchdDomain> domains;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder_, error)) {
+        const fs::path name = entry.path().filename();
+        if (name.extension() != ".json")
+            continue;
+        std::string text = name.stem().string();
+        if (const auto dash = text.find('-'); dash != std::string::npos)
+            text[dash] = '/';
+        if (const auto domain = LaunchdDomain::parse(text))
+            domains.push_back(*domain);
+    }
+    return domains;
+}
+
+}  // namespace qw
