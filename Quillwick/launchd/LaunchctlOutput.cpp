@@ -178,7 +178,33 @@ std::optional<std::int64_t> Block::integer(std::string_view key) const {
     return integerPrefix(*v->scalarText());
 }
 
-bool Block::operator==(const Block& other) const { return entries == other.entries && items == other.items; }
+Value::Value() = default;
+Value::Value(const Value& other)
+    : text_(other.text_), block_(other.block_ ? std::make_unique<Block>(*other.block_) : nullptr) {}
+Value::Value(Value&& other) noexcept = default;
+Value& Value::operator=(const Value& other) {
+    if (this != &other) *this = Value(other);
+    return *this;
+}
+Value& Value::operator=(Value&& other) noexcept = default;
+Value::~Value() = default;
+
+Value Value::scalar(std::string text) {
+    Value v;
+    v.text_ = std::move(text);
+    return v;
+}
+
+Value Value::block(Block block) {
+    Value v;
+    v.block_ = std::make_unique<Block>(std::move(block));
+    return v;
+}
+
+bool Value::operator==(const Value& other) const {
+    if (isBlock() != other.isBlock()) return false;
+    return block_ ? *block_ == *other.block_ : text_ == other.text_;
+}
 
 std::size_t Block::hash() const {
     std::size_t seed = entries.size();
@@ -189,7 +215,7 @@ std::size_t Block::hash() const {
 }
 
 std::size_t Value::hash() const {
-    std::size_t seed = storage_.index();
+    std::size_t seed = isBlock() ? 1 : 0;
     if (const auto* text = scalarText())
         combine(seed, std::hash<std::string>()(*text));
     else

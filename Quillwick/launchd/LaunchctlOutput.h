@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace qw::LaunchctlOutput {
@@ -22,8 +22,42 @@ inline constexpr int kMaxDepth = 64;
 
 enum class Separator { equals, arrow };  // " = " and " => "
 
-struct Entry;
-class Value;
+struct Block;
+
+// A scalar text or a nested block. The block is held on the heap so that the three types can refer to
+// each other while each is still being declared.
+class Value {
+public:
+    Value();
+    static Value scalar(std::string text);
+    static Value block(Block block);
+    Value(const Value& other);
+    Value(Value&& other) noexcept;
+    Value& operator=(const Value& other);
+    Value& operator=(Value&& other) noexcept;
+    ~Value();
+
+    bool isScalar() const { return !block_; }
+    bool isBlock() const { return block_ != nullptr; }
+    const std::string* scalarText() const { return block_ ? nullptr : &text_; }
+    const Block* blockValue() const { return block_.get(); }
+
+    std::size_t hash() const;
+    bool operator==(const Value& other) const;
+
+private:
+    std::string text_;
+    std::unique_ptr<Block> block_;
+};
+
+struct Entry {
+    std::string key;
+    Separator separator = Separator::equals;
+    Value value;
+
+    std::size_t hash() const;
+    bool operator==(const Entry& other) const = default;
+};
 
 struct Block {
     std::vector<Entry> entries;      // in text order
@@ -44,36 +78,7 @@ struct Block {
     std::optional<std::int64_t> integer(std::string_view key) const;
 
     std::size_t hash() const;
-    bool operator==(const Block& other) const;
-};
-
-class Value {
-public:
-    Value() : storage_(std::string()) {}
-    static Value scalar(std::string text) { return Value(std::move(text)); }
-    static Value block(Block block) { return Value(std::move(block)); }
-
-    bool isScalar() const { return storage_.index() == 0; }
-    bool isBlock() const { return storage_.index() == 1; }
-    const std::string* scalarText() const { return std::get_if<std::string>(&storage_); }
-    const Block* blockValue() const { return std::get_if<Block>(&storage_); }
-
-    std::size_t hash() const;
-    bool operator==(const Value& other) const = default;
-
-private:
-    explicit Value(std::string text) : storage_(std::move(text)) {}
-    explicit Value(Block block) : storage_(std::move(block)) {}
-    std::variant<std::string, Block> storage_;
-};
-
-struct Entry {
-    std::string key;
-    Separator separator = Separator::equals;
-    Value value;
-
-    std::size_t hash() const;
-    bool operator==(const Entry& other) const = default;
+    bool operator==(const Block& other) const = default;
 };
 
 // The whole text as the top-level block.
