@@ -1,0 +1,478 @@
+// The stand-in launchctl, run as the application runs it: each test in a machine root of its own, jobs
+// started for real, their records read back through the application's own readers.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "Quillwick/launchd/DisabledOverrides.h"
+#include "Quillwick/launchd/LaunchctlListEntry.h"
+#include "Quillwick/launchd/RuntimeState.h"
+#include "support/SandboxRoot.h"
+
+namespace qw {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::SandboxRoot;
+
+const std::string kGui = "gui/" + std::to_string(::geteuid());
+
+std::string xmlEscaped(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// A job file whose program is `/bin/sh -c script`; `extra` is more XML inside the dictionary.
+fs::path writeJob(const SandboxRoot& root, const std::string& label, const std::string& script,
+                  const std::string& extra = "<key>RunAtLoad</key><true/>")
+{
+    const std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n<dict>\n"
+        "<key>Label</key><string>" + label + "</string>\n"
+        "<key>ProgramArguments</key><array><string>/bin/sh</string><string>-c</string><string>" +
+        xmlEscaped(script) + "</string></array>\n" + extra + "\n</dict>\n</plist>\n";
+    return root.writeFile("/Users/jobs/" + label + ".plist", text);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 4s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// kill(pid, 0), except that a zombie counts as gone: where init does not reap, orphans linger as zombies.
+bool alive(pid_t pid)
+{
+    if (::kill(pid, 0) != 0)
+        return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::optional<RuntimeState> printed(const SandboxRoot& root, const std::string& label)
+{
+    const auto result = root.launchctl({"print", kGui + "/" + label});
+    if (!result.succeeded())
+        return std::nullopt;
+    return RuntimeState::fromPrintOutput(result.standardOutput);
+}
+
+std::optional<LaunchctlListEntry> listed(const SandboxRoot& root, const std::string& label)
+{
+    const auto result = root.launchctl({"list"});
+    EXPECT_EQ(result.exitStatus, 0);
+    for (const auto& entry : LaunchctlListEntry::parse(result.standardOutput))
+        if (entry.label == label)
+            return entry;
+    return std::nullopt;
+}
+
+// The supervisors' pids are recorded only in the state file.
+std::vector<pid_t> supervisorPids(const SandboxRoot& root)
+{
+    std::vector<pid_t> pids;
+    const auto state = nlohmann::json::parse(
+        readFile(root.path() / "private/var/db/launchd" / ("gui-" + std::to_string(::geteuid()) + ".json")));
+    for (const auto& [label, service] : state["services"].items())
+        if (service.contains("supervisorPid"))
+            pids.push_back(service["supervisorPid"].get<pid_t>());
+    return pids;
+}
+
+TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
+{
+    SandboxRoot root;
+    const fs::path out = root.path() / "out.log";
+    const fs::path job = writeJob(root, "com.example.once", "echo \"hello $GREETING\"; exit 3",
+                                  "<key>RunAtLoad</key><true/>"
+                                  "<key>StandardOutPath</key><string>" + out.string() + "</string>"
+                                  "<key>WorkingDirectory</key><string>/tmp</string>"
+                                  "<key>EnvironmentVariables</key><dict><key>GREETING</key><string>world</string></dict>");
+    const auto result = root.launchctl({"bootstrap", kGui, job.string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+
+    ASSERT_TRUE(eventually([&] { return listed(root, "com.example.once")->lastExit.has_value() &&
+                                        listed(root, "com.example.once")->lastExit->kind() ==
+                                            RuntimeState::ExitStatus::Kind::code; }));
+    EXPECT_EQ(readFile(out), "hello world\n");
+    const auto entry = listed(root, "com.example.once");
+    EXPECT_EQ(entry->pid, std::nullopt);
+    EXPECT_EQ(entry->lastExit, RuntimeState::ExitStatus::code(3));
+
+    const auto state = printed(root, "com.example.once");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->path, job.string());
+    EXPECT_EQ(state->type, "LaunchAgent");
+    EXPECT_EQ(state->state, "not running");
+    EXPECT_EQ(state->program, "/bin/sh");
+    EXPECT_EQ(state->arguments, (std::vector<std::string>{"/bin/sh", "-c", "echo \"hello $GREETING\"; exit 3"}));
+    EXPECT_EQ(state->workingDirectory, "/tmp");
+    EXPECT_EQ(state->standardOutPath, out.string());
+    EXPECT_EQ(state->environment, (std::map<std::string, std::string>{{"GREETING", "world"}}));
+    EXPECT_EQ(state->domain, kGui);
+    EXPECT_EQ(state->runs, 1);
+    EXPECT_EQ(state->pid, std::nullopt);
+    EXPECT_EQ(state->lastExit, RuntimeState::ExitStatus::code(3));
+    EXPECT_EQ(state->properties, (std::vector<std::string>{"runatload", "inferred program"}));
+}
+
+TEST(LaunchctlTest, runningJobShowsItsPidAndAnswersKillAndKickstart)
+{
+    SandboxRoot root;
+    const std::string label = "com.example.sleeper";
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, label, "exec sleep 30").string()}).exitStatus, 0);
+
+    const auto running = printed(root, label);
+    ASSERT_TRUE(running && running->pid);
+    EXPECT_EQ(running->state, "running");
+    EXPECT_EQ(running->lastExit, RuntimeState::ExitStatus::neverExited());
+    EXPECT_EQ(running->summary(), "Running (pid " + std::to_string(*running->pid) + ")");
+    EXPECT_TRUE(alive(*running->pid));
+    EXPECT_EQ(listed(root, label)->pid, running->pid);
+
+    // kill TERM reaches the job, and its supervisor records the signal.
+    ASSERT_EQ(root.launchctl({"kill", "TERM", kGui + "/" + label}).exitStatus, 0);
+    ASSERT_TRUE(eventually([&] { return listed(root, label)->lastExit == RuntimeState::ExitStatus::signal(15); }));
+    EXPECT_NE(root.launchctl({"list"}).standardOutput.find("-\t-15\t" + label + "\n"), std::string::npos);
+    EXPECT_EQ(printed(root, label)->lastExit, RuntimeState::ExitStatus::signal(15));
+    const auto notRunning = root.launchctl({"kill", "TERM", kGui + "/" + label});
+    EXPECT_EQ(notRunning.exitStatus, 3);
+
+    // kickstart starts a stopped job; -k kills the running one and starts it again.
+    ASSERT_EQ(root.launchctl({"kickstart", kGui + "/" + label}).exitStatus, 0);
+    const auto second = printed(root, label);
+    ASSERT_TRUE(second && second->pid);
+    EXPECT_EQ(second->runs, 2);
+    ASSERT_EQ(root.launchctl({"kickstart", kGui + "/" + label}).exitStatus, 0);
+    EXPECT_EQ(printed(root, label)->pid, second->pid) << "kickstart without -k leaves a running job alone";
+
+    ASSERT_EQ(root.launchctl({"kickstart", "-k", kGui + "/" + label}).exitStatus, 0);
+    const auto third = printed(root, label);
+    ASSERT_TRUE(third && third->pid);
+    EXPECT_EQ(third->runs, 3);
+    EXPECT_NE(third->pid, second->pid);
+    EXPECT_EQ(third->lastExit, RuntimeState::ExitStatus::signal(9));
+    EXPECT_TRUE(eventually([&] { return !alive(*second->pid); }));
+}
+
+TEST(LaunchctlTest, bootstrapRefusesAsLaunchdDoes)
+{
+    SandboxRoot root;
+    const fs::path job = writeJob(root, "com.example.twice", "exit 0", "");
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, job.string()}).exitStatus, 0);
+
+    const auto loaded = root.launchctl({"bootstrap", kGui, job.string()});
+    EXPECT_EQ(loaded.exitStatus, 5);
+    EXPECT_EQ(loaded.standardError, "Bootstrap failed: 5: Input/output error\n");
+
+    const auto missing = root.launchctl({"bootstrap", kGui, (root.path() / "nothing.plist").string()});
+    EXPECT_EQ(missing.exitStatus, 2);
+    EXPECT_EQ(missing.standardError, "Bootstrap failed: 2: No such file or directory\n");
+
+    const fs::path garbage = root.writeFile("/Users/jobs/garbage.plist", "not a property list");
+    EXPECT_EQ(root.launchctl({"bootstrap", kGui, garbage.string()}).exitStatus, 5);
+    const fs::path noProgram = root.writeFile("/Users/jobs/noprogram.plist",
+                                              "<plist><dict><key>Label</key><string>x</string></dict></plist>");
+    EXPECT_EQ(root.launchctl({"bootstrap", kGui, noProgram.string()}).exitStatus, 5);
+
+    const auto log = readFile(root.path() / "private/var/log/launchd.log");
+    EXPECT_NE(log.find("garbage.plist"), std::string::npos) << "a refusal says why in the log";
+    EXPECT_NE(log.find("[" + kGui + "/com.example.twice:] Bootstrap failed: service already loaded"), std::string::npos);
+
+    const auto unknownDomain = root.launchctl({"bootstrap", "nowhere/1", job.string()});
+    EXPECT_EQ(unknownDomain.exitStatus, 64);
+}
+
+TEST(LaunchctlTest, disabledRecordsBlockBootstrapAndOutliveBootout)
+{
+    SandboxRoot root;
+    const std::string label = "com.example.switch";
+    const fs::path job = writeJob(root, label, "exit 0", "");
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, job.string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"disable", kGui + "/" + label}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"enable", kGui + "/com.example.other"}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"disable", "system/com.example.daemon"}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"bootout", kGui + "/" + label}).exitStatus, 0);
+
+    const auto gui = root.launchctl({"print-disabled", kGui});
+    ASSERT_EQ(gui.exitStatus, 0);
+    EXPECT_EQ(DisabledOverrides::fromPrintDisabledOutput(gui.standardOutput).entries,
+              (std::map<std::string, bool>{{label, true}, {"com.example.other", false}}));
+    EXPECT_EQ(DisabledOverrides::fromPrintDisabledOutput(root.launchctl({"print-disabled", "system"}).standardOutput).entries,
+              (std::map<std::string, bool>{{"com.example.daemon", true}}));
+
+    const auto refused = root.launchctl({"bootstrap", kGui, job.string()});
+    EXPECT_EQ(refused.exitStatus, 119);
+    EXPECT_NE(refused.standardError.find("Bootstrap failed: 119: Service is disabled"), std::string::npos);
+    EXPECT_FALSE(printed(root, label));
+
+    ASSERT_EQ(root.launchctl({"enable", kGui + "/" + label}).exitStatus, 0);
+    EXPECT_EQ(root.launchctl({"bootstrap", kGui, job.string()}).exitStatus, 0);
+
+    // A job file's own Disabled key counts until an override says otherwise.
+    const fs::path offByDefault = writeJob(root, "com.example.off", "exit 0", "<key>Disabled</key><true/>");
+    EXPECT_EQ(root.launchctl({"bootstrap", kGui, offByDefault.string()}).exitStatus, 119);
+}
+
+TEST(LaunchctlTest, programThatCannotStartRecordsExConfigAndLogsIt)
+{
+    SandboxRoot root;
+    const fs::path job = root.writeFile("/Users/jobs/missing.plist",
+                                        "<plist><dict><key>Label</key><string>com.example.missing</string>"
+                                        "<key>Program</key><string>/no/such/program</string>"
+                                        "<key>RunAtLoad</key><true/></dict></plist>");
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, job.string()}).exitStatus, 0);
+    ASSERT_TRUE(eventually([&] { return printed(root, "com.example.missing")->lastExit.has_value() &&
+                                        printed(root, "com.example.missing")->lastExit->number() == 78; }));
+    const auto state = printed(root, "com.example.missing");
+    EXPECT_EQ(state->lastExit, RuntimeState::ExitStatus::code(78, "EX_CONFIG"));
+    EXPECT_EQ(state->runs, 1);
+    EXPECT_EQ(listed(root, "com.example.missing")->lastExit, RuntimeState::ExitStatus::code(78));
+
+    // The log tool parses these lines: a microsecond local timestamp, launchd[1], the bracketed service.
+    const std::regex exitLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}[+-]\d{4} launchd\[1\]: \[)" + kGui +
+                              R"(/com\.example\.missing \[\d+\]:\] exited with exit code: 78)");
+    const std::string log = readFile(root.path() / "private/var/log/launchd.log");
+    std::istringstream lines(log);
+    int matching = 0;
+    for (std::string line; std::getline(lines, line);)
+        matching += std::regex_match(line, exitLine) ? 1 : 0;
+    EXPECT_EQ(matching, 1) << log;
+    EXPECT_NE(log.find("/no/such/program"), std::string::npos);
+}
+
+TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
+{
+    SandboxRoot root;
+    const std::string label = "com.example.flaky";
+    const fs::path job = writeJob(root, label, "exit 1",
+                                  "<key>KeepAlive</key><true/><key>ThrottleInterval</key><integer>1</integer>");
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, job.string()}).exitStatus, 0);
+
+    ASSERT_TRUE(eventually([&] { return printed(root, label)->isThrottled(); }, 5s));
+    const auto throttled = printed(root, label);
+    EXPECT_EQ(throttled->runs, 3);
+    EXPECT_EQ(throttled->pid, std::nullopt);
+    EXPECT_EQ(throttled->summary(), "Waiting — launchd is throttling restarts after repeated failures");
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(printed(root, label)->runs, 3) << "the penalty box keeps it waiting";
+
+    // A kickstart lets it out and starts it again.
+    ASSERT_EQ(root.launchctl({"kickstart", kGui + "/" + label}).exitStatus, 0);
+    const auto released = printed(root, label);
+    EXPECT_EQ(released->runs, 4);
+    EXPECT_FALSE(released->isThrottled());
+}
+
+TEST(LaunchctlTest, conditionalKeepAliveRestartsOnlyWhenItsConditionHolds)
+{
+    SandboxRoot root;
+    const std::string keepOnFailure =
+        "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict><key>ThrottleInterval</key><integer>1</integer>";
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.clean", "exit 0", keepOnFailure).string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.failing", "exit 2", keepOnFailure).string()}).exitStatus, 0);
+
+    EXPECT_TRUE(eventually([&] { return printed(root, "com.example.failing")->runs >= 2; }));
+    EXPECT_EQ(printed(root, "com.example.clean")->runs, 1);
+    EXPECT_EQ(printed(root, "com.example.clean")->lastExit, RuntimeState::ExitStatus::code(0));
+    EXPECT_EQ(printed(root, "com.example.clean")->state, "not running");
+}
+
+TEST(LaunchctlTest, bootoutStopsTheProcessEvenOneThatIgnoresTerm)
+{
+    SandboxRoot root;
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.polite", "exec sleep 30").string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui,
+                              writeJob(root, "com.example.stubborn", "trap '' TERM; while :; do sleep 0.1; done").string()})
+                  .exitStatus, 0);
+    const auto polite = printed(root, "com.example.polite")->pid;
+    const auto stubborn = printed(root, "com.example.stubborn")->pid;
+    ASSERT_TRUE(polite && stubborn);
+    const auto supervisors = supervisorPids(root);
+    ASSERT_EQ(supervisors.size(), 2u);
+
+    ASSERT_EQ(root.launchctl({"bootout", kGui + "/com.example.polite"}).exitStatus, 0);
+    EXPECT_FALSE(alive(*polite));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(root.launchctl({"bootout", kGui + "/com.example.stubborn"}).exitStatus, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s) << "a stop wait is bounded";
+    EXPECT_FALSE(alive(*stubborn));
+    for (const pid_t supervisor : supervisors)
+        EXPECT_TRUE(eventually([&] { return !alive(supervisor); }));
+
+    const auto gone = root.launchctl({"print", kGui + "/com.example.polite"});
+    EXPECT_EQ(gone.exitStatus, 113);
+    EXPECT_NE(gone.standardError.find("Could not find service \"com.example.polite\""), std::string::npos);
+    const auto again = root.launchctl({"bootout", kGui + "/com.example.polite"});
+    EXPECT_EQ(again.exitStatus, 3);
+    EXPECT_EQ(again.standardError, "Boot-out failed: 3: No such process\n");
+    EXPECT_FALSE(listed(root, "com.example.polite"));
+}
+
+TEST(LaunchctlTest, twentyConcurrentCallsLoseNoState)
+{
+    SandboxRoot root;
+    std::vector<fs::path> jobs;
+    for (int i = 0; i < 10; ++i)
+        jobs.push_back(writeJob(root, "com.example.crowd" + std::to_string(i), "exec sleep 20"));
+
+    std::vector<int> statuses(20, -1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i) {
+        threads.emplace_back([&, i] {
+            if (i % 2 == 0)
+                statuses[i] = root.launchctl({"bootstrap", kGui, jobs[i / 2].string()}).exitStatus;
+            else if (i % 4 == 1)
+                statuses[i] = root.launchctl({"list"}).exitStatus;
+            else
+                statuses[i] = root.launchctl({"print", kGui + "/com.example.crowd" + std::to_string(i / 2)}).exitStatus;
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+
+    for (int i = 0; i < 20; ++i) {
+        if (i % 2 == 0 || i % 4 == 1)
+            EXPECT_EQ(statuses[i], 0) << "call " << i;
+        else
+            EXPECT_TRUE(statuses[i] == 0 || statuses[i] == 113) << "call " << i << " gave " << statuses[i];
+    }
+    for (int i = 0; i < 10; ++i) {
+        const auto entry = listed(root, "com.example.crowd" + std::to_string(i));
+        ASSERT_TRUE(entry) << i;
+        EXPECT_TRUE(entry->pid && alive(*entry->pid)) << i;
+    }
+}
+
+TEST(LaunchctlTest, sandboxHaltLeavesNoProcessBehind)
+{
+    SandboxRoot root;
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.a", "exec sleep 30").string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.b", "sleep 30 & wait").string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"bootstrap", "system",
+                              writeJob(root, "com.example.waiting", "exit 1",
+                                       "<key>KeepAlive</key><true/><key>ThrottleInterval</key><integer>5</integer>")
+                                  .string()})
+                  .exitStatus, 0);
+    std::vector<pid_t> pids = supervisorPids(root);
+    for (const char* label : {"com.example.a", "com.example.b"})
+        pids.push_back(*printed(root, label)->pid);
+    ASSERT_EQ(pids.size(), 4u);
+
+    const auto halted = root.launchctl({"sandbox-halt"});
+    EXPECT_EQ(halted.exitStatus, 0) << halted.standardError;
+    for (const pid_t pid : pids)
+        EXPECT_FALSE(alive(pid)) << pid;
+    EXPECT_EQ(listed(root, "com.example.a")->pid, std::nullopt);
+    const auto system = RuntimeState::fromPrintOutput(root.launchctl({"print", "system/com.example.waiting"}).standardOutput);
+    ASSERT_TRUE(system);
+    EXPECT_EQ(system->state, "not running");
+    EXPECT_EQ(system->type, "LaunchDaemon");
+}
+
+TEST(LaunchctlTest, supervisorEndsItselfAndItsJobWhenTheRootDisappears)
+{
+    std::vector<pid_t> pids;
+    {
+        SandboxRoot root;
+        ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.orphan", "exec sleep 30").string()}).exitStatus, 0);
+        pids = supervisorPids(root);
+        pids.push_back(*printed(root, "com.example.orphan")->pid);
+        // Taken away under the launchd's feet, before the test support would halt it.
+        fs::remove_all(root.path());
+    }
+    for (const pid_t pid : pids)
+        EXPECT_TRUE(eventually([&] { return !alive(pid); }, 3s)) << pid;
+}
+
+TEST(LaunchctlTest, domainPrintListsEveryServiceOfTheDomain)
+{
+    SandboxRoot root;
+    ASSERT_EQ(root.launchctl({"bootstrap", "system", writeJob(root, "com.example.idle", "exit 0", "").string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"bootstrap", "system", writeJob(root, "com.example.up", "exec sleep 30").string()}).exitStatus, 0);
+    const auto pid = RuntimeState::fromPrintOutput(root.launchctl({"print", "system/com.example.up"}).standardOutput)->pid;
+    ASSERT_TRUE(pid);
+
+    const auto result = root.launchctl({"print", "system"});
+    ASSERT_EQ(result.exitStatus, 0);
+    const std::regex idle(R"(\n\t\t +0 +- +\tcom\.example\.idle\n)");
+    const std::regex up("\n\t\t +" + std::to_string(*pid) + R"( +- +\tcom\.example\.up\n)");
+    EXPECT_TRUE(std::regex_search(result.standardOutput, idle)) << result.standardOutput;
+    EXPECT_TRUE(std::regex_search(result.standardOutput, up)) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.rfind("system = {\n", 0), 0u);
+    EXPECT_TRUE(LaunchctlListEntry::parse(root.launchctl({"list"}).standardOutput).empty()) << "list shows the gui domain only";
+}
+
+TEST(LaunchctlTest, errorCodesUsageAndTheMissingRoot)
+{
+    SandboxRoot root;
+    const std::vector<std::pair<std::string, std::string>> codes{
+        {"1", "1: Operation not permitted\n"},
+        {"5", "5: Input/output error\n"},
+        {"78", "78: Function not implemented\n"},
+        {"113", "113: Could not find specified service\n"},
+        {"119", "119: Service is disabled\n"},
+    };
+    for (const auto& [code, text] : codes) {
+        const auto result = root.launchctl({"error", code});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.standardOutput, text);
+    }
+    EXPECT_EQ(root.launchctl({"error", "many"}).exitStatus, 64);
+
+    const auto unknown = root.launchctl({"frobnicate"});
+    EXPECT_EQ(unknown.exitStatus, 64);
+    EXPECT_TRUE(unknown.standardOutput.empty());
+    EXPECT_NE(unknown.standardError.find("Usage: launchctl"), std::string::npos);
+    EXPECT_EQ(root.launchctl({}).exitStatus, 64);
+    EXPECT_EQ(root.launchctl({"kill", "NOTASIGNAL", kGui + "/x"}).exitStatus, 64);
+    EXPECT_EQ(root.launchctl({"kickstart", kGui + "/com.example.none"}).exitStatus, 113);
+
+    // Without a root it refuses before touching anything.
+    const auto bare = Subprocess::run(root.paths().launchctl().string(), {"list"}, std::nullopt,
+                                      Subprocess::Environment{{"PATH", "/usr/bin:/bin"}});
+    EXPECT_EQ(bare.exitStatus, 64);
+    EXPECT_NE(bare.standardError.find("QUILLWICK_ROOT"), std::string::npos);
+    EXPECT_TRUE(bare.standardOutput.empty());
+}
+
+}  // namespace
+}  // namespace qw
