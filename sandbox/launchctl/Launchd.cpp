@@ -86,6 +86,25 @@ std::optional<bool> boolKey(const PlistDictionary& dictionary, std::string_view 
     return std::nullopt;
 }
 
+// A pid whose supervisor is gone (killed from outside) is watched by no one and may be reused:
+// it is neither shown as running nor signalled.
+void forgetUnsupervised(DomainState& state)
+{
+    for (auto& [label, record] : state.services) {
+        if (record.supervisorPid && ProcessTools::isAlive(*record.supervisorPid))
+            continue;
+        record.pid.reset();
+        record.spawnScheduled = false;
+    }
+}
+
+DomainState loadLive(const StateStore& store, const LaunchdDomain& domain)
+{
+    DomainState state = store.load(domain);
+    forgetUnsupervised(state);
+    return state;
+}
+
 struct JobFile {
     ServiceRecord record;
     bool disabledByDefault = false;
@@ -211,7 +230,7 @@ int Launchd::list(const std::vector<std::string>& arguments, std::ostream& out)
     DomainState state;
     {
         const auto lock = store_.lock(false);
-        state = store_.load(domain);
+        state = loadLive(store_, domain);
     }
     out << ServicePrinter::list(state);
     return 0;
@@ -228,7 +247,7 @@ int Launchd::print(const std::vector<std::string>& arguments, std::ostream& out)
         DomainState state;
         {
             const auto lock = store_.lock(false);
-            state = store_.load(*domain);
+            state = loadLive(store_, *domain);
         }
         out << ServicePrinter::domain(*domain, state);
         return 0;
@@ -237,7 +256,7 @@ int Launchd::print(const std::vector<std::string>& arguments, std::ostream& out)
     DomainState state;
     {
         const auto lock = store_.lock(false);
-        state = store_.load(target.domain);
+        state = loadLive(store_, target.domain);
     }
     const auto it = state.services.find(target.label);
     if (it == state.services.end())
@@ -350,7 +369,7 @@ void Launchd::bootoutLabel(const LaunchdDomain& domain, const std::string& label
     ServiceRecord removed;
     {
         const auto lock = store_.lock(true);
-        DomainState state = store_.load(domain);
+        DomainState state = loadLive(store_, domain);
         const auto it = state.services.find(label);
         if (it == state.services.end())
             throw LaunchctlFailure(ESRCH, "Boot-out failed: 3: No such process");
@@ -399,7 +418,7 @@ int Launchd::kickstart(const std::vector<std::string>& arguments)
     int ready = -1;
     {
         const auto lock = store_.lock(true);
-        DomainState state = store_.load(target.domain);
+        DomainState state = loadLive(store_, target.domain);
         const auto it = state.services.find(target.label);
         if (it == state.services.end())
             throw LaunchctlFailure(113, notFound(target.domain, target.label));
@@ -436,7 +455,7 @@ int Launchd::kill(const std::vector<std::string>& arguments)
     const ServiceTarget target = targetArgument(arguments[1], usageLine);
     // Under the lock the recorded pid is still unreaped: its supervisor records an exit before reaping.
     const auto lock = store_.lock(true);
-    const DomainState state = store_.load(target.domain);
+    const DomainState state = loadLive(store_, target.domain);
     const auto it = state.services.find(target.label);
     if (it == state.services.end())
         throw LaunchctlFailure(113, notFound(target.domain, target.label));

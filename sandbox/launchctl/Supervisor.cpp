@@ -310,6 +310,8 @@ int Supervisor::run(const std::vector<std::string>& arguments) const
     std::string reason = arguments[3];
     const std::string target = targetText(*domain, label);
     ::signal(SIGPIPE, SIG_IGN);
+    // Jobs start in "/" unless they name a WorkingDirectory, and the caller's folder may go away.
+    [[maybe_unused]] const int changed = ::chdir("/");
 
     int ready = 3;
     ::fcntl(ready, F_SETFD, FD_CLOEXEC);  // jobs must not inherit it

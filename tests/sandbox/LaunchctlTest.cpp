@@ -347,6 +347,29 @@ TEST(LaunchctlTest, bootoutStopsTheProcessEvenOneThatIgnoresTerm)
     EXPECT_FALSE(listed(root, "com.example.polite"));
 }
 
+TEST(LaunchctlTest, pidOfAJobWhoseSupervisorDiedIsNeitherShownNorSignalled)
+{
+    SandboxRoot root;
+    const std::string label = "com.example.unwatched";
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, label, "trap 'touch signalled' TERM; sleep 30 & wait",
+                                                          "<key>RunAtLoad</key><true/><key>WorkingDirectory</key><string>" +
+                                                              root.path().string() + "</string>").string()})
+                  .exitStatus, 0);
+    const auto job = printed(root, label)->pid;
+    ASSERT_TRUE(job);
+    const auto supervisors = supervisorPids(root);
+    ASSERT_EQ(supervisors.size(), 1u);
+    ::kill(supervisors[0], SIGKILL);
+    ASSERT_TRUE(eventually([&] { return !alive(supervisors[0]); }));
+
+    EXPECT_EQ(listed(root, label)->pid, std::nullopt);
+    EXPECT_EQ(printed(root, label)->state, "not running");
+    EXPECT_EQ(root.launchctl({"kill", "TERM", kGui + "/" + label}).exitStatus, 3);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(fs::exists(root.path() / "signalled"));
+    ::kill(-*job, SIGKILL);  // the orphan is this test's to end
+}
+
 TEST(LaunchctlTest, twentyConcurrentCallsLoseNoState)
 {
     SandboxRoot root;
