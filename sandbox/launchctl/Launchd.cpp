@@ -484,15 +484,23 @@ int Launchd::halt()
     std::set<pid_t> supervisors;
     std::set<pid_t> jobs;
     {
-        const auto lock = store_.lock(true);
+        // Halting must not be stopped by a busy or damaged state: it is best effort over every domain.
+        std::optional<StateStore::Lock> lock;
+        try {
+            lock.emplace(store_.lock(true));
+        } catch (const LaunchctlFailure&) {
+        }
         for (const LaunchdDomain& domain : store_.storedDomains()) {
-            DomainState state = store_.load(domain);
+            DomainState state;
+            try {
+                state = store_.load(domain);
+            } catch (const LaunchctlFailure&) {
+                continue;
+            }
             bool changed = false;
             for (auto& [label, record] : state.services) {
-                if (record.supervisorPid) {
-                    supervisors.insert(record.supervisorPgid.value_or(*record.supervisorPid));
+                if (record.supervisorPid)
                     supervisors.insert(*record.supervisorPid);
-                }
                 if (record.pid)
                     jobs.insert(*record.pid);
                 changed = changed || record.pid || record.supervisorPid || record.spawnScheduled || record.generation;
@@ -502,15 +510,23 @@ int Launchd::halt()
                 record.spawnScheduled = false;
                 record.generation = 0;  // no supervisor owns it any more
             }
-            if (changed)
-                store_.save(domain, state);
+            if (changed) {
+                try {
+                    store_.save(domain, state);
+                } catch (const LaunchctlFailure&) {
+                }
+            }
         }
+        // Only processes of this root: a recorded pid of a process long gone may belong to anyone now.
         // Supervisors first, so that none starts a job again; each job's group goes with it.
-        for (const pid_t group : supervisors)
-            ::kill(-group, SIGKILL);
+        for (const pid_t supervisor : supervisors)
+            if (ProcessTools::belongsToRoot(supervisor, root_))
+                ::kill(-supervisor, SIGKILL);
         for (const pid_t job : jobs) {
-            ::kill(-job, SIGKILL);
-            ::kill(job, SIGKILL);
+            if (ProcessTools::belongsToRoot(job, root_)) {
+                ::kill(-job, SIGKILL);
+                ::kill(job, SIGKILL);
+            }
         }
     }
     for (const pid_t pid : supervisors)

@@ -27,6 +27,21 @@ bool ProcessTools::isAlive(pid_t pid)
     return state != 'Z' && state != 'X';
 }
 
+bool ProcessTools::belongsToRoot(pid_t pid, const std::filesystem::path& root)
+{
+    std::ifstream environ("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    const std::string prefix = "QUILLWICK_ROOT=";
+    std::error_code error;
+    const auto wanted = std::filesystem::weakly_canonical(root, error);
+    for (std::string entry; std::getline(environ, entry, '\0');) {
+        if (entry.rfind(prefix, 0) != 0)
+            continue;
+        std::error_code ignored;
+        return std::filesystem::weakly_canonical(entry.substr(prefix.size()), ignored) == wanted;
+    }
+    return false;
+}
+
 bool ProcessTools::waitUntilGone(pid_t pid, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

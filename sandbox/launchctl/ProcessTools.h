@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <sys/types.h>
 
 namespace qw {
@@ -12,6 +13,9 @@ public:
     static bool isAlive(pid_t pid);
     // True when the process is gone before the timeout.
     static bool waitUntilGone(pid_t pid, std::chrono::milliseconds timeout);
+    // Whether the process runs for the sandbox root `root` (its QUILLWICK_ROOT names it): a recorded pid
+    // may since have been reused by a process that is none of ours.
+    static bool belongsToRoot(pid_t pid, const std::filesystem::path& root);
     // SIGTERM, then SIGKILL to its process group when it outlives `grace`; bounded in total.
     static void stop(pid_t pid, std::chrono::milliseconds grace);
 };

@@ -185,11 +185,12 @@ std::optional<Supervisor::Started> Supervisor::start(const LaunchdDomain& domain
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view text(*entry);
         const auto name = text.substr(0, text.find('='));
-        if (!record.environment.count(std::string(name)))
+        if (name == "QUILLWICK_ROOT" || !record.environment.count(std::string(name)))
             environment.emplace_back(text);
     }
     for (const auto& [name, value] : record.environment)
-        environment.push_back(name + "=" + value);
+        if (name != "QUILLWICK_ROOT")  // a job stays on this machine, and halting finds it by it
+            environment.push_back(name + "=" + value);
     std::vector<const char*> envp;
     for (const auto& entry : environment)
         envp.push_back(entry.c_str());

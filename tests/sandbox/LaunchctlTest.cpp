@@ -446,6 +446,22 @@ TEST(LaunchctlTest, supervisorEndsItselfAndItsJobWhenTheRootDisappears)
         EXPECT_TRUE(eventually([&] { return !alive(pid); }, 3s)) << pid;
 }
 
+TEST(LaunchctlTest, damagedStateIsReportedAndNeverOverwritten)
+{
+    SandboxRoot root;
+    const fs::path stateFile = root.path() / "private/var/db/launchd" / ("gui-" + std::to_string(::geteuid()) + ".json");
+    root.writeFile("/private/var/db/launchd/gui-" + std::to_string(::geteuid()) + ".json", "{\"services\": {");
+
+    const auto list = root.launchctl({"list"});
+    EXPECT_EQ(list.exitStatus, 5);
+    EXPECT_NE(list.standardError.find("damaged"), std::string::npos);
+    EXPECT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.late", "exit 0", "").string()}).exitStatus, 5);
+    EXPECT_EQ(root.launchctl({"disable", kGui + "/com.example.late"}).exitStatus, 5);
+    EXPECT_EQ(readFile(stateFile), "{\"services\": {");
+    EXPECT_EQ(root.launchctl({"list"}).exitStatus, 5);
+    EXPECT_EQ(root.launchctl({"print-disabled", "system"}).exitStatus, 0) << "other domains are unaffected";
+}
+
 TEST(LaunchctlTest, domainPrintListsEveryServiceOfTheDomain)
 {
     SandboxRoot root;
