@@ -5,6 +5,14 @@ demo=$here/demo
 uid=$(id -u)
 now=$(date +%s)
 
+# Laying it twice would find its services loaded already; a demo machine starts fresh.
+for folder in "$root/private/var/db/launchd" "$home/Library/LaunchAgents" "$root/Library/LaunchDaemons"; do
+    if [ -n "$(ls -A "$folder")" ]; then
+        echo "make-root: $root already holds a machine; --demo needs a fresh root" >&2
+        exit 1
+    fi
+done
+
 cp -R "$demo/root/." "$root/"
 cp -R "$demo/home/." "$home/"
 

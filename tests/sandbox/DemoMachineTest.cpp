@@ -104,6 +104,14 @@ TEST_F(DemoMachine, everyJobFileReadsInItsFormatOrFailsAsIntended)
     const auto arguments = sync["ProgramArguments"];
     ASSERT_TRUE(arguments && arguments->isArray());
     EXPECT_EQ(fs::path(*arguments->arrayValue()->front().stringPointer()), root.resolve("/usr/local/bin/lumenfold-sync"));
+
+    // Laid twice, its services would collide with themselves: refused before anything is touched.
+    const std::string before = contents(root.paths().userLaunchAgents() / "com.lumenfold.sync.plist");
+    const auto again = Subprocess::run(SandboxRoot::makeRootScript().string(),
+                                       {root.path().string(), "--demo", "--tools", SandboxRoot::toolsDirectory().string()});
+    EXPECT_EQ(again.exitStatus, 1);
+    EXPECT_THAT(again.standardError, HasSubstr("needs a fresh root"));
+    EXPECT_EQ(contents(root.paths().userLaunchAgents() / "com.lumenfold.sync.plist"), before);
 }
 
 TEST_F(DemoMachine, showsEveryKindOfProblemTheDiagnosticsKnow)
