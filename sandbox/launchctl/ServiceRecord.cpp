@@ -1,5 +1,6 @@
 #include "ServiceRecord.h"
 
+#include <algorithm>
 #include <csignal>
 
 namespace qw {

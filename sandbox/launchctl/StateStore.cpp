@@ -84,7 +84,7 @@ void StateStore::save(const LaunchdDomain& domain, const DomainState& state) con
 {
     const fs::path path = fileFor(domain);
     try {
-        writeFileAtomically(path, state.toJson().dump(1, '\t') + "\n");
+        writeFileAtomically(path, state.toJson().dump(1, '\t', false, nlohmann::json::error_handler_t::replace) + "\n");
     } catch (const fs::filesystem_error& error) {
         throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot write {}: {}", path.string(), error.what()));
     }

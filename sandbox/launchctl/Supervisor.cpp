@@ -1,5 +1,6 @@
 #include "Supervisor.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -78,6 +80,30 @@ std::string exitText(const ExitRecord& exit)
     if (exit.bySignal)
         return fmt::format("exited due to {}", ErrorTexts::signalName(exit.value));
     return fmt::format("exited with exit code: {}", exit.value);
+}
+
+// Program is used as it stands; without it the first argument is looked up in the job's PATH, as
+// execvp would.
+std::string resolveProgram(const ServiceRecord& record)
+{
+    const std::string program = record.executable();
+    if (record.program || program.empty() || program.find('/') != std::string::npos)
+        return program;
+    std::string path = "/usr/bin:/bin:/usr/sbin:/sbin";
+    if (const auto it = record.environment.find("PATH"); it != record.environment.end())
+        path = it->second;
+    else if (const char* inherited = std::getenv("PATH"))
+        path = inherited;
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        const std::size_t end = std::min(path.find(':', begin), path.size());
+        const std::string folder = path.substr(begin, end - begin);
+        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        begin = end + 1;
+    }
+    return program;
 }
 
 }  // namespace
@@ -175,7 +201,7 @@ std::optional<Supervisor::Started> Supervisor::start(const LaunchdDomain& domain
     ServiceRecord& record = it->second;
 
     // Everything the child needs is built before fork.
-    const std::string program = record.executable();
+    const std::string program = resolveProgram(record);
     const std::vector<std::string> arguments = record.argv();
     std::vector<const char*> argv;
     for (const auto& argument : arguments)

@@ -277,6 +277,14 @@ TEST(LaunchctlTest, programThatCannotStartRecordsExConfigAndLogsIt)
         matching += std::regex_match(line, exitLine) ? 1 : 0;
     EXPECT_EQ(matching, 1) << log;
     EXPECT_NE(log.find("/no/such/program"), std::string::npos);
+
+    // Without Program, a bare first argument is looked up in PATH, as execvp does.
+    const fs::path bare = root.writeFile("/Users/jobs/bare.plist",
+                                         "<plist><dict><key>Label</key><string>com.example.bare</string>"
+                                         "<key>ProgramArguments</key><array><string>true</string></array>"
+                                         "<key>RunAtLoad</key><true/></dict></plist>");
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, bare.string()}).exitStatus, 0);
+    EXPECT_TRUE(eventually([&] { return printed(root, "com.example.bare")->lastExit == RuntimeState::ExitStatus::code(0); }));
 }
 
 TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
