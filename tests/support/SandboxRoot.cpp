@@ -44,8 +44,11 @@ SandboxRoot::SandboxRoot(Options options) : paths_(SystemPaths::forRoot(folder_.
     if (options.demo)
         arguments.push_back("--demo");
     const auto result = Subprocess::run(makeRootScript().string(), arguments);
-    if (!result.succeeded())
+    if (!result.succeeded()) {
+        // A demo half laid may already have started services; they must not outlive the failed root.
+        haltLaunchd();
         throw std::runtime_error("make-root failed (" + std::to_string(result.exitStatus) + "): " + result.message());
+    }
     override_.emplace(paths_);
 }
 
