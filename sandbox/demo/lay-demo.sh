@@ -77,5 +77,10 @@ grep -v '^#' "$demo/setup" | while read -r step first second; do
         enable | disable) launchctl "$step" "$(domain "$first")/$second" ;;
         "") ;;
         *) echo "make-root: unknown demo step: $step" >&2; exit 1 ;;
-    esac || { echo "make-root: demo step failed: $step $first $second" >&2; exit 1; }
+    esac || {
+        echo "make-root: demo step failed: $step $first $second" >&2
+        # What the earlier steps started must not outlive a demo that is not there.
+        launchctl sandbox-halt || true
+        exit 1
+    }
 done
