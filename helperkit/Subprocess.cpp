@@ -229,17 +229,14 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
         };
         drain(outIndex, out.read, outBytes);
         drain(errIndex, err.read, errBytes);
+        // POLLERR (the program closed its input or ended) is left to write() to report as EPIPE.
         if (inIndex >= 0 && fds[inIndex].revents != 0) {
-            if (fds[inIndex].revents & (POLLERR | POLLHUP)) {
-                in.write.reset();  // the program closed its input or has ended
-            } else {
-                const ssize_t n = ::write(in.write.get(), input->data() + written, input->size() - written);
-                if (n >= 0) {
-                    written += std::size_t(n);
-                    if (written == input->size()) in.write.reset();
-                } else if (errno != EAGAIN && errno != EINTR) {
-                    in.write.reset();  // EPIPE: nobody reads any more
-                }
+            const ssize_t n = ::write(in.write.get(), input->data() + written, input->size() - written);
+            if (n >= 0) {
+                written += std::size_t(n);
+                if (written == input->size()) in.write.reset();
+            } else if (errno != EAGAIN && errno != EINTR) {
+                in.write.reset();
             }
         }
     }
