@@ -1,5 +1,6 @@
 // The stand-in `log`: answers the one query the application makes of the unified log, from the stand-in
 // launchd's own log file (one line per event: "YYYY-MM-DD HH:MM:SS[.ffffff][±ZZZZ] launchd[1]: <text>").
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
