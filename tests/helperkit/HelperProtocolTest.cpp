@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 namespace qw {
 namespace {
 
@@ -185,6 +189,32 @@ TEST(HelperService, unreadableReplyDecodesAsAFailure) {
     const auto reply = HelperResponse::fromJson(HelperService::unreadableReply);
     EXPECT_FALSE(reply.succeeded);
     EXPECT_EQ(reply.message, "The helper produced an unreadable reply.");
+}
+
+// The fuzzers' seeds: every one that decodes survives encoding unchanged.
+TEST(HelperProtocol, seedCorpusRoundTrips) {
+    const std::filesystem::path corpus = std::filesystem::path(QUILLWICK_SOURCE_DIR) / "fuzz/corpus";
+    int decoded = 0;
+    for (const char* name : {"fuzz_helper_request", "fuzz_helper_response"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(corpus / name)) {
+            SCOPED_TRACE(entry.path().string());
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            try {
+                if (std::string_view(name) == "fuzz_helper_request") {
+                    const auto request = HelperRequest::fromJson(text.str());
+                    EXPECT_EQ(HelperRequest::fromJson(request.jsonData()), request);
+                } else {
+                    const auto reply = HelperResponse::fromJson(text.str());
+                    EXPECT_EQ(HelperResponse::fromJson(reply.jsonData()), reply);
+                }
+                ++decoded;
+            } catch (const HelperDecodingError&) {
+            }
+        }
+    }
+    EXPECT_GE(decoded, 10);
 }
 
 }  // namespace
