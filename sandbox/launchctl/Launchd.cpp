@@ -158,8 +158,9 @@ JobFile readJobFile(const fs::path& path, const std::function<void(const std::st
         const PlistDictionary* services = machServices->dictionaryValue();
         record.machServices = services && !services->empty();
     }
+    // At least a second: a KeepAlive job that exits at once would otherwise be restarted in a tight loop.
     if (const PlistValue* throttle = file.find("ThrottleInterval"))
-        record.throttleInterval = static_cast<int>(std::clamp<std::int64_t>(throttle->intValue().value_or(10), 0, 86400));
+        record.throttleInterval = static_cast<int>(std::clamp<std::int64_t>(throttle->intValue().value_or(10), 1, 86400));
     if (const PlistValue* disabled = file.find("Disabled"))
         job.disabledByDefault = disabled->boolValue().value_or(false);
     return job;
