@@ -276,13 +276,14 @@ std::optional<ExitRecord> Supervisor::waitForExit(pid_t pid) const
     for (;;) {
         siginfo_t info{};
         // Not reaped yet: until the exit is recorded, the pid cannot be reused under launchctl's feet.
-        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
+        const int waited = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if (waited == 0 && info.si_pid == pid) {
             if (info.si_code == CLD_EXITED)
                 return ExitRecord{false, info.si_status};
             return ExitRecord{true, ErrorTexts::macSignalFromHost(info.si_status)};
         }
-        if (errno == ECHILD)
-            return ExitRecord{true, 9};
+        if (waited != 0 && errno == ECHILD)
+            return ExitRecord{true, 9};  // not ours to wait for any more: it is gone
         if (!rootExists())
             return std::nullopt;
         std::this_thread::sleep_for(20ms);
