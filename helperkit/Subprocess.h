@@ -12,7 +12,9 @@
 namespace qw::Subprocess {
 
 struct Result {
-    int exitStatus = 0;          // the exit code, or 128 + signal number for a program killed by a signal
+    // The exit code, or 128 + signal number for a program killed by a signal; -1 when the status
+    // was lost (SIGCHLD ignored by the process), which never reads as success.
+    int exitStatus = 0;
     std::string standardOutput;  // UTF-8, invalid sequences replaced by U+FFFD
     std::string standardError;
 
