@@ -25,7 +25,7 @@ json parse(std::string_view text, std::string_view what) {
         json value = json::parse(text.begin(), text.end());
         if (!value.is_object()) fail(fmt::format("The {} is not a JSON object.", what));
         return value;
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // syntax errors, and numbers too large for a double
         std::string detail = e.what();
         if (auto bracket = detail.find("] "); bracket != std::string::npos) detail.erase(0, bracket + 2);
         fail(fmt::format("The {} is not valid JSON: {}", what, detail));

@@ -128,6 +128,7 @@ TEST(HelperRequest, topLevelKeysAreRequiredAndVersionIsAnInteger) {
         EXPECT_EQ(decodingError(c.text), c.error);
     }
     EXPECT_EQ(decodingError("{\"version\":").rfind("The request is not valid JSON: ", 0), 0u);
+    EXPECT_EQ(decodingError(R"({"version":1e999,"reason":"r",)" + op + "}").rfind("The request is not valid JSON: ", 0), 0u);
     // A wrong version still decodes; refusing it is the helper's decision.
     EXPECT_EQ(Request::fromJson(R"({"version":2,"reason":"r",)" + op + "}").version, 2);
 }

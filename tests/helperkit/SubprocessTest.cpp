@@ -52,6 +52,16 @@ TEST(Subprocess, programKilledBySignalReportsOneHundredTwentyEightPlusTheSignal)
     EXPECT_EQ(sh("kill -KILL $$").exitStatus, 128 + SIGKILL);
 }
 
+TEST(Subprocess, lostExitStatusIsNeverSuccess) {
+    struct sigaction ignore {}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &previous);
+    const auto r = sh("exit 0");
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_FALSE(r.succeeded());
+    EXPECT_EQ(sh("exit 0").exitStatus, 0);
+}
+
 TEST(Subprocess, programsThatCannotStartThrowCouldNotRun) {
     test::TemporaryFolder folder;
     const fs::path plain = folder.path() / "not-executable";
