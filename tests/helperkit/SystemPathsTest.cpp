@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "support/SandboxRoot.h"
@@ -53,6 +54,40 @@ TEST(SystemPaths, overrideReplacesCurrentAndTheChildEnvironmentThenRestoresBoth)
     }
     EXPECT_EQ(SystemPaths::current().root(), beforeRoot);
     EXPECT_EQ(rootVariable(), before);
+}
+
+// Runs in a child copy of this test program: prints what the process's own paths are, then checks
+// that a later change of the variable does not move them.
+TEST(SystemPaths, probe) {
+    if (!std::getenv("QW_SYSTEM_PATHS_PROBE")) GTEST_SKIP() << "only in the child started below";
+    const SystemPaths& paths = SystemPaths::current();
+    const auto root = paths.root();
+    ::setenv("QUILLWICK_ROOT", "/elsewhere", 1);
+    std::printf("<%s|%s|%d>", root.c_str(), paths.home().c_str(), SystemPaths::current().root() == root);
+}
+
+std::string probe(const std::optional<std::string>& rootValue, const fs::path& directory) {
+    Subprocess::Environment environment{{"QW_SYSTEM_PATHS_PROBE", "1"}};
+    if (rootValue) environment["QUILLWICK_ROOT"] = *rootValue;
+    const auto r = Subprocess::run(fs::read_symlink("/proc/self/exe").string(),
+                                   {"--gtest_filter=SystemPaths.probe"}, std::nullopt, environment, directory);
+    const auto open = r.standardOutput.find('<'), close = r.standardOutput.find('>', open);
+    return open == std::string::npos ? r.standardOutput : r.standardOutput.substr(open, close - open + 1);
+}
+
+TEST(SystemPaths, theProcessRootComesFromTheEnvironmentOnceAndOnlyInSandboxBuilds) {
+    test::TemporaryFolder folder;
+    const std::string root = folder.path().string();
+    const std::string users = "/Users/" + SystemPaths::loginName();
+#ifdef QUILLWICK_SANDBOX
+    EXPECT_EQ(probe(root, "/"), "<" + root + "|" + root + users + "|1>");
+    EXPECT_EQ(probe(root + "/", "/"), "<" + root + "|" + root + users + "|1>");
+    EXPECT_EQ(probe("machine", folder.path()), "<" + root + "/machine|" + root + "/machine" + users + "|1>");
+    EXPECT_EQ(probe("/", "/").substr(0, 3), "</|");
+#else
+    EXPECT_EQ(probe(root, "/").substr(0, 3), "</|");
+#endif
+    EXPECT_EQ(probe(std::nullopt, "/").substr(0, 3), "</|");
 }
 
 TEST(SystemPaths, loginNameIsThePasswdNameOfTheEffectiveUser) {
