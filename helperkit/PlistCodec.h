@@ -26,15 +26,25 @@ namespace PlistCodec {
 struct Parsed {
     PlistValue value;
     PlistFormat format;
+    // The top-level object is of no property-list kind (a binary null, set or UID); `value` is then
+    // meaningless. Nested ones are simply left out of their container.
+    bool empty = false;
 };
+
+inline constexpr int maxDepth = 512;  // containers nested deeper make the input unreadable
 
 // Detects the format from the bytes; throws PlistParseError.
 Parsed read(std::string_view bytes);
 
+// Writers throw PlistWriteError for what the format cannot hold (a date too far out for XML text,
+// nesting deeper than maxDepth). The dictionary forms write a job's root without copying it.
 std::string writeXml(const PlistValue& value);
+std::string writeXml(const PlistDictionary& root);
 std::string writeBinary(const PlistValue& value);
+std::string writeBinary(const PlistDictionary& root);
 // Throws PlistWriteError for openStep, which cannot be written.
 std::string write(const PlistValue& value, PlistFormat format);
+std::string write(const PlistDictionary& root, PlistFormat format);
 
 }  // namespace PlistCodec
 }  // namespace qw

@@ -35,6 +35,9 @@ public:
 
     PlistDictionary() = default;
     PlistDictionary(std::initializer_list<Entry> entries);  // a repeated key keeps the last value
+    // As many entries at once, as readers collect them: a repeated key keeps the last value at the
+    // place of its first appearance.
+    static PlistDictionary fromEntries(std::vector<Entry> entries);
 
     const PlistValue* find(std::string_view key) const;
     PlistValue* find(std::string_view key);
@@ -42,6 +45,7 @@ public:
     // Replaces the value in place when the key exists, else appends the entry.
     void set(std::string key, PlistValue value);
     bool erase(std::string_view key);
+    void reserve(std::size_t count) { entries_.reserve(count); }
 
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
@@ -52,6 +56,7 @@ public:
     auto end() const { return entries_.end(); }
 
     bool operator==(const PlistDictionary& other) const;
+    std::size_t hash() const;  // independent of the order
 
 private:
     std::vector<Entry> entries_;

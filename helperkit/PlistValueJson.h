@@ -13,7 +13,12 @@ struct PlistJsonError : std::runtime_error {
     PlistJsonError() : std::runtime_error("Not a property list value") {}
 };
 
-nlohmann::json plistToJson(const PlistValue& value);
+// A real that is not finite, or a date too far out for ISO 8601 text, has no JSON form.
+struct PlistJsonEncodingError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+nlohmann::json plistToJson(const PlistValue& value);  // throws PlistJsonEncodingError
 PlistValue plistFromJson(const nlohmann::json& json);  // throws PlistJsonError
 
 }  // namespace qw

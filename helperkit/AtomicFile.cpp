@@ -1,0 +1,77 @@
+#include "helperkit/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qw {
+namespace {
+
+[[noreturn]] void raise(const char* what, const std::filesystem::path& path, int error) {
+    throw std::filesystem::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+// A name no one else is likely to choose; O_EXCL settles the rest.
+std::filesystem::path asideName(const std::filesystem::path& url, unsigned attempt) {
+    static std::atomic<unsigned> counter{0};
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::string name = "." + url.filename().string() + "." + std::to_string(::getpid()) + "." +
+                       std::to_string(counter++) + "." + std::to_string((ticks ^ attempt) & 0xFFFFFF) + ".tmp";
+    return url.parent_path() / name;
+}
+
+}  // namespace
+
+void writeFileAtomically(const std::filesystem::path& url, std::string_view bytes, unsigned mode) {
+    if (url.filename().empty()) raise("Cannot write a file without a name", url, EISDIR);
+    std::filesystem::path aside;
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        aside = asideName(url, attempt);
+        // The kernel applies the umask to `mode`; O_NOFOLLOW keeps a planted link from redirecting us.
+        fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode));
+        if (fd < 0 && errno != EEXIST) raise("Cannot create the file", aside, errno);
+    }
+    if (fd < 0) raise("Cannot create the file", aside, EEXIST);
+
+    auto abandon = [&](const char* what, int error) {
+        ::close(fd);
+        ::unlink(aside.c_str());
+        raise(what, url, error);
+    };
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            abandon("Cannot write the file", errno);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) abandon("Cannot flush the file", errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(aside.c_str());
+        raise("Cannot write the file", url, error);
+    }
+    if (::rename(aside.c_str(), url.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(aside.c_str());
+        raise("Cannot move the file into place", url, error);
+    }
+    // The rename itself is durable only once the folder is flushed too.
+    const std::filesystem::path folder = url.parent_path().empty() ? "." : url.parent_path();
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+}  // namespace qw
