@@ -30,12 +30,6 @@ TEST(JobDirectory, daemonsLiveInTheSystemDomainAndAgentsInTheUsersGuiDomain) {
         SCOPED_TRACE(d.rawValue());
         EXPECT_EQ(d.domain(), d.isDaemon() ? LaunchdDomain::system() : LaunchdDomain::gui(currentUserID()));
     }
-    // Only what the helper may write needs elevation; the system's own folders are never written.
-    for (JobDirectory d : JobDirectory::helperWritable())
-        EXPECT_EQ(d.writability(), JobDirectory::Writability::requiresElevation);
-    EXPECT_EQ(JobDirectory(JobDirectory::userAgents).writability(), JobDirectory::Writability::direct);
-    EXPECT_EQ(JobDirectory(JobDirectory::systemAgents).writability(), JobDirectory::Writability::never);
-    EXPECT_EQ(JobDirectory(JobDirectory::systemDaemons).writability(), JobDirectory::Writability::never);
 }
 
 }  // namespace
