@@ -83,6 +83,8 @@ PlistDictionary PlistDictionary::fromEntries(std::vector<Entry> entries) {
     return result;
 }
 
+void PlistDictionary::reserve(std::size_t count) { entries_.reserve(count); }
+
 const PlistValue* PlistDictionary::find(std::string_view key) const {
     for (const auto& entry : entries_)
         if (entry.first == key) return &entry.second;

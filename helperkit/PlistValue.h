@@ -45,15 +45,16 @@ public:
     // Replaces the value in place when the key exists, else appends the entry.
     void set(std::string key, PlistValue value);
     bool erase(std::string_view key);
-    void reserve(std::size_t count) { entries_.reserve(count); }
+    void reserve(std::size_t count);
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // Defined below PlistValue: the entries' type is complete only there.
+    std::size_t size() const;
+    bool empty() const;
     std::vector<std::string> keys() const;  // in stored order
 
     const std::vector<Entry>& entries() const { return entries_; }
-    auto begin() const { return entries_.begin(); }
-    auto end() const { return entries_.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
     bool operator==(const PlistDictionary& other) const;
     std::size_t hash() const;  // independent of the order
@@ -115,6 +116,11 @@ public:
 private:
     std::variant<std::string, std::int64_t, double, bool, PlistDate, PlistData, PlistArray, PlistDictionary> storage_;
 };
+
+inline std::size_t PlistDictionary::size() const { return entries_.size(); }
+inline bool PlistDictionary::empty() const { return entries_.empty(); }
+inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::begin() const { return entries_.begin(); }
+inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::end() const { return entries_.end(); }
 
 // Shortest decimal form that reads back as the same double: 1.0, 0.25, 1e+20.
 std::string shortestRealText(double value);
