@@ -140,7 +140,8 @@ TEST(PlistFile, corpusReadsOrFailsCleanly) {
             PlistFile file = PlistFile::read(path);
             const PlistFormat again = file.format == PlistFormat::openStep ? PlistFormat::xml : file.format;
             const std::string bytes = PlistCodec::write(file.root, again);
-            EXPECT_EQ(PlistFile::fromData(bytes, path).root, file.root) << path;
+            // Compared as bytes: a NaN read back is the same NaN, yet equals nothing.
+            EXPECT_EQ(PlistCodec::write(PlistFile::fromData(bytes, path).root, again), bytes) << path;
         } catch (const PlistFile::ReadError&) {
         } catch (const PlistWriteError&) {
         }
