@@ -34,9 +34,9 @@ void writeFileAtomically(const std::filesystem::path& url, std::string_view byte
         aside = asideName(url, attempt);
         // The kernel applies the umask to `mode`; O_NOFOLLOW keeps a planted link from redirecting us.
         fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode));
-        if (fd < 0 && errno != EEXIST) raise("Cannot create the file", aside, errno);
+        if (fd < 0 && errno != EEXIST) raise("Cannot create the file", url, errno);
     }
-    if (fd < 0) raise("Cannot create the file", aside, EEXIST);
+    if (fd < 0) raise("Cannot create the file", url, EEXIST);
 
     auto abandon = [&](const char* what, int error) {
         ::close(fd);

@@ -2,7 +2,6 @@
 // are stored once; containers are never shared. Integer and reference widths are the smallest that fit.
 #include <bit>
 #include <cstring>
-#include <unordered_map>
 
 #include "helperkit/Utf8.h"
 #include "helperkit/detail/PlistFormats.h"
@@ -16,11 +15,6 @@ unsigned bytesFor(std::uint64_t v) {
     if (v < (std::uint64_t(1) << 32)) return 4;
     return 8;
 }
-
-struct StringViewHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
 
 class BinaryWriter {
 public:
@@ -63,12 +57,33 @@ private:
         return static_cast<std::uint32_t>(objects_.size() - 1);
     }
 
+    // Open addressing over object indices: no allocation per string, which a map would make.
     std::uint32_t flattenString(const std::string& s, const PlistValue* value) {
-        auto [it, inserted] = strings_.try_emplace(std::string_view(s), 0);
-        if (!inserted) return it->second;
-        estimate_ += s.size() + 3;
-        it->second = add({value, &s});
-        return it->second;
+        if (2 * (stringCount_ + 1) > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::hash<std::string_view>{}(s) & mask;; i = (i + 1) & mask) {
+            const std::uint32_t slot = slots_[i];
+            if (slot == emptySlot) {
+                estimate_ += s.size() + 3;
+                const std::uint32_t index = add({value, &s});
+                slots_[i] = index;
+                ++stringCount_;
+                return index;
+            }
+            if (*objects_[slot].key == s) return slot;
+        }
+    }
+
+    void grow() {
+        std::vector<std::uint32_t> old = std::move(slots_);
+        slots_.assign(old.empty() ? 64 : 2 * old.size(), emptySlot);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::uint32_t slot : old) {
+            if (slot == emptySlot) continue;
+            std::size_t i = std::hash<std::string_view>{}(*objects_[slot].key) & mask;
+            while (slots_[i] != emptySlot) i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
     }
 
     std::uint32_t flatten(const PlistValue& v, int depth) {
@@ -204,7 +219,9 @@ private:
 
     std::vector<Object> objects_;
     std::vector<std::uint32_t> refs_;
-    std::unordered_map<std::string_view, std::uint32_t, StringViewHash, std::equal_to<>> strings_;
+    static constexpr std::uint32_t emptySlot = 0xFFFFFFFF;
+    std::vector<std::uint32_t> slots_;
+    std::size_t stringCount_ = 0;
     std::size_t estimate_ = 64;
     unsigned refSize_ = 1;
 };

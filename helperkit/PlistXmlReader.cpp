@@ -18,6 +18,15 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// The input as quoted in a description: short, and never cut inside a character.
+std::string quoted(std::string_view s) {
+    constexpr std::size_t longest = 40;
+    if (s.size() <= longest) return "“" + std::string(s) + "”";
+    std::size_t cut = longest;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    return "“" + std::string(s.substr(0, cut)) + "…”";
+}
+
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
     while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
@@ -141,10 +150,10 @@ private:
         std::uint64_t magnitude = 0;
         auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
         if (s.empty() || end != s.data() + s.size() || (ec != std::errc() && ec != std::errc::result_out_of_range))
-            fail("“" + raw + "” is not an integer.");
+            fail(quoted(raw) + " is not an integer.");
         constexpr std::uint64_t top = std::uint64_t(std::numeric_limits<std::int64_t>::max());
         if (ec == std::errc::result_out_of_range || magnitude > top + (negative ? 1 : 0))
-            fail("The integer " + raw + " lies outside the 64-bit range.");
+            fail("The integer " + quoted(raw) + " lies outside the 64-bit range.");
         // Negating in unsigned arithmetic keeps -2^63 defined.
         return negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     }
@@ -157,11 +166,11 @@ private:
             negative = s[0] == '-';
             s.remove_prefix(1);
         }
-        if (s.empty() || s[0] == '+' || s[0] == '-') fail("“" + raw + "” is not a number.");
+        if (s.empty() || s[0] == '+' || s[0] == '-') fail(quoted(raw) + " is not a number.");
         double v = 0;
         auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
         if (end != s.data() + s.size() || (ec != std::errc() && ec != std::errc::result_out_of_range))
-            fail("“" + raw + "” is not a number.");
+            fail(quoted(raw) + " is not a number.");
         if (ec == std::errc::result_out_of_range) {
             // Too large is infinite, too small is zero, as strtod has it.
             const auto e = s.find_first_of("eE");
@@ -180,7 +189,7 @@ private:
     static PlistValue date(pugi::xml_node node) {
         const std::string raw = text(node);
         auto seconds = parseIsoDate(trimmed(raw));
-        if (!seconds) fail("“" + raw + "” is not a date.");
+        if (!seconds) fail(quoted(raw) + " is not a date.");
         return PlistValue(PlistDate{*seconds});
     }
 
@@ -205,7 +214,7 @@ private:
                 fail(std::string("A dictionary holds <") + child.name() + "> where a <key> belongs.");
             std::string key = text(child);
             child = child.next_sibling();
-            if (!nextElement()) fail("The key “" + key + "” has no value.");
+            if (!nextElement()) fail("The key " + quoted(key) + " has no value.");
             entries.emplace_back(std::move(key), value(child, depth));
             child = child.next_sibling();
         }
