@@ -1,5 +1,8 @@
 #include "helperkit/PlistCodec.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "helperkit/Utf8.h"
 #include "helperkit/detail/PlistFormats.h"
 
@@ -37,8 +40,16 @@ void appendUtf16(std::string& out, const char16_t* units, std::size_t count) {
 }
 
 void makeValidUtf8(std::string& text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) {
+    // Nearly all text is ASCII: test eight bytes at a time before the full check.
+    const char* p = text.data();
+    std::size_t n = text.size(), i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
+    for (; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80) {
             if (!Utf8::isValid(text)) text = Utf8::sanitized(text);
             return;
         }

@@ -121,6 +121,15 @@ private:
 
     static std::string text(pugi::xml_node node) {
         std::string out;
+        const pugi::xml_node only = node.first_child();
+        if (only && only.type() == pugi::node_pcdata && !only.next_sibling()) {
+            // The usual case: one run of text, often with nothing to decode.
+            const char* value = only.value();
+            if (!std::strchr(value, '&')) out.assign(value);
+            else appendDecoded(out, value);
+            makeValidUtf8(out);
+            return out;
+        }
         for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
             switch (child.type()) {
                 case pugi::node_pcdata: appendDecoded(out, child.value()); break;
