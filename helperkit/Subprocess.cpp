@@ -1,4 +1,5 @@
 #include "helperkit/Subprocess.h"
+#include "helperkit/Text.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,12 +22,7 @@ namespace qw::Subprocess {
 
 namespace {
 
-std::string trimmed(const std::string& text) {
-    constexpr const char* space = " \t\n\r\v\f";
-    const auto first = text.find_first_not_of(space);
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
+std::string trimmed(const std::string& text) { return std::string(Text::trimmed(text, " \t\n\r\v\f")); }
 
 std::string errorText(int error) { return std::system_category().message(error); }
 

@@ -4,17 +4,13 @@
 
 #include "Quillwick/launchd/LaunchctlOutput.h"
 #include "helperkit/SystemPaths.h"
+#include "helperkit/Text.h"
 
 namespace qw {
 
 namespace {
 
-std::string_view trim(std::string_view s, const char* characters) {
-    const auto first = s.find_first_not_of(characters);
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(characters);
-    return s.substr(first, last - first + 1);
-}
+std::string_view trim(std::string_view s, const char* characters) { return Text::trimmed(s, characters); }
 
 constexpr const char* kBlanksAndLineEnds = " \t\r\n";
 constexpr const char* kBlanks = " \t";

@@ -1,17 +1,14 @@
 #include "Quillwick/launchd/LaunchctlOutput.h"
 
+#include "helperkit/Text.h"
+
 #include <charconv>
 
 namespace qw::LaunchctlOutput {
 
 namespace {
 
-std::string_view trimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
+std::string_view trimBlanks(std::string_view s) { return Text::trimmed(s); }
 
 std::string cleanKey(std::string_view key) {
     key = trimBlanks(key);

@@ -1,5 +1,7 @@
 #include "Quillwick/launchd/RuntimeState.h"
 
+#include "helperkit/Text.h"
+
 #include <charconv>
 #include <limits>
 
@@ -9,12 +11,7 @@ namespace qw {
 
 namespace {
 
-std::string_view trimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
+std::string_view trimBlanks(std::string_view s) { return Text::trimmed(s); }
 
 // A whole text that is a decimal integer with an optional sign; nothing when it does not fit.
 std::optional<std::int64_t> signedDecimal(std::string_view text) {
