@@ -1,70 +1,14 @@
-// Reads binary property lists; what reads must write back, read again to the same value and rewrite to the same bytes.
-#include <cmath>
+// Reads binary property lists through the shared round trip.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "helperkit/PlistCodec.h"
-#include "helperkit/PlistFile.h"
-
-namespace {
-
-// Equality as the reader should preserve it: a NaN read back is the same NaN.
-bool same(const qw::PlistValue& a, const qw::PlistValue& b) {
-    if (a.kind() != b.kind()) return false;
-    if (auto x = a.realValue()) {
-        const double y = *b.realValue();
-        return (std::isnan(*x) && std::isnan(y)) || *x == y;
-    }
-    if (auto x = a.dateValue()) {
-        const double y = b.dateValue()->secondsSinceReference;
-        return (std::isnan(x->secondsSinceReference) && std::isnan(y)) || x->secondsSinceReference == y;
-    }
-    if (const auto* x = a.arrayValue()) {
-        const auto* y = b.arrayValue();
-        if (x->size() != y->size()) return false;
-        for (std::size_t i = 0; i < x->size(); ++i)
-            if (!same((*x)[i], (*y)[i])) return false;
-        return true;
-    }
-    if (const auto* x = a.dictionaryValue()) {
-        const auto* y = b.dictionaryValue();
-        if (x->size() != y->size()) return false;
-        for (const auto& [key, value] : *x) {
-            const qw::PlistValue* other = y->find(key);
-            if (!other || !same(value, *other)) return false;
-        }
-        return true;
-    }
-    return a == b;
-}
-
-}  // namespace
+#include "PlistRoundTrip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Keep the fuzzer inside the binary reader: every input gets the signature it needs to be read as one.
     std::string bytes(reinterpret_cast<const char*>(data), size);
     if (bytes.compare(0, 8, "bplist00") != 0) bytes.insert(0, "bplist00");
-    qw::PlistCodec::Parsed parsed;
-    try {
-        parsed = qw::PlistCodec::read(bytes);
-    } catch (const qw::PlistParseError&) {
-        return 0;
-    }
-    if (parsed.empty) return 0;
-    const qw::PlistFormat format = parsed.format == qw::PlistFormat::openStep ? qw::PlistFormat::xml : parsed.format;
-    try {
-        const std::string written = qw::PlistCodec::write(parsed.value, format);
-        const qw::PlistCodec::Parsed again = qw::PlistCodec::read(written);
-        if (again.format != format || !same(parsed.value, again.value)) __builtin_trap();
-        if (qw::PlistCodec::write(again.value, format) != written) __builtin_trap();
-    } catch (const std::exception&) {
-        __builtin_trap();  // what was read must be writable and readable again
-    }
-    // The job-file layer on top must agree with the codec.
-    try {
-        (void)qw::PlistFile::fromData(bytes, "fuzz.plist");
-    } catch (const qw::PlistFile::ReadError&) {
-    }
+    fuzz::checkRoundTrip(bytes);
     return 0;
 }
