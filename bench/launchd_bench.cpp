@@ -88,7 +88,11 @@ Machine machine(int count) {
             status = qw::LaunchctlListEntry{label, i % 3 == 0 ? std::optional<std::int32_t>(100 + i) : std::nullopt,
                                             i % 8 == 0 ? ExitStatus::code(78, "EX_CONFIG") : ExitStatus::code(0)};
         m.jobs.push_back(qw::Job{label, std::move(definition), status, i % 19 == 0, folder});
-        qw::Diagnostics::FileFacts facts{true, true, i % 23 == 0, i % 29 == 0, i % 31 != 0, true, {}, {}};
+        qw::Diagnostics::FileFacts facts;
+        facts.plistExists = facts.plistIsReadable = facts.executableIsExecutable = true;
+        facts.plistIsLooselyPermissioned = i % 23 == 0;
+        facts.plistIsWronglyOwned = i % 29 == 0;
+        facts.executableExists = i % 31 != 0;
         if (i % 37 == 0) facts.missingLogDirectories = {"/tmp/logs"};
         m.facts.push_back(std::move(facts));
     }

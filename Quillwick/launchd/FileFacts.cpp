@@ -26,12 +26,10 @@ std::string parentFolder(std::string_view path) {
 
 }  // namespace
 
-FileFacts FileFacts::gather(const Job& job) {
-    FileFacts facts;
-    facts.inspectPlistFile(job);
-    facts.inspectExecutable(job);
-    facts.inspectPaths(job);
-    return facts;
+FileFacts::FileFacts(const Job& job) {
+    inspectPlistFile(job);
+    inspectExecutable(job);
+    inspectPaths(job);
 }
 
 void FileFacts::inspectPlistFile(const Job& job) {

@@ -22,15 +22,17 @@ struct FileFacts {
     std::vector<std::string> missingLogDirectories;  // each folder once
     std::vector<std::string> missingWatchPaths;
 
+    FileFacts() = default;  // nothing known: every flag false, both lists empty
     // Looks at the disk: the job file, then the program, then the output folders and watched paths.
-    static FileFacts gather(const Job& job);
-
-    void inspectPlistFile(const Job& job);
-    void inspectExecutable(const Job& job);
-    void inspectPaths(const Job& job);
+    explicit FileFacts(const Job& job);
 
     std::size_t hash() const;
     bool operator==(const FileFacts&) const = default;
+
+private:
+    void inspectPlistFile(const Job& job);
+    void inspectExecutable(const Job& job);
+    void inspectPaths(const Job& job);
 };
 
 }  // namespace qw::Diagnostics

@@ -42,7 +42,7 @@ protected:
 
 TEST_F(FileFactsTest, aJobWithoutAFileHasNoFacts) {
     const Job runtime{"r", std::nullopt, LaunchctlListEntry{"r", 1, std::nullopt}, false, std::nullopt};
-    EXPECT_EQ(FileFacts::gather(runtime), FileFacts());
+    EXPECT_EQ(FileFacts(runtime), FileFacts());
 }
 
 TEST_F(FileFactsTest, looseModesAreReadThroughSymbolicLinks) {
@@ -57,7 +57,7 @@ TEST_F(FileFactsTest, looseModesAreReadThroughSymbolicLinks) {
         const auto link = dir() / ("link-" + std::to_string(c.mode) + ".plist");
         fs::create_symlink(target, link);
         for (const auto& path : {target, link}) {
-            const auto facts = FileFacts::gather(job(JobDirectory::userAgents, path));
+            const auto facts = FileFacts(job(JobDirectory::userAgents, path));
             EXPECT_TRUE(facts.plistExists);
             EXPECT_TRUE(facts.plistIsReadable);
             EXPECT_EQ(facts.plistIsLooselyPermissioned, c.loose) << path;
@@ -71,16 +71,16 @@ TEST_F(FileFactsTest, ownershipMattersOutsideTheUsersOwnAgents) {
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(path.c_str(), 4242, -1), 0);
     }
-    EXPECT_FALSE(FileFacts::gather(job(JobDirectory::userAgents, path)).plistIsWronglyOwned);
-    EXPECT_TRUE(FileFacts::gather(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
-    EXPECT_TRUE(FileFacts::gather(job(JobDirectory::globalAgents, path)).plistIsWronglyOwned);
+    EXPECT_FALSE(FileFacts(job(JobDirectory::userAgents, path)).plistIsWronglyOwned);
+    EXPECT_TRUE(FileFacts(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
+    EXPECT_TRUE(FileFacts(job(JobDirectory::globalAgents, path)).plistIsWronglyOwned);
 }
 
 TEST_F(FileFactsTest, missingOrDanglingPlistStopsAtExistence) {
     fs::create_symlink(dir() / "nowhere.plist", dir() / "dangling.plist");
     for (const auto& name : {"absent.plist", "dangling.plist"}) {
         SCOPED_TRACE(name);
-        const auto facts = FileFacts::gather(job(JobDirectory::globalDaemons, dir() / name));
+        const auto facts = FileFacts(job(JobDirectory::globalDaemons, dir() / name));
         EXPECT_FALSE(facts.plistExists);
         EXPECT_FALSE(facts.plistIsReadable);
         EXPECT_FALSE(facts.plistIsLooselyPermissioned);
@@ -108,16 +108,16 @@ TEST_F(FileFactsTest, executableIsCheckedThroughLinksAndOnlyWhenAbsolute) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.program);
         const auto facts =
-            FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist", {{"Program", PlistValue(c.program)}}));
+            FileFacts(job(JobDirectory::userAgents, dir() / "j.plist", {{"Program", PlistValue(c.program)}}));
         EXPECT_EQ(facts.executableExists, c.exists);
         EXPECT_EQ(facts.executableIsExecutable, c.executable);
     }
     // ProgramArguments' first element stands in for a missing Program.
-    const auto facts = FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist",
+    const auto facts = FileFacts(job(JobDirectory::userAgents, dir() / "j.plist",
                                              {{"ProgramArguments", PlistValue::array({plain.string(), "-v"})}}));
     EXPECT_TRUE(facts.executableExists);
     EXPECT_FALSE(facts.executableIsExecutable);
-    EXPECT_FALSE(FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist")).executableExists);
+    EXPECT_FALSE(FileFacts(job(JobDirectory::userAgents, dir() / "j.plist")).executableExists);
 }
 
 TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
@@ -153,7 +153,7 @@ TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto facts = FileFacts::gather(job(JobDirectory::userAgents, dir() / "j.plist", c.root));
+        const auto facts = FileFacts(job(JobDirectory::userAgents, dir() / "j.plist", c.root));
         EXPECT_EQ(facts.missingLogDirectories, c.logFolders);
         EXPECT_EQ(facts.missingWatchPaths, c.watchPaths);
     }

@@ -22,6 +22,14 @@ std::string folderOf(JobDirectory directory) {
     return {};
 }
 
+// The file and its program are in place, the program can run, nothing else is missing.
+FileFacts soundFacts() {
+    FileFacts facts;
+    facts.plistExists = facts.plistIsReadable = true;
+    facts.executableExists = facts.executableIsExecutable = true;
+    return facts;
+}
+
 // A job that passes every check: a loaded user agent that runs a program at login and exited cleanly.
 struct Fixture {
     PlistDictionary root{{"Label", PlistValue(kLabel)}, {"Program", "/usr/local/bin/tool"}, {"RunAtLoad", true}};
@@ -30,7 +38,7 @@ struct Fixture {
     bool disabled = false;
     bool withDefinition = true;
     std::optional<std::string> loadFailure;
-    FileFacts facts{true, true, false, false, true, true, {}, {}};
+    FileFacts facts = soundFacts();
     std::unordered_set<std::string> duplicates;
 
     Job job() const {

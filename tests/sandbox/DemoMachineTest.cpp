@@ -151,7 +151,7 @@ TEST_F(DemoMachine, showsEveryKindOfProblemTheDiagnosticsKnow)
 
     std::map<std::string, std::set<std::string>> found;  // title → labels
     for (const Job& job : jobs)
-        for (const Issue& issue : Diagnostics::issues(job, Diagnostics::FileFacts::gather(job), duplicates))
+        for (const Issue& issue : Diagnostics::issues(job, Diagnostics::FileFacts(job), duplicates))
             found[issue.title].insert(job.label);
 
     const std::map<std::string, std::string> expected = {
