@@ -76,6 +76,20 @@ TEST_F(FileFactsTest, ownershipMattersOutsideTheUsersOwnAgents) {
     EXPECT_TRUE(FileFacts(job(JobDirectory::globalAgents, path)).plistIsWronglyOwned);
 }
 
+TEST_F(FileFactsTest, ownershipIsTheLinkTargets) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand files and links to other owners";
+    const auto rootOwned = write("root-owned.plist", 0644);
+    const auto otherOwned = write("other-owned.plist", 0644);
+    ASSERT_EQ(::chown(otherOwned.c_str(), 4242, -1), 0);
+    const auto linkToRootOwned = dir() / "link-to-root-owned.plist";
+    const auto linkToOtherOwned = dir() / "link-to-other-owned.plist";
+    fs::create_symlink(rootOwned, linkToRootOwned);
+    fs::create_symlink(otherOwned, linkToOtherOwned);
+    ASSERT_EQ(::lchown(linkToRootOwned.c_str(), 4242, -1), 0);
+    EXPECT_FALSE(FileFacts(job(JobDirectory::globalDaemons, linkToRootOwned)).plistIsWronglyOwned);
+    EXPECT_TRUE(FileFacts(job(JobDirectory::globalDaemons, linkToOtherOwned)).plistIsWronglyOwned);
+}
+
 TEST_F(FileFactsTest, missingOrDanglingPlistStopsAtExistence) {
     fs::create_symlink(dir() / "nowhere.plist", dir() / "dangling.plist");
     for (const auto& name : {"absent.plist", "dangling.plist"}) {
@@ -124,6 +138,8 @@ TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
     fs::create_directories(dir() / "logs");
     write("afile", 0644);
     fs::create_directories(dir() / "watched");
+    fs::create_directory_symlink(dir() / "logs", dir() / "logs-link");
+    fs::create_symlink(dir() / "gone-for-good", dir() / "dangling");
     struct Case {
         const char* name;
         PlistDictionary root;
@@ -136,6 +152,8 @@ TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
         {"existing folder", {{"StandardOutPath", PlistValue(p("logs/out.log"))}}, {}, {}},
         {"missing folder", {{"StandardOutPath", PlistValue(p("nowhere/out.log"))}}, {p("nowhere")}, {}},
         {"folder is a file", {{"StandardErrorPath", PlistValue(p("afile/err.log"))}}, {p("afile")}, {}},
+        {"folder is a link to a folder", {{"StandardOutPath", PlistValue(p("logs-link/out.log"))}}, {}, {}},
+        {"folder is a dangling link", {{"StandardOutPath", PlistValue(p("dangling/out.log"))}}, {p("dangling")}, {}},
         {"both in one missing folder",
          {{"StandardOutPath", PlistValue(p("gone/out.log"))}, {"StandardErrorPath", PlistValue(p("gone/err.log"))}},
          {p("gone")},
@@ -147,9 +165,9 @@ TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
         {"relative output path", {{"StandardOutPath", "out.log"}, {"StandardErrorPath", "logs/err.log"}}, {}, {}},
         {"not a string", {{"StandardOutPath", 5}}, {}, {}},
         {"watch paths",
-         {{"WatchPaths", PlistValue::array({p("watched"), p("missing-b"), 7, p("missing-a")})}},
+         {{"WatchPaths", PlistValue::array({p("watched"), p("missing-b"), 7, p("missing-a"), p("dangling")})}},
          {},
-         {p("missing-b"), p("missing-a")}},
+         {p("missing-b"), p("missing-a"), p("dangling")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
