@@ -11,4 +11,13 @@ DisabledOverrides DisabledOverrides::fromPrintDisabledOutput(std::string_view ou
     return overrides;
 }
 
+std::size_t DisabledOverrides::hash() const {
+    std::size_t seed = entries.size();
+    for (const auto& [label, disabled] : entries) {
+        seed ^= std::hash<std::string>()(label) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+        seed ^= std::size_t(disabled) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    }
+    return seed;
+}
+
 }  // namespace qw

@@ -38,7 +38,9 @@ TEST(LaunchctlCorpus, everySeedReadsTheSameTwiceInEveryReader) {
                 (void)state->summary();
             }
             for (const auto& entry : LaunchctlListEntry::parse(text)) EXPECT_FALSE(entry.label.empty());
-            EXPECT_EQ(DisabledOverrides::fromPrintDisabledOutput(text), DisabledOverrides::fromPrintDisabledOutput(text));
+            const auto overrides = DisabledOverrides::fromPrintDisabledOutput(text);
+            EXPECT_EQ(overrides, DisabledOverrides::fromPrintDisabledOutput(text));
+            EXPECT_EQ(overrides.hash(), DisabledOverrides::fromPrintDisabledOutput(text).hash());
         }
     }
     EXPECT_GT(seeds, 0);
