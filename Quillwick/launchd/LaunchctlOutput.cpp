@@ -88,7 +88,7 @@ Block parseBlock(const std::vector<std::string_view>& lines, std::size_t& index,
         entry.key = cleanKey(parts.key);
         entry.separator = parts.separator;
         if (parts.value == "{") {
-            if (depth + 1 > kMaxDepth) {
+            if (depth >= kMaxDepth) {
                 skipBlock(lines, index);
                 entry.value = Value::block(Block());
             } else {
