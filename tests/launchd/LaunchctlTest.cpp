@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
+#include "Quillwick/launchd/JobDefinition.h"
 #include "helperkit/SystemPaths.h"
 #include "support/SandboxRoot.h"
 
@@ -14,6 +18,83 @@ namespace qw {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The fake below pins the exact argument lists and odd outputs; this runs the same calls against the
+// sandbox's stand-in launchd, so the readers meet the text a launchd actually prints.
+bool eventually(const std::function<bool()>& condition) {
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 4s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+std::optional<LaunchctlListEntry> listed(const Launchctl& launchctl, const std::string& label) {
+    for (const auto& entry : launchctl.list())
+        if (entry.label == label) return entry;
+    return std::nullopt;
+}
+
+TEST(Launchctl, drivesTheStandInLaunchdThroughAJobsLife) {
+    test::SandboxRoot root;
+    const Launchctl launchctl;
+    const std::string label = "com.example.sleeper";
+    JobDefinition job(label, JobLocation::forLabel(JobDirectory::userAgents, label));
+    job.setProgramArguments({"/bin/sleep", "30"});
+    job.setRunAtLoad(true);
+    std::filesystem::create_directories(job.location->url.parent_path());
+    job.file.write(job.location->url);
+    const ServiceTarget target = job.serviceTarget();
+
+    ASSERT_EQ(launchctl.bootstrap(job.domain(), job.location->url.string()).exitStatus, 0);
+    const auto again = launchctl.bootstrap(job.domain(), job.location->url.string());
+    EXPECT_EQ(again.exitStatus, 5);
+    EXPECT_EQ(launchctl.failureMessage("Load", again.exitStatus, again.standardError),
+              "Bootstrap failed: 5: Input/output error");
+    EXPECT_EQ(launchctl.failureMessage("Load", again.exitStatus, ""), "Load failed: Input/output error");
+
+    const auto running = launchctl.print(target);
+    ASSERT_TRUE(running && running->pid);
+    EXPECT_EQ(running->path, job.location->url.string());
+    EXPECT_EQ(running->arguments, job.programArguments());
+    EXPECT_EQ(running->lastExit, RuntimeState::ExitStatus::neverExited());
+    EXPECT_EQ(running->summary(), "Running (pid " + std::to_string(*running->pid) + ")");
+    const auto entry = listed(launchctl, label);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->pid, running->pid);
+    EXPECT_EQ(entry->lastExit, RuntimeState::ExitStatus::neverExited());
+
+    ASSERT_EQ(launchctl.disable(target).exitStatus, 0);
+    EXPECT_EQ(launchctl.printDisabled(job.domain()).entries, (std::map<std::string, bool>{{label, true}}));
+    ASSERT_EQ(launchctl.enable(target).exitStatus, 0);
+    EXPECT_EQ(launchctl.printDisabled(job.domain()).entries, (std::map<std::string, bool>{{label, false}}));
+
+    // A job stopped on request has not failed: the summary falls through to its state.
+    ASSERT_EQ(launchctl.kill("TERM", target).exitStatus, 0);
+    ASSERT_TRUE(eventually([&] {
+        const auto e = listed(launchctl, label);
+        return e && e->lastExit == RuntimeState::ExitStatus::signal(15);
+    }));
+    EXPECT_EQ(listed(launchctl, label)->pid, std::nullopt);
+    EXPECT_EQ(launchctl.print(target)->summary(), "Not running");
+
+    ASSERT_EQ(launchctl.kickstart(target, false).exitStatus, 0);
+    const auto restarted = launchctl.print(target);
+    ASSERT_TRUE(restarted && restarted->pid);
+    EXPECT_EQ(restarted->runs, 2);
+    ASSERT_EQ(launchctl.kickstart(target, true).exitStatus, 0);
+    EXPECT_EQ(launchctl.print(target)->lastExit, RuntimeState::ExitStatus::signal(9));
+
+    ASSERT_EQ(launchctl.bootout(target).exitStatus, 0);
+    EXPECT_FALSE(launchctl.print(target)) << "an unknown service is no state, not an error";
+    EXPECT_FALSE(listed(launchctl, label));
+    const auto gone = launchctl.bootout(target);
+    EXPECT_NE(gone.exitStatus, 0);
+    EXPECT_EQ(launchctl.failureMessage("Unload", gone.exitStatus, gone.standardError),
+              "Boot-out failed: 3: No such process");
+}
 
 // A machine root of the test's own whose launchctl is a shell script: it records its arguments one a
 // line and then runs the given body.
