@@ -106,11 +106,14 @@ private:
         element(depth, "<integer>", std::string_view(buffer, static_cast<std::size_t>(end - buffer)), "</integer>\n");
     }
 
+    // As the platform writes reals: 17 significant digits (%.17g), so 0.1 is 0.10000000000000001 and
+    // 2.0 is 2; zero of either sign is 0.0.
     void write(double d, int depth) {
         if (std::isnan(d)) return element(depth, "<real>", "nan", "</real>\n");
         if (std::isinf(d)) return element(depth, "<real>", d > 0 ? "+infinity" : "-infinity", "</real>\n");
+        if (d == 0) return element(depth, "<real>", "0.0", "</real>\n");
         char buffer[40];
-        auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
+        auto end = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, 17).ptr;
         element(depth, "<real>", std::string_view(buffer, static_cast<std::size_t>(end - buffer)), "</real>\n");
     }
 
@@ -131,10 +134,12 @@ private:
         indent(depth);
         out_.append("<data>\n");
         const std::string text = Base64::encode(data);
-        // Lines get shorter as the indentation grows, as the platform writes them.
-        const std::size_t line = 76 - 8 * static_cast<std::size_t>(std::min(depth, 8));
+        // As the platform writes them: indentation counts against 76 columns, and the Base64 lines are
+        // indented by at most eight tabs however deep the element lies.
+        const int lineIndent = std::min(depth, 8);
+        const std::size_t line = 76 - 8 * static_cast<std::size_t>(lineIndent);
         for (std::size_t i = 0; i < text.size(); i += line) {
-            indent(depth);
+            indent(lineIndent);
             out_.append(std::string_view(text).substr(i, line));
             out_.push_back('\n');
         }

@@ -112,6 +112,34 @@ TEST(PlistCodec, xmlIsWrittenInThePlatformLayout) {
               "</plist>\n");
 }
 
+// Files the platform saved must come back byte for byte, so reals and deep data follow its rules too.
+TEST(PlistCodec, xmlRealsAndDeepDataAreWrittenAsThePlatformWritesThem) {
+    const std::pair<double, std::string> reals[] = {
+        {0.1, "0.10000000000000001"}, {2.0, "2"}, {0.0, "0.0"}, {-0.0, "0.0"}, {1e20, "1e+20"},
+        {-2.5, "-2.5"}, {1.0 / 3, "0.33333333333333331"}, {5e-324, "4.9406564584124654e-324"},
+        {std::numeric_limits<double>::quiet_NaN(), "nan"}, {-std::numeric_limits<double>::infinity(), "-infinity"},
+    };
+    for (const auto& [real, text] : reals) {
+        const std::string xml = PlistCodec::writeXml(PlistValue(real));
+        EXPECT_NE(xml.find("\n<real>" + text + "</real>\n"), std::string::npos) << xml;
+        const PlistValue back = PlistCodec::read(xml).value;
+        if (!std::isnan(real)) {
+            EXPECT_EQ(back, PlistValue(real)) << text;
+        }
+    }
+
+    // Ten arrays deep: the element keeps its indentation, its Base64 lines stop at eight tabs and 12 columns.
+    PlistValue deep(PlistData(20, 0xFF));
+    for (int i = 0; i < 10; ++i) deep = PlistValue(PlistArray{std::move(deep)});
+    const std::string xml = PlistCodec::writeXml(deep);
+    const std::string tabs10(10, '\t'), tabs8(8, '\t');
+    EXPECT_NE(xml.find("\n" + tabs10 + "<data>\n" + tabs8 + "////////////\n" + tabs8 + "////////////\n" + tabs8 +
+                       "//8=\n" + tabs10 + "</data>\n"),
+              std::string::npos)
+        << xml;
+    EXPECT_EQ(PlistCodec::read(xml).value, deep);
+}
+
 TEST(PlistCodec, bothFormatsRoundTripAndRewriteByteForByte) {
     const PlistValue job = sampleJob();
     for (PlistFormat format : {PlistFormat::xml, PlistFormat::binary}) {
