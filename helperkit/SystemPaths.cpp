@@ -73,6 +73,22 @@ fs::path SystemPaths::userLaunchAgents() const { return home_ / "Library" / "Lau
 fs::path SystemPaths::applicationSupport() const { return home_ / "Library" / "Application Support"; }
 fs::path SystemPaths::userLogs() const { return home_ / "Library" / "Logs"; }
 
+std::optional<fs::path> SystemPaths::bundleContaining(const fs::path& executable) {
+    const fs::path macos = executable.lexically_normal().parent_path();
+    const fs::path contents = macos.parent_path();
+    const fs::path bundle = contents.parent_path();
+    if (macos.filename() != "MacOS" || contents.filename() != "Contents" || !bundle.has_filename())
+        return std::nullopt;
+    return bundle;
+}
+
+std::optional<fs::path> SystemPaths::applicationBundle() {
+    std::error_code ec;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return std::nullopt;
+    return bundleContaining(executable);
+}
+
 std::string SystemPaths::loginName() {
     std::vector<char> buffer;
     if (auto entry = passwdEntry(geteuid(), buffer); entry && entry->pw_name && *entry->pw_name) return entry->pw_name;

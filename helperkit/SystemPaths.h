@@ -54,6 +54,11 @@ public:
     std::filesystem::path libraryLogs() const { return resolve("/Library/Logs"); }
     std::filesystem::path helperSocket() const { return resolve("/var/run/com.tarnmoor.quillwick.helper.sock"); }
 
+    // The application bundle the running program lies in (<bundle>/Contents/MacOS/<program>), found from
+    // the executable's own path, never under the root; nothing when it runs from anywhere else.
+    static std::optional<std::filesystem::path> applicationBundle();
+    static std::optional<std::filesystem::path> bundleContaining(const std::filesystem::path& executable);
+
     // The login name of the effective uid ("root" when passwd has no entry for it).
     static std::string loginName();
 

@@ -90,6 +90,17 @@ TEST(SystemPaths, theProcessRootComesFromTheEnvironmentOnceAndOnlyInSandboxBuild
     EXPECT_EQ(probe(std::nullopt, "/").substr(0, 3), "</|");
 }
 
+TEST(SystemPaths, theBundleIsFoundFromTheExecutablesPath) {
+    EXPECT_EQ(SystemPaths::bundleContaining("/b/Quillwick.app/Contents/MacOS/QuillwickHelper"),
+              fs::path("/b/Quillwick.app"));
+    EXPECT_EQ(SystemPaths::bundleContaining("/b/Quillwick.app/Contents/MacOS/../MacOS/Quillwick"),
+              fs::path("/b/Quillwick.app"));
+    for (const char* elsewhere : {"/b/tests/helperkit_tests", "/b/Contents/Quillwick", "/MacOS/Quillwick",
+                                  "/Contents/MacOS/Quillwick", "Quillwick"})
+        EXPECT_EQ(SystemPaths::bundleContaining(elsewhere), std::nullopt) << elsewhere;
+    EXPECT_EQ(SystemPaths::applicationBundle(), std::nullopt) << "the test program is no bundle";
+}
+
 TEST(SystemPaths, loginNameIsThePasswdNameOfTheEffectiveUser) {
     auto r = Subprocess::run("/usr/bin/id", {"-un"});
     if (r.succeeded()) {
