@@ -96,8 +96,6 @@ public:
     }
     SigpipeGuard(const SigpipeGuard&) = delete;
     SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-    // The mask the program starts with: the caller's, without our SIGPIPE block.
-    const sigset_t& childMask() const { return previousMask_; }
 
 private:
     sigset_t pipeSet_;
@@ -177,11 +175,15 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
     posix_spawn_file_actions_adddup2(&setup.actions, out.write.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&setup.actions, err.write.get(), STDERR_FILENO);
     if (currentDirectory) posix_spawn_file_actions_addchdir_np(&setup.actions, currentDirectory->c_str());
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setsigmask(&setup.attributes, &sigpipe.childMask());
+    // The program starts as the platform starts one: only the three standard descriptors, every signal
+    // at its default and none blocked, whatever the calling thread ignores or blocks (a job started by
+    // it must not inherit a socket, nor be deaf to TERM).
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = -1;

@@ -153,6 +153,34 @@ TEST(Subprocess, childGetsDefaultSigpipeEvenWhenTheCallerBlocksIt) {
     EXPECT_EQ(r.standardOutput, "y\ny\ny\n");
 }
 
+TEST(Subprocess, programStartsWithOnlyTheStandardDescriptorsAndNoSignalIgnoredOrBlocked) {
+    test::TemporaryFolder folder;
+    // No close-on-exec, and numbered apart from whatever the shell opens itself.
+    const int opened = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(opened, 0);
+    const int leaky = ::fcntl(opened, F_DUPFD, 100);
+    ::close(opened);
+    ASSERT_GE(leaky, 100);
+    struct sigaction ignore {}, previousTerm{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGTERM, &ignore, &previousTerm);
+    sigset_t usr1, previousMask;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &usr1, &previousMask);
+
+    const auto fds = sh("for fd in /proc/$$/fd/*; do echo \"${fd##*/}\"; done").standardOutput;
+    const auto blocked = Subprocess::run("/bin/grep", {"SigBlk", "/proc/self/status"}).standardOutput;
+    const auto term = sh("kill -TERM $$; sleep 5").exitStatus;
+
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
+    ::close(leaky);
+    EXPECT_EQ(fds.find(std::to_string(leaky) + "\n"), std::string::npos) << fds;
+    EXPECT_EQ(blocked, "SigBlk:\t0000000000000000\n");
+    EXPECT_EQ(term, 128 + SIGTERM);
+}
+
 // The inheritable descriptors of this process; the harness may pass some on by design.
 std::set<std::string> inheritableDescriptors() {
     std::set<std::string> result;
