@@ -39,7 +39,8 @@ private:
 using Environment = std::map<std::string, std::string>;
 
 // `environment`, when given, replaces the inherited one entirely. `input`, when given, is fed to the
-// program's standard input while its outputs are drained; otherwise standard input is inherited.
+// program's standard input while its outputs are drained; otherwise standard input is inherited. The
+// program gets no other descriptor of the caller's, and every signal at its default, none blocked.
 Result run(const std::string& executable, const std::vector<std::string>& arguments,
            const std::optional<std::string>& input = std::nullopt,
            const std::optional<Environment>& environment = std::nullopt,
