@@ -243,7 +243,7 @@ TEST_F(DemoMachine, hasACrontabAndRecentLaunchdLogLines)
 {
     const auto list = runTool(root.paths().crontab(), {"-l"});
     ASSERT_EQ(list.exitStatus, 0);
-    EXPECT_THAT(list.standardOutput, HasSubstr("\nMAILTO=\n"));
+    EXPECT_THAT(list.standardOutput, HasSubstr("\nMAILTO=\"\"\n"));
     EXPECT_THAT(list.standardOutput, HasSubstr("\n#30 18 * * fri "));
     EXPECT_THAT(list.standardOutput, HasSubstr("# Weekday morning digest.\n"));
     EXPECT_THAT(list.standardOutput, HasSubstr(root.paths().home().string()));
