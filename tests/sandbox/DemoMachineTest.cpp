@@ -224,12 +224,11 @@ TEST_F(DemoMachine, runsItsServicesWithTheStatesItPromises)
     ASSERT_TRUE(penalty.has_value());
     EXPECT_TRUE(penalty->isThrottled());
 
-    const auto system = root.launchctl({"print", "system"});
     for (const char* daemon : {"com.apple.syslogd", "com.lumenfold.updater", "org.quietpine.backupd"}) {
-        const auto line = system.standardOutput.find(daemon);
-        ASSERT_NE(line, std::string::npos) << daemon;
-        const auto start = system.standardOutput.rfind('\n', line) + 1;
-        EXPECT_THAT(system.standardOutput.substr(start, line - start), ::testing::ContainsRegex("[0-9]+")) << daemon;
+        const auto state = Launchctl().print({LaunchdDomain::system(), daemon});
+        ASSERT_TRUE(state) << daemon;
+        EXPECT_TRUE(state->pid.has_value()) << daemon;
+        EXPECT_EQ(state->type, "LaunchDaemon") << daemon;
     }
 
     const auto gui = Launchctl().printDisabled(LaunchdDomain::gui(uid)).entries;

@@ -2,7 +2,10 @@
 // started for real, their records read back through the application's own readers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -115,6 +118,40 @@ std::vector<pid_t> supervisorPids(const SandboxRoot& root)
         if (service.contains("supervisorPid"))
             pids.push_back(service["supervisorPid"].get<pid_t>());
     return pids;
+}
+
+// When launchd's log says it started the service, in seconds of the day (the log's local time).
+std::vector<double> startTimes(const SandboxRoot& root, const std::string& label)
+{
+    std::vector<double> times;
+    std::istringstream lines(readFile(root.path() / "private/var/log/launchd.log"));
+    const std::regex started(R"(\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d\.\d{6})\S* launchd\[1\]: \[)" + kGui + "/" +
+                             std::regex_replace(label, std::regex(R"(\.)"), R"(\.)") + R"( \[\d+\]:\] Successfully spawned )");
+    std::smatch match;
+    for (std::string line; std::getline(lines, line);)
+        if (std::regex_search(line, match, started))
+            times.push_back(std::stoi(match[1]) * 3600 + std::stoi(match[2]) * 60 + std::stod(match[3]));
+    return times;
+}
+
+// Starts the root's launchctl and returns at once, its output thrown away.
+pid_t startLaunchctl(const SandboxRoot& root, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> words{root.paths().launchctl().string()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(error, 0);
+    return pid;
 }
 
 TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
@@ -300,6 +337,11 @@ TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
     EXPECT_EQ(throttled->runs, 3);
     EXPECT_EQ(throttled->pid, std::nullopt);
     EXPECT_EQ(throttled->summary(), "Waiting — launchd is throttling restarts after repeated failures");
+    // Each start waits out the throttle interval after the one before.
+    const auto starts = startTimes(root, label);
+    ASSERT_EQ(starts.size(), 3u);
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        EXPECT_GE(starts[i] - starts[i - 1], 0.95) << "start " << i;
     std::this_thread::sleep_for(1200ms);
     EXPECT_EQ(printed(root, label)->runs, 3) << "the penalty box keeps it waiting";
 
@@ -392,25 +434,51 @@ TEST(LaunchctlTest, twentyConcurrentCallsLoseNoState)
             if (i % 2 == 0)
                 statuses[i] = root.launchctl({"bootstrap", kGui, jobs[i / 2].string()}).exitStatus;
             else if (i % 4 == 1)
-                statuses[i] = root.launchctl({"list"}).exitStatus;
+                statuses[i] = root.launchctl({"disable", kGui + "/com.example.off" + std::to_string(i)}).exitStatus;
             else
-                statuses[i] = root.launchctl({"print", kGui + "/com.example.crowd" + std::to_string(i / 2)}).exitStatus;
+                statuses[i] = root.launchctl({"list"}).exitStatus;
         });
     }
     for (auto& thread : threads)
         thread.join();
 
-    for (int i = 0; i < 20; ++i) {
-        if (i % 2 == 0 || i % 4 == 1)
-            EXPECT_EQ(statuses[i], 0) << "call " << i;
-        else
-            EXPECT_TRUE(statuses[i] == 0 || statuses[i] == 113) << "call " << i << " gave " << statuses[i];
-    }
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(statuses[i], 0) << "call " << i;
     for (int i = 0; i < 10; ++i) {
         const auto entry = listed(root, "com.example.crowd" + std::to_string(i));
         ASSERT_TRUE(entry) << i;
         EXPECT_TRUE(entry->pid && alive(*entry->pid)) << i;
     }
+    const auto disabled = DisabledOverrides::fromPrintDisabledOutput(root.launchctl({"print-disabled", kGui}).standardOutput);
+    EXPECT_EQ(disabled.entries, (std::map<std::string, bool>{{"com.example.off1", true}, {"com.example.off5", true},
+                                                            {"com.example.off9", true}, {"com.example.off13", true},
+                                                            {"com.example.off17", true}}));
+}
+
+TEST(LaunchctlTest, callsKilledHalfwayLeaveTheStateWhole)
+{
+    SandboxRoot root;
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.kept", "exit 0", "").string()}).exitStatus, 0);
+    ASSERT_EQ(root.launchctl({"disable", kGui + "/com.example.before"}).exitStatus, 0);
+
+    // Cut off at ever later moments, some of them while writing the state.
+    for (int i = 0; i < 60; ++i) {
+        const pid_t pid = startLaunchctl(root, {"disable", kGui + "/com.example.cut" + std::to_string(i)});
+        std::this_thread::sleep_for(std::chrono::microseconds(150 * i));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+
+    ASSERT_EQ(root.launchctl({"list"}).exitStatus, 0) << "the state still reads";
+    EXPECT_TRUE(listed(root, "com.example.kept"));
+    const auto disabled = root.launchctl({"print-disabled", kGui});
+    ASSERT_EQ(disabled.exitStatus, 0);
+    const auto entries = DisabledOverrides::fromPrintDisabledOutput(disabled.standardOutput).entries;
+    EXPECT_EQ(entries.count("com.example.before"), 1u);
+    for (const auto& [label, isDisabled] : entries)
+        EXPECT_TRUE(isDisabled) << label;
+    // A holder of the lock that was killed leaves no lock behind.
+    EXPECT_EQ(root.launchctl({"disable", kGui + "/com.example.after"}).exitStatus, 0);
 }
 
 TEST(LaunchctlTest, sandboxHaltLeavesNoProcessBehind)
