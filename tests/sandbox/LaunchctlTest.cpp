@@ -158,9 +158,11 @@ TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
 {
     SandboxRoot root;
     const fs::path out = root.path() / "out.log";
-    const fs::path job = writeJob(root, "com.example.once", "echo \"hello $GREETING\"; exit 3",
+    const fs::path err = root.path() / "err.log";
+    const fs::path job = writeJob(root, "com.example.once", "echo \"hello $GREETING\"; pwd; echo oops >&2; exit 3",
                                   "<key>RunAtLoad</key><true/>"
                                   "<key>StandardOutPath</key><string>" + out.string() + "</string>"
+                                  "<key>StandardErrorPath</key><string>" + err.string() + "</string>"
                                   "<key>WorkingDirectory</key><string>/tmp</string>"
                                   "<key>EnvironmentVariables</key><dict><key>GREETING</key><string>world</string></dict>");
     const auto result = root.launchctl({"bootstrap", kGui, job.string()});
@@ -169,7 +171,8 @@ TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
     ASSERT_TRUE(eventually([&] { return listed(root, "com.example.once")->lastExit.has_value() &&
                                         listed(root, "com.example.once")->lastExit->kind() ==
                                             RuntimeState::ExitStatus::Kind::code; }));
-    EXPECT_EQ(readFile(out), "hello world\n");
+    EXPECT_EQ(readFile(out), "hello world\n/tmp\n");
+    EXPECT_EQ(readFile(err), "oops\n");
     const auto entry = listed(root, "com.example.once");
     EXPECT_EQ(entry->pid, std::nullopt);
     EXPECT_EQ(entry->lastExit, RuntimeState::ExitStatus::code(3));
@@ -180,9 +183,11 @@ TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
     EXPECT_EQ(state->type, "LaunchAgent");
     EXPECT_EQ(state->state, "not running");
     EXPECT_EQ(state->program, "/bin/sh");
-    EXPECT_EQ(state->arguments, (std::vector<std::string>{"/bin/sh", "-c", "echo \"hello $GREETING\"; exit 3"}));
+    EXPECT_EQ(state->arguments,
+              (std::vector<std::string>{"/bin/sh", "-c", "echo \"hello $GREETING\"; pwd; echo oops >&2; exit 3"}));
     EXPECT_EQ(state->workingDirectory, "/tmp");
     EXPECT_EQ(state->standardOutPath, out.string());
+    EXPECT_EQ(state->standardErrorPath, err.string());
     EXPECT_EQ(state->environment, (std::map<std::string, std::string>{{"GREETING", "world"}}));
     EXPECT_EQ(state->domain, kGui);
     EXPECT_EQ(state->runs, 1);
