@@ -6,64 +6,54 @@ namespace qw::Utf8 {
 
 namespace {
 
-// Length of the well-formed sequence starting at `i`, or 0 when it is not one (overlong forms,
-// surrogates and values above U+10FFFF included). Follows the Unicode table of well-formed sequences.
-std::size_t sequenceLength(std::string_view s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
-    const std::uint8_t b0 = byte(i);
-    if (b0 < 0x80) return 1;
+// What a lead byte promises: the sequence's length and the range its second byte must lie in
+// (narrower after E0, ED, F0 and F4, which rules out overlong forms, surrogates and values above
+// U+10FFFF). Length 0 for a byte that cannot start a multi-byte sequence.
+struct Lead {
     std::size_t length = 0;
     std::uint8_t lo = 0x80, hi = 0xBF;
+};
+
+Lead lead(std::uint8_t b0) {
+    Lead l;
     if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
+        l.length = 2;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
+        l.length = 3;
+        if (b0 == 0xE0) l.lo = 0xA0;
+        if (b0 == 0xED) l.hi = 0x9F;
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
+        l.length = 4;
+        if (b0 == 0xF0) l.lo = 0x90;
+        if (b0 == 0xF4) l.hi = 0x8F;
     }
-    if (i + length > s.size()) return 0;
-    const std::uint8_t b1 = byte(i + 1);
-    if (b1 < lo || b1 > hi) return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        const std::uint8_t b = byte(i + k);
-        if (b < 0x80 || b > 0xBF) return 0;
+    return l;
+}
+
+// How many bytes from `i` continue the sequence its lead byte starts (the lead byte counts).
+std::size_t validPrefix(std::string_view s, std::size_t i, const Lead& l) {
+    std::size_t k = 1;
+    for (; k < l.length && i + k < s.size(); ++k) {
+        const auto b = static_cast<std::uint8_t>(s[i + k]);
+        if (b < (k == 1 ? l.lo : 0x80) || b > (k == 1 ? l.hi : 0xBF)) break;
     }
-    return length;
+    return k;
+}
+
+// Length of the well-formed sequence starting at `i`, or 0 when it is not one.
+std::size_t sequenceLength(std::string_view s, std::size_t i) {
+    const auto b0 = static_cast<std::uint8_t>(s[i]);
+    if (b0 < 0x80) return 1;
+    const Lead l = lead(b0);
+    if (l.length == 0) return 0;
+    return validPrefix(s, i, l) == l.length ? l.length : 0;
 }
 
 // How many bytes of an ill-formed sequence one U+FFFD stands for: the longest prefix of a
 // well-formed sequence (the "maximal subpart"), at least one byte.
 std::size_t maximalSubpart(std::string_view s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
-    const std::uint8_t b0 = byte(i);
-    std::size_t length = 0;
-    std::uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return 1;
-    }
-    std::size_t k = 1;
-    for (; k < length && i + k < s.size(); ++k) {
-        const std::uint8_t b = byte(i + k);
-        const std::uint8_t l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
-        if (b < l || b > h) break;
-    }
-    return k;
+    const Lead l = lead(static_cast<std::uint8_t>(s[i]));
+    return l.length == 0 ? 1 : validPrefix(s, i, l);
 }
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";

@@ -12,13 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::size_t entries(const fs::path& folder) {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
@@ -28,9 +21,9 @@ TEST(AtomicFile, writesAndReplacesLeavingNothingAside) {
     const fs::path target = folder.path() / "state.json";
     writeFileAtomically(target, "first");
     writeFileAtomically(target, std::string("second\0with nul", 15));
-    EXPECT_EQ(slurp(target), std::string("second\0with nul", 15));
+    EXPECT_EQ(test::readFile(target), std::string("second\0with nul", 15));
     writeFileAtomically(target, "");
-    EXPECT_EQ(slurp(target), "");
+    EXPECT_EQ(test::readFile(target), "");
     EXPECT_EQ(entries(folder.path()), 1u);
 }
 
@@ -53,9 +46,9 @@ TEST(AtomicFile, aLinkInPlaceIsReplacedNotFollowed) {
     writeFileAtomically(victim, "keep");
     fs::create_symlink(victim, folder.path() / "job.plist");
     writeFileAtomically(folder.path() / "job.plist", "new");
-    EXPECT_EQ(slurp(victim), "keep");
+    EXPECT_EQ(test::readFile(victim), "keep");
     EXPECT_FALSE(fs::is_symlink(folder.path() / "job.plist"));
-    EXPECT_EQ(slurp(folder.path() / "job.plist"), "new");
+    EXPECT_EQ(test::readFile(folder.path() / "job.plist"), "new");
 }
 
 TEST(AtomicFile, failuresThrowAndLeaveTheOldFile) {

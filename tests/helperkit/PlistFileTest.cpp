@@ -12,13 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 fs::path fixture(const std::string& name) { return fs::path(QUILLWICK_TEST_DATA) / "plist" / name; }
 
 PlistFile::ReadError readError(const std::function<void()>& read) {
@@ -37,7 +30,7 @@ TEST(PlistFile, eachFormatIsWrittenBackInItself) {
     EXPECT_EQ(binary.format, PlistFormat::binary);
     EXPECT_EQ(xml.format, PlistFormat::xml);
     EXPECT_EQ(binary.data().substr(0, 8), "bplist00");
-    EXPECT_EQ(xml.data(), slurp(fixture("job.xml")));
+    EXPECT_EQ(xml.data(), test::readFile(fixture("job.xml")));
     EXPECT_EQ(binary.xmlText(), xml.data());
     EXPECT_EQ(PlistFile::fromData(binary.data(), "x.plist"), binary);
 }

@@ -25,14 +25,6 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string contents(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // Waits (briefly) for the stand-in launchd to have run the demo's short-lived jobs.
 std::vector<LaunchctlListEntry> settledList()
 {
@@ -71,7 +63,7 @@ TEST_F(DemoMachine, everyJobFileReadsInItsFormatOrFailsAsIntended)
             const std::string name = entry.path().stem().string();
             ++perFolder[std::string(directory.rawValue())];
             seen.insert(name);
-            const std::string text = contents(entry.path());
+            const std::string text = readFile(entry.path());
             EXPECT_THAT(text, Not(HasSubstr("@ROOT@"))) << name;
             EXPECT_THAT(text, Not(HasSubstr("@HOME@"))) << name;
 
@@ -106,12 +98,12 @@ TEST_F(DemoMachine, everyJobFileReadsInItsFormatOrFailsAsIntended)
     EXPECT_EQ(fs::path(*arguments->arrayValue()->front().stringPointer()), root.resolve("/usr/local/bin/lumenfold-sync"));
 
     // Laid twice, its services would collide with themselves: refused before anything is touched.
-    const std::string before = contents(root.paths().userLaunchAgents() / "com.lumenfold.sync.plist");
+    const std::string before = readFile(root.paths().userLaunchAgents() / "com.lumenfold.sync.plist");
     const auto again = Subprocess::run(SandboxRoot::makeRootScript().string(),
                                        {root.path().string(), "--demo", "--tools", SandboxRoot::toolsDirectory().string()});
     EXPECT_EQ(again.exitStatus, 1);
     EXPECT_THAT(again.standardError, HasSubstr("needs a fresh root"));
-    EXPECT_EQ(contents(root.paths().userLaunchAgents() / "com.lumenfold.sync.plist"), before);
+    EXPECT_EQ(readFile(root.paths().userLaunchAgents() / "com.lumenfold.sync.plist"), before);
 }
 
 TEST_F(DemoMachine, showsEveryKindOfProblemTheDiagnosticsKnow)
@@ -265,11 +257,11 @@ std::set<int> processesOf(const fs::path& rootPath)
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == ::getpid())
             continue;
-        const std::string stat = contents(entry.path() / "stat");
+        const std::string stat = readFile(entry.path() / "stat");
         const auto close = stat.rfind(')');
         if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z')
             continue;  // gone, or a zombie: nothing is running
-        const std::string identity = contents(entry.path() / "cmdline") + contents(entry.path() / "environ");
+        const std::string identity = readFile(entry.path() / "cmdline") + readFile(entry.path() / "environ");
         if (identity.find(rootPath.string()) != std::string::npos)
             found.insert(std::stoi(name));
     }

@@ -28,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::SandboxRoot;
+using test::readFile;
 
 const std::string kGui = "gui/" + std::to_string(::geteuid());
 
@@ -80,14 +81,6 @@ bool alive(pid_t pid)
     std::getline(stat, text);
     const auto close = text.rfind(')');
     return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::optional<RuntimeState> printed(const SandboxRoot& root, const std::string& label)

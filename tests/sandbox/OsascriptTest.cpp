@@ -33,14 +33,6 @@ std::string elevatedScript(const std::string& command, const std::string& reason
            + "Quillwick needs your password to " + escaped(reason) + ".\"";
 }
 
-std::string contents(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 class Osascript : public ::testing::Test {
 protected:
     Subprocess::Result run(const std::string& script, Subprocess::Environment environment = {})
@@ -64,7 +56,7 @@ TEST_F(Osascript, anAcceptedPromptRunsTheCommandWithItsEscapesUndone)
         const auto result = run(elevatedScript(command, "load “a \"job\" \\ here”"), environment);
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
         EXPECT_EQ(result.standardOutput, "done\n");
-        EXPECT_EQ(contents(marker), "He said \"hi\" \\ there");
+        EXPECT_EQ(readFile(marker), "He said \"hi\" \\ there");
     }
 }
 

@@ -15,6 +15,9 @@
 
 namespace qw::test {
 
+// A whole file as bytes; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
 class TemporaryFolder {
 public:
     TemporaryFolder();
