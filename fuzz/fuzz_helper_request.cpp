@@ -1,23 +1,6 @@
-// Decodes outside bytes as a helper request; whatever decodes must survive encoding unchanged.
-#include <cstdint>
-#include <cstdlib>
-#include <string_view>
-
-#include "helperkit/HelperProtocol.h"
+// Decodes outside bytes as a helper request.
+#include "HelperRoundTrip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    qw::HelperRequest request;
-    try {
-        request = qw::HelperRequest::fromJson(text);
-    } catch (const qw::HelperDecodingError&) {
-        return 0;
-    }
-    const std::string encoded = request.jsonData();
-    try {
-        if (!(qw::HelperRequest::fromJson(encoded) == request)) std::abort();
-    } catch (const qw::HelperDecodingError&) {
-        std::abort();
-    }
-    return 0;
+    return fuzz::helperRoundTrip<qw::HelperRequest>(data, size);
 }
