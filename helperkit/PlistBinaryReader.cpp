@@ -93,7 +93,7 @@ private:
         return std::move(*std::get_if<std::string>(&k->storage()));
     }
 
-    // Nothing for objects of no property-list kind (null, set, UID).
+    // Nothing for objects of no property-list kind (null, UID).
     std::optional<PlistValue> object(std::uint64_t ref, int depth) {
         std::uint64_t pos = offsetOf(ref);
         const std::uint8_t marker = byte(pos++);
@@ -156,10 +156,9 @@ private:
             }
             case 0x8: need(pos, info + 1); return std::nullopt;
             case 0xA: return array(ref, pos, info, depth + 1);
-            case 0xC: {
-                need(pos, count(pos, info), refSize_);
-                return std::nullopt;
-            }
+            case 0xC:
+                // Not one of our kinds, and leaving it out would lose its members without a word.
+                fail("The binary property list holds a set, which a job file cannot hold.");
             case 0xD: return dictionary(ref, pos, info, depth + 1);
         }
         fail("The binary property list holds an object of unknown type.");
@@ -170,12 +169,12 @@ private:
         const unsigned n = 1u << info;
         need(pos, n);
         if (n < 16) return PlistValue(static_cast<std::int64_t>(uint(pos, n)));  // 8 bytes are signed
-        // Sixteen bytes hold values beyond the 64-bit range; those we cannot keep without changing them.
+        // Sixteen bytes: unsigned up to 2^64-1 as the platform reads them, or a sign-extended negative
+        // value; what lies beyond those we cannot keep without changing it.
         const std::uint64_t high = uint(pos, 8), low = uint(pos + 8, 8);
-        const bool fits = (high == 0 && low < (std::uint64_t(1) << 63)) ||
-                          (high == ~std::uint64_t(0) && low >= (std::uint64_t(1) << 63));
-        if (!fits) fail("An integer of the binary property list lies outside the 64-bit range.");
-        return PlistValue(static_cast<std::int64_t>(low));
+        if (high == 0) return PlistValue(low);
+        if (high == ~std::uint64_t(0) && low >= (std::uint64_t(1) << 63)) return PlistValue(static_cast<std::int64_t>(low));
+        fail("An integer of the binary property list lies outside the 64-bit range.");
     }
 
     void enter(std::uint64_t ref, int depth) {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <locale.h>
 #include <numeric>
 
@@ -22,8 +23,12 @@ std::size_t mix(std::size_t h) {
 
 std::size_t combine(std::size_t seed, std::size_t h) { return mix(seed ^ (h + 0x9E3779B9 + (seed << 6))); }
 
+// Reals equal when == says so or both are NaN: a value always equals itself.
+bool sameReal(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
 std::size_t hashDouble(double d) {
     if (d == 0) d = 0;  // +0 and -0 are equal, so they hash alike
+    if (std::isnan(d)) d = std::numeric_limits<double>::quiet_NaN();  // and so do all NaNs
     return std::hash<std::uint64_t>{}(std::bit_cast<std::uint64_t>(d));
 }
 
@@ -39,6 +44,15 @@ std::vector<std::size_t> sortedOrder(const std::vector<PlistDictionary::Entry>& 
 constexpr std::size_t smallDictionary = 16;
 
 }  // namespace
+
+bool PlistDate::operator==(const PlistDate& other) const {
+    return sameReal(secondsSinceReference, other.secondsSinceReference);
+}
+
+PlistValue::PlistValue(std::uint64_t u) {
+    if (u <= std::uint64_t(std::numeric_limits<std::int64_t>::max())) storage_ = std::int64_t(u);
+    else storage_ = u;
+}
 
 PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries)
     : PlistDictionary(fromEntries(std::vector<Entry>(entries))) {}
@@ -159,6 +173,7 @@ const std::string* PlistValue::stringPointer() const { return std::get_if<std::s
 std::optional<bool> PlistValue::boolValue() const {
     if (const auto* b = std::get_if<bool>(&storage_)) return *b;
     if (const auto* i = std::get_if<std::int64_t>(&storage_)) return *i != 0;
+    if (std::holds_alternative<std::uint64_t>(storage_)) return true;
     return std::nullopt;
 }
 
@@ -169,6 +184,12 @@ std::optional<std::int64_t> PlistValue::intValue() const {
         if (std::isfinite(*d) && *d >= -9223372036854775808.0 && *d < 9223372036854775808.0)
             return static_cast<std::int64_t>(*d);
     }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> PlistValue::unsignedValue() const {
+    if (const auto* u = std::get_if<std::uint64_t>(&storage_)) return *u;
+    if (const auto* i = std::get_if<std::int64_t>(&storage_); i && *i >= 0) return std::uint64_t(*i);
     return std::nullopt;
 }
 
@@ -202,7 +223,7 @@ std::optional<std::vector<std::string>> PlistValue::stringArrayValue() const {
 std::string PlistValue::typeName() const {
     static constexpr const char* names[] = {"String", "Integer", "Number", "Boolean",
                                             "Date",   "Data",    "Array",  "Dictionary"};
-    return names[storage_.index()];
+    return names[static_cast<std::size_t>(kind())];
 }
 
 namespace {
@@ -235,7 +256,7 @@ std::string PlistValue::summary() const {
         [](const auto& v) -> std::string {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) return v;
-            else if constexpr (std::is_same_v<T, std::int64_t>) return std::to_string(v);
+            else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) return std::to_string(v);
             else if constexpr (std::is_same_v<T, double>) return shortestRealText(v);
             else if constexpr (std::is_same_v<T, bool>) return v ? "true" : "false";
             else if constexpr (std::is_same_v<T, PlistDate>) return dateSummary(v);
@@ -247,12 +268,13 @@ std::string PlistValue::summary() const {
 }
 
 std::size_t PlistValue::hash() const {
-    std::size_t h = mix(storage_.index());
+    std::size_t h = mix(static_cast<std::size_t>(kind()));
     std::visit(
         [&](const auto& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) h = combine(h, std::hash<std::string>{}(v));
-            else if constexpr (std::is_same_v<T, std::int64_t>) h = combine(h, std::hash<std::int64_t>{}(v));
+            else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>)
+                h = combine(h, std::hash<T>{}(v));
             else if constexpr (std::is_same_v<T, double>) h = combine(h, hashDouble(v));
             else if constexpr (std::is_same_v<T, bool>) h = combine(h, v ? 1 : 0);
             else if constexpr (std::is_same_v<T, PlistDate>) h = combine(h, hashDouble(v.secondsSinceReference));
@@ -270,11 +292,21 @@ std::size_t PlistValue::hash() const {
     return h;
 }
 
-bool PlistValue::operator==(const PlistValue& other) const { return storage_ == other.storage_; }
+bool PlistValue::operator==(const PlistValue& other) const {
+    if (const auto* d = std::get_if<double>(&storage_)) {
+        const auto* e = std::get_if<double>(&other.storage_);
+        return e && sameReal(*d, *e);
+    }
+    return storage_ == other.storage_;  // dates, arrays and dictionaries compare reals through here too
+}
 
 std::string shortestRealText(double value) {
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Integers up to 2^53 are written out in full, as people use doubles for them.
+    const double magnitude = std::fabs(value);
+    const bool exponent = std::isfinite(value) && value != 0 && (magnitude < 1e-4 || magnitude > 0x1p53);
+    char buffer[400];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                   exponent ? std::chars_format::scientific : std::chars_format::fixed);
     std::string text(buffer, ec == std::errc() ? end : buffer);
     if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
     return text;
