@@ -1,6 +1,7 @@
 #include "helperkit/PlistValue.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -70,12 +71,30 @@ PlistDictionary PlistDictionary::fromEntries(std::vector<Entry> entries) {
                     break;
                 }
     } else {
-        order = sortedOrder(entries);
-        for (std::size_t i = 1; i < n; ++i)
-            if (entries[order[i]].first == entries[order[i - 1]].first) {
-                repeated = true;
-                break;
+        // Open addressing over the keys: only a real repeat pays for the sort below.
+        std::size_t size = 64;
+        while (size < 2 * n) size *= 2;
+        constexpr std::uint32_t empty = 0xFFFFFFFF;
+        std::array<std::uint32_t, 64> small;
+        std::vector<std::uint32_t> large;
+        std::uint32_t* slots = small.data();
+        if (size > small.size()) {
+            large.resize(size);
+            slots = large.data();
+        }
+        std::fill(slots, slots + size, empty);
+        for (std::size_t i = 0; i < n && !repeated; ++i) {
+            for (std::size_t at = std::hash<std::string>{}(entries[i].first) & (size - 1);; at = (at + 1) & (size - 1)) {
+                if (slots[at] == empty) {
+                    slots[at] = static_cast<std::uint32_t>(i);
+                    break;
+                }
+                if (entries[slots[at]].first == entries[i].first) {
+                    repeated = true;
+                    break;
+                }
             }
+        }
     }
     if (!repeated) {
         result.entries_ = std::move(entries);
