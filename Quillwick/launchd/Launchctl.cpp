@@ -27,6 +27,12 @@ std::vector<LaunchctlListEntry> Launchctl::list() const {
     return LaunchctlListEntry::parse(result.standardOutput);
 }
 
+std::vector<LaunchctlListEntry> Launchctl::printDomainServices(const LaunchdDomain& domain) const {
+    const auto result = run({"print", domain.description()});
+    if (result.exitStatus != 0) return {};
+    return LaunchctlListEntry::parseDomainServices(result.standardOutput);
+}
+
 DisabledOverrides Launchctl::printDisabled(const LaunchdDomain& domain) const {
     const auto result = run({"print-disabled", domain.description()});
     if (result.exitStatus != 0) return {};

@@ -21,6 +21,8 @@ class Launchctl {
 public:
     // A status other than 0 reads as nothing here: no entries, no records, no state.
     std::vector<LaunchctlListEntry> list() const;
+    // "print <domain>": the services of any domain, system included, with their pids and statuses.
+    std::vector<LaunchctlListEntry> printDomainServices(const LaunchdDomain& domain) const;
     DisabledOverrides printDisabled(const LaunchdDomain& domain) const;
     std::optional<RuntimeState> print(const ServiceTarget& service) const;
 

@@ -1,5 +1,6 @@
 #include "Quillwick/launchd/LaunchctlListEntry.h"
 
+#include "Quillwick/launchd/LaunchctlOutput.h"
 #include "helperkit/Text.h"
 
 #include <charconv>
@@ -23,7 +24,40 @@ std::optional<std::int32_t> pidField(std::string_view text) {
     return value;
 }
 
+// The next run of non-blank characters of rest, which then starts after it.
+std::string_view nextField(std::string_view& rest) {
+    const auto start = rest.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    auto end = rest.find_first_of(" \t", start);
+    if (end == std::string_view::npos) end = rest.size();
+    const auto field = rest.substr(start, end - start);
+    rest.remove_prefix(end);
+    return field;
+}
+
 }  // namespace
+
+std::vector<LaunchctlListEntry> LaunchctlListEntry::parseDomainServices(std::string_view output) {
+    std::vector<LaunchctlListEntry> entries;
+    const auto domain = LaunchctlOutput::parseService(output);
+    if (!domain) return entries;
+    for (const auto& row : domain->itemList("services")) {
+        std::string_view rest = row;
+        const auto pidText = nextField(rest);
+        const auto statusText = nextField(rest);
+        const auto label = trimBlanks(rest);
+        if (label.empty()) continue;
+        LaunchctlListEntry entry;
+        entry.label = std::string(label);
+        if (const auto pid = pidField(pidText); pid && *pid != 0) entry.pid = pid;
+        entry.lastExit = RuntimeState::ExitStatus::fromListStatus(statusText);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
 
 std::vector<LaunchctlListEntry> LaunchctlListEntry::parse(std::string_view output) {
     std::vector<LaunchctlListEntry> entries;

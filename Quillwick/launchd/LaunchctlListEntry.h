@@ -21,6 +21,11 @@ struct LaunchctlListEntry {
 
     // The whole output of "list", header included, in line order; lines that are not entries are skipped.
     static std::vector<LaunchctlListEntry> parse(std::string_view output);
+    // The rows of the "services = {" block of a domain's "print" ("system = {" …): pid (0 is no
+    // process), the status column read as "list" reads it ("-" never exited; launchd's "(pe)" and
+    // other words are no status), label. Tabs or spaces between the columns; anything else in the
+    // output is ignored.
+    static std::vector<LaunchctlListEntry> parseDomainServices(std::string_view output);
 
     std::size_t hash() const;
     bool operator==(const LaunchctlListEntry&) const = default;

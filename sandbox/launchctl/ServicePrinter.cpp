@@ -117,7 +117,7 @@ std::string ServicePrinter::domain(const LaunchdDomain& domain, const DomainStat
     text += "\tcreator = launchd[1]\n\n";
     text += "\tservices = {\n";
     for (const auto& [label, record] : state.services)
-        text += fmt::format("\t\t{:>8} {:>6}     \t{}\n", record.pid.value_or(0), statusColumn(record), label);
+        text += fmt::format("\t\t{:>8} {:>6} \t{}\n", record.pid.value_or(0), statusColumn(record), label);
     text += "\t}\n";
     text += "}\n";
     return text;

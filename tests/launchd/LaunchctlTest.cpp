@@ -188,6 +188,16 @@ exit 113)");
     EXPECT_FALSE(launchctl.print({LaunchdDomain::system(), "x"}));
 }
 
+TEST(Launchctl, domainServicesComeFromPrintOfTheDomain) {
+    FakeLaunchctl fake(R"(printf 'system = {\n\tservices = {\n\t\t      42      - \tcom.example.a\n\t}\n}\n'
+[ "$2" = system ])");
+    const Launchctl launchctl;
+    const auto entries = launchctl.printDomainServices(LaunchdDomain::system());
+    EXPECT_EQ(fake.arguments(), (Args{"print", "system"}));
+    EXPECT_EQ(entries, (std::vector<LaunchctlListEntry>{{"com.example.a", 42, RuntimeState::ExitStatus::neverExited()}}));
+    EXPECT_TRUE(launchctl.printDomainServices(LaunchdDomain::gui(501)).empty()) << "a failing status is no entries";
+}
+
 TEST(Launchctl, printWithoutAServiceBlockIsNoState) {
     FakeLaunchctl fake("echo 'just text'");
     EXPECT_FALSE(Launchctl().print({LaunchdDomain::system(), "x"}));

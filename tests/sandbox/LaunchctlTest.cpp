@@ -536,6 +536,36 @@ TEST(LaunchctlTest, damagedStateIsReportedAndNeverOverwritten)
     EXPECT_EQ(root.launchctl({"print-disabled", "system"}).exitStatus, 0) << "other domains are unaffected";
 }
 
+// A row of a domain's services block as real launchd pads it: pid in 8 columns, status in 6, a blank
+// and a tab before the label.
+const std::regex kServicesRow(R"(\t\t[ 0-9]{8} [ 0-9()a-z-]{6} \t\S+)");
+
+std::vector<std::string> servicesRows(const std::string& text)
+{
+    std::vector<std::string> rows;
+    std::istringstream lines(text);
+    bool inside = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "\tservices = {")
+            inside = true;
+        else if (line == "\t}")
+            inside = false;
+        else if (inside)
+            rows.push_back(line);
+    }
+    return rows;
+}
+
+TEST(LaunchctlTest, domainServicesRowsHaveTheShapeOfARealMacs)
+{
+    for (const char* name : {"domain-system.macos26-dumpstate.TRIMMED.txt", "domain-system.ipados18.txt"}) {
+        const auto rows = servicesRows(readFile(fs::path(QUILLWICK_TEST_DATA) / "launchctl-samples" / name));
+        EXPECT_GT(rows.size(), 10u) << name;
+        for (const auto& row : rows)
+            EXPECT_TRUE(std::regex_match(row, kServicesRow)) << name << ": " << row;
+    }
+}
+
 TEST(LaunchctlTest, domainPrintListsEveryServiceOfTheDomain)
 {
     SandboxRoot root;
@@ -546,10 +576,13 @@ TEST(LaunchctlTest, domainPrintListsEveryServiceOfTheDomain)
 
     const auto result = root.launchctl({"print", "system"});
     ASSERT_EQ(result.exitStatus, 0);
-    const std::regex idle(R"(\n\t\t +0 +- +\tcom\.example\.idle\n)");
-    const std::regex up("\n\t\t +" + std::to_string(*pid) + R"( +- +\tcom\.example\.up\n)");
-    EXPECT_TRUE(std::regex_search(result.standardOutput, idle)) << result.standardOutput;
-    EXPECT_TRUE(std::regex_search(result.standardOutput, up)) << result.standardOutput;
+    EXPECT_NE(result.standardOutput.find("\n\t\t       0      - \tcom.example.idle\n"), std::string::npos)
+        << result.standardOutput;
+    EXPECT_EQ(servicesRows(result.standardOutput).size(), 2u);
+    for (const auto& row : servicesRows(result.standardOutput)) EXPECT_TRUE(std::regex_match(row, kServicesRow)) << row;
+    EXPECT_EQ(LaunchctlListEntry::parseDomainServices(result.standardOutput),
+              (std::vector<LaunchctlListEntry>{{"com.example.idle", std::nullopt, RuntimeState::ExitStatus::neverExited()},
+                                               {"com.example.up", *pid, RuntimeState::ExitStatus::neverExited()}}));
     EXPECT_EQ(result.standardOutput.rfind("system = {\n", 0), 0u);
     EXPECT_TRUE(LaunchctlListEntry::parse(root.launchctl({"list"}).standardOutput).empty()) << "list shows the gui domain only";
 }

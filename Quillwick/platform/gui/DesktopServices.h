@@ -1,0 +1,21 @@
+// DesktopServices: the desktop calls the windows make directly — showing a file selected in the file
+// manager, putting text on the clipboard, opening a System Settings page.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace qw {
+
+// The freedesktop file manager's ShowItems over the session bus, else the parent folder opened.
+void revealInFileManager(const QString& path);
+// Clears the clipboard and puts the text on it as plain text.
+void copyToClipboard(const QString& text);
+
+// The System Settings pages the windows link to.
+QUrl loginItemsSettingsUrl();
+QUrl fullDiskAccessSettingsUrl();
+// Opens a URL; where nothing handles it, nothing happens and a log line says so.
+void openUrl(const QUrl& url);
+
+}  // namespace qw

@@ -1,0 +1,55 @@
+#include "Quillwick/platform/gui/Updater.h"
+
+#include "Quillwick/platform/gui/BundleInfo.h"
+#include "helperkit/Base64.h"
+
+namespace qw {
+
+Updater::Updater(const PlistDictionary& info, bool isTestProcess, const BackendFactory& makeBackend,
+                 QObject* parent)
+    : QObject(parent) {
+    if (isTestProcess || !hasValidUpdateKey(info) || !makeBackend)
+        return;
+    controller_ = makeBackend();
+    if (!controller_)
+        return;
+    automaticallyChecksForUpdates_ = controller_->automaticallyChecksForUpdates();
+    canCheckForUpdates_ = controller_->canCheckForUpdates();
+    connect(controller_.get(), &UpdaterBackend::canCheckForUpdatesChanged, this, [this](bool canCheck) {
+        if (canCheck == canCheckForUpdates_)
+            return;
+        canCheckForUpdates_ = canCheck;
+        emit canCheckForUpdatesChanged(canCheck);
+    });
+}
+
+Updater& Updater::shared() {
+    // Static initialisation is thread-safe, so concurrent first uses make one instance.
+    static Updater* instance = new Updater(bundleInfo(), false, nullptr);
+    return *instance;
+}
+
+bool Updater::hasValidUpdateKey(const PlistDictionary& info) {
+    const PlistValue* key = info.find("SUPublicEDKey");
+    const std::string* text = key ? key->stringPointer() : nullptr;
+    if (!text)
+        return false;
+    const auto bytes = Base64::decode(*text);
+    return bytes && bytes->size() == 32;
+}
+
+void Updater::setAutomaticallyChecksForUpdates(bool on) {
+    if (on != automaticallyChecksForUpdates_) {
+        automaticallyChecksForUpdates_ = on;
+        emit automaticallyChecksForUpdatesChanged(on);
+    }
+    if (controller_)
+        controller_->setAutomaticallyChecksForUpdates(on);
+}
+
+void Updater::checkForUpdates() {
+    if (controller_)
+        controller_->checkForUpdates();
+}
+
+}  // namespace qw
