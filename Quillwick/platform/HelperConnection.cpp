@@ -3,6 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace qw {
 
 namespace fs = std::filesystem;
@@ -27,10 +30,17 @@ void HelperConnection::breakWith(const std::string& reason) {
 
 void HelperConnection::connect() {
     int fd = -1;
-    try {
-        fd = HelperSocket::connectTo(socketPath_);
-    } catch (const std::system_error& error) {
-        breakWith("nothing is listening on " + socketPath_.string() + " (" + error.code().message() + ")");
+    // launchd may still be starting a helper registered a moment ago; give it a second to appear.
+    for (int attempt = 0; fd < 0; ++attempt) {
+        try {
+            fd = HelperSocket::connectTo(socketPath_);
+        } catch (const std::system_error& error) {
+            const bool starting = error.code() == std::errc::no_such_file_or_directory ||
+                                  error.code() == std::errc::connection_refused;
+            if (!starting || attempt >= 50)
+                breakWith("nothing is listening on " + socketPath_.string() + " (" + error.code().message() + ")");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     std::optional<std::string> refusal;
     try {

@@ -49,8 +49,13 @@ public:
         }
         return std::nullopt;
     }
+    // Nothing when the helper closed the connection, before or after the request.
     std::optional<HelperResponse> ask(const HelperRequest& r) {
-        send(r.jsonData());
+        try {
+            send(r.jsonData());
+        } catch (const HelperSocket::FrameError&) {
+            return std::nullopt;
+        }
         return receive();
     }
     void closeWriting() const { ::shutdown(fd_, SHUT_WR); }
