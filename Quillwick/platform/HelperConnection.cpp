@@ -1,5 +1,6 @@
 #include "Quillwick/platform/HelperConnection.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,13 @@ HelperSocket::PeerRequirement HelperConnection::helperRequirement(const fs::path
     const auto owner = HelperSocket::sandboxOwner();
     return {bundle / "Contents" / "MacOS" / "QuillwickHelper",
             [owner](uid_t uid) { return uid == 0 || (owner && uid == *owner); }};
+}
+
+bool HelperConnection::peerHungUp() const {
+    pollfd probe{fd_.load(), POLLIN | POLLRDHUP, 0};
+    if (::poll(&probe, 1, 0) <= 0) return false;
+    // Between requests the helper sends nothing; anything readable now is its end closing.
+    return (probe.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLIN)) != 0;
 }
 
 void HelperConnection::breakWith(const std::string& reason) {
@@ -58,6 +66,12 @@ void HelperConnection::connect() {
 std::string HelperConnection::exchange(std::string_view request) {
     std::lock_guard guard(exchangeLock_);
     if (broken_) throw Unreachable("the connection to the helper was closed");
+    if (fd_ >= 0 && peerHungUp()) {
+        // The helper went away between requests (it was restarted or stopped): this connection is over,
+        // and the request goes on a new one, as after an interruption.
+        ::close(fd_.exchange(-1));
+        reader_ = {};
+    }
     if (fd_ < 0) connect();
     try {
         HelperSocket::writeFrame(fd_, request);
