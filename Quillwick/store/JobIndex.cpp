@@ -8,8 +8,6 @@
 #include "Quillwick/store/RegularFile.h"
 #include "helperkit/PlistFile.h"
 #include "helperkit/Subprocess.h"
-#include "helperkit/SystemPaths.h"
-#include "helperkit/Text.h"
 
 namespace qw {
 namespace fs = std::filesystem;
@@ -56,49 +54,6 @@ auto lenient(Call call) -> decltype(call()) {
     } catch (const Subprocess::Failure&) {
         return {};
     }
-}
-
-// The services block of "launchctl print system": one "pid status label" row each, a pid of 0 meaning
-// not running and a "-" status never exited.
-std::vector<LaunchctlListEntry> systemServices() {
-    const auto result = lenient([] {
-        return std::optional(Subprocess::run(SystemPaths::current().launchctl().string(), {"print", "system"}));
-    });
-    if (!result || result->exitStatus != 0) return {};
-    std::vector<LaunchctlListEntry> entries;
-    std::string_view text = result->standardOutput;
-    bool inside = false;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        const auto trimmed = Text::trimmed(line, " \t\r");
-        if (!inside) {
-            inside = trimmed == "services = {";
-            continue;
-        }
-        if (trimmed == "}") break;
-        std::vector<std::string_view> fields;
-        for (std::size_t i = 0; i < trimmed.size();) {
-            const auto start = trimmed.find_first_not_of(" \t", i);
-            if (start == std::string_view::npos) break;
-            if (fields.size() == 2) {
-                fields.push_back(trimmed.substr(start));
-                break;
-            }
-            const auto stop = trimmed.find_first_of(" \t", start);
-            fields.push_back(trimmed.substr(start, stop == std::string_view::npos ? stop : stop - start));
-            i = stop == std::string_view::npos ? trimmed.size() : stop;
-        }
-        if (fields.size() != 3) continue;
-        const auto rows = LaunchctlListEntry::parse(std::string(fields[0]) + "\t" + std::string(fields[1]) + "\t" +
-                                                    std::string(fields[2]));
-        if (rows.empty()) continue;
-        LaunchctlListEntry entry = rows.front();
-        if (entry.pid == 0) entry.pid.reset();
-        entries.push_back(std::move(entry));
-    }
-    return entries;
 }
 
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
@@ -171,7 +126,7 @@ JobIndex JobIndex::build() {
         return entry.first.isDaemon() && !entry.second.empty();
     });
     if (anyDaemonFiles)
-        for (auto& entry : systemServices()) systemListed.insert_or_assign(entry.label, std::move(entry));
+        for (auto& entry : lenient([&] { return launchctl.printDomainServices(LaunchdDomain::system()); })) systemListed.insert_or_assign(entry.label, std::move(entry));
 
     JobIndex index;
     std::unordered_map<std::string, int> folderCounts;
