@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <unordered_map>
 
 #include "Quillwick/launchd/Launchctl.h"
@@ -107,26 +108,29 @@ JobIndex::DirectoryScan JobIndex::scanDirectories() {
 }
 
 JobIndex JobIndex::build() {
-    DirectoryScan scan = scanDirectories();
+    // The four launchctl runs wait on child processes, not on us: they go while the folders are read.
     const Launchctl launchctl;
+    auto listing = std::async(std::launch::async, [&] { return lenient([&] { return launchctl.list(); }); });
+    auto guiDisabled = std::async(std::launch::async, [&] {
+        return lenient([&] { return launchctl.printDisabled(LaunchdDomain::currentGUI()); });
+    });
+    auto systemDisabled = std::async(std::launch::async, [&] {
+        return lenient([&] { return launchctl.printDisabled(LaunchdDomain::system()); });
+    });
+    // "list" run as a user shows only the gui domain: the daemons' status comes from the system domain.
+    auto systemServices = std::async(std::launch::async, [&] {
+        return lenient([&] { return launchctl.printDomainServices(LaunchdDomain::system()); });
+    });
+    DirectoryScan scan = scanDirectories();
 
     std::unordered_map<std::string, LaunchctlListEntry> listed;
-    for (auto& entry : lenient([&] { return launchctl.list(); })) listed.insert_or_assign(entry.label, std::move(entry));
-
+    for (auto& entry : listing.get()) listed.insert_or_assign(entry.label, std::move(entry));
     std::set<std::string> disabled;
-    for (const LaunchdDomain& domain : {LaunchdDomain::currentGUI(), LaunchdDomain::system()}) {
-        const auto overrides = lenient([&] { return launchctl.printDisabled(domain); });
+    for (const DisabledOverrides& overrides : {guiDisabled.get(), systemDisabled.get()})
         for (const auto& [label, isDisabled] : overrides.entries)
             if (isDisabled) disabled.insert(label);
-    }
-
-    // "list" run as a user shows only the gui domain: the daemons' status comes from the system domain.
     std::unordered_map<std::string, LaunchctlListEntry> systemListed;
-    const bool anyDaemonFiles = std::any_of(scan.definitions.begin(), scan.definitions.end(), [](const auto& entry) {
-        return entry.first.isDaemon() && !entry.second.empty();
-    });
-    if (anyDaemonFiles)
-        for (auto& entry : lenient([&] { return launchctl.printDomainServices(LaunchdDomain::system()); })) systemListed.insert_or_assign(entry.label, std::move(entry));
+    for (auto& entry : systemServices.get()) systemListed.insert_or_assign(entry.label, std::move(entry));
 
     JobIndex index;
     std::unordered_map<std::string, int> folderCounts;
