@@ -114,7 +114,7 @@ CronDetailView::CronDetailView(CronJob job, CrontabStore* store, QWidget* parent
     stack->addWidget(problemsBox_);
     stack->addStretch(1);
 
-    connect(store_, &CrontabStore::crontabChanged, this, &CronDetailView::refresh);
+    connect(store_, &CrontabStore::crontabChanged, this, &CronDetailView::follow);
     connect(store_, &CrontabStore::isSavingChanged, this, &CronDetailView::updateControls);
     refresh();
 }
@@ -135,6 +135,17 @@ QVBoxLayout* CronDetailView::section(const QString& title, QWidget** box) {
 
 void CronDetailView::setJob(const CronJob& job) {
     job_ = job;
+    refresh();
+}
+
+void CronDetailView::follow() {
+    // A switch flip rereads the same entry on the same line; take it, so the switch shows it.
+    for (const CronJob& job : store_->crontab().jobs()) {
+        if (job.line == job_.line && job.schedule == job_.schedule && job.command == job_.command) {
+            job_ = job;
+            break;
+        }
+    }
     refresh();
 }
 
@@ -161,7 +172,8 @@ void CronDetailView::refresh() {
 
 void CronDetailView::updateControls() {
     const bool idle = !busy_ && !store_->isSaving();
-    enabled_->setChecked(!job_.isDisabled);
+    // While its save runs the switch keeps the user's flip; afterwards it shows the stored entry.
+    if (!busy_) enabled_->setChecked(!job_.isDisabled);
     enabled_->setEnabled(idle);
     delete_->setEnabled(idle);
     progress_->setVisible(busy_);

@@ -5,6 +5,7 @@
 // Built by the main window as CronDetailView(job, store) for the first entry of the store's crontab
 // whose `line` equals the window's cron selection, and identified by that line: another line builds
 // a fresh view; the same line with a reparsed entry goes to setJob(), which keeps the view's state.
+// After a reload the pane also takes the reparsed entry itself when its line still holds it.
 // Every change edits a copy of the store's crontab and goes through CrontabStore::save. While any
 // save of the store runs the controls are disabled, so one edit never overwrites another.
 #pragma once
@@ -46,6 +47,7 @@ public:
 
 private:
     void save(const Crontab& edited);
+    void follow();
     void refresh();
     void updateControls();
     QVBoxLayout* section(const QString& title, QWidget** box);

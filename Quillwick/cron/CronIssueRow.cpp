@@ -54,7 +54,7 @@ void CronIssueRow::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QColor fill = palette().color(QPalette::WindowText);
-    fill.setAlphaF(0.18 * 0.35 * 2);
+    fill.setAlphaF(0.06);  // a quaternary fill at 35 %
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
     painter.fillPath(path, fill);

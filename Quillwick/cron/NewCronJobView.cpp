@@ -164,7 +164,10 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     what->addRow(QStringLiteral("Command"), command_);
     auto* choose = new QPushButton(QStringLiteral("Choose a Script…"), whatBox);
     choose->setObjectName("chooseScriptButton");
-    what->addRow(QString(), choose);
+    auto* chooseRow = new QHBoxLayout;
+    chooseRow->addWidget(choose);
+    chooseRow->addStretch(1);
+    what->addRow(QString(), chooseRow);
     what->addRow(caption(QStringLiteral("Use the full path. cron runs commands with a minimal PATH and none of your "
                                         "shell's configuration, so a bare name usually will not be found."),
                          whatBox, "commandFooter"));
