@@ -22,7 +22,7 @@ namespace qw::Subprocess {
 
 namespace {
 
-std::string trimmed(const std::string& text) { return std::string(Text::trimmed(text, " \t\n\r\v\f")); }
+std::string trimmed(const std::string& text) { return std::string(Text::trimmedWhitespace(text)); }
 
 std::string errorText(int error) { return std::system_category().message(error); }
 
