@@ -198,6 +198,26 @@ private slots:
         QCOMPARE(find<QLabel>("error")->text(), QStringLiteral("Down"));
     }
 
+#ifdef QUILLWICK_SANDBOX
+    void sendsThroughTheServiceByDefault()
+    {
+        test::SupportServer server;
+        qputenv("QUILLWICK_SUPPORT_URL", server.url().toEncoded());
+        FeedbackView view;
+        auto* send = view.findChild<QPushButton*>("send");
+        view.findChild<QPlainTextEdit*>("message")->setPlainText("Through the wire");
+        view.show();
+        server.status = 429;
+        send->click();
+        auto* error = view.findChild<QLabel*>("error");
+        QTRY_COMPARE_WITH_TIMEOUT(error->text(), QStringLiteral("Too many messages in a row — try again in a few minutes."), 15000);
+        server.status = 200;
+        send->click();
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QWidget*>("confirmation")->isVisible(), 15000);
+        QCOMPARE(server.received.size(), 2);
+    }
+#endif
+
     void returnInTheFormNeverSends()
     {
         type("Long enough");
