@@ -156,6 +156,9 @@ int main(int argc, char** argv)
         return executionError(text, failure.what(), 1);
     }
     if (result.exitStatus != 0) {
+        // What the command printed before failing still reaches the caller (the helper's refusal reply).
+        if (!result.standardOutput.empty())
+            std::cout << asResult(result.standardOutput) << '\n';
         std::string message = asResult(result.standardError);
         if (message.empty())
             message = "The command exited with a non-zero status.";

@@ -95,6 +95,10 @@ TEST_F(Osascript, aFailingCommandIsAnExecutionErrorWithItsOutputAndStatus)
 
     result = run(elevatedScript("exit 5", "x"));
     EXPECT_THAT(result.standardError, HasSubstr("execution error: The command exited with a non-zero status. (5)\n"));
+
+    // A refusing helper exits 1 with its reply on standard output; the reply still gets through.
+    result = run(elevatedScript("printf '{}'; exit 1", "x"));
+    EXPECT_EQ(result.standardOutput, "{}\n");
 }
 
 TEST_F(Osascript, refusesScriptsItDoesNotUnderstand)

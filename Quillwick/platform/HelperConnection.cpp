@@ -1,0 +1,67 @@
+#include "Quillwick/platform/HelperConnection.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qw {
+
+namespace fs = std::filesystem;
+
+HelperConnection::HelperConnection(fs::path socketPath, HelperSocket::PeerRequirement listener)
+    : socketPath_(std::move(socketPath)), listener_(std::move(listener)) {}
+
+HelperConnection::~HelperConnection() {
+    if (const int fd = fd_.exchange(-1); fd >= 0) ::close(fd);
+}
+
+HelperSocket::PeerRequirement HelperConnection::helperRequirement(const fs::path& bundle) {
+    const auto owner = HelperSocket::sandboxOwner();
+    return {bundle / "Contents" / "MacOS" / "QuillwickHelper",
+            [owner](uid_t uid) { return uid == 0 || (owner && uid == *owner); }};
+}
+
+void HelperConnection::breakWith(const std::string& reason) {
+    broken_ = true;
+    throw Unreachable(reason);
+}
+
+void HelperConnection::connect() {
+    int fd = -1;
+    try {
+        fd = HelperSocket::connectTo(socketPath_);
+    } catch (const std::system_error& error) {
+        breakWith("nothing is listening on " + socketPath_.string() + " (" + error.code().message() + ")");
+    }
+    std::optional<std::string> refusal;
+    try {
+        refusal = listener_.refusal(HelperSocket::peerCredentials(fd));
+    } catch (const std::exception& error) {
+        refusal = error.what();
+    }
+    if (refusal) {
+        ::close(fd);
+        breakWith("the program listening on " + socketPath_.string() + " is not Quillwick's helper: " + *refusal);
+    }
+    fd_ = fd;
+}
+
+std::string HelperConnection::exchange(std::string_view request) {
+    std::lock_guard guard(exchangeLock_);
+    if (broken_) throw Unreachable("the connection to the helper was closed");
+    if (fd_ < 0) connect();
+    try {
+        HelperSocket::writeFrame(fd_, request);
+        if (auto reply = HelperSocket::readFrame(fd_, reader_)) return std::move(*reply);
+    } catch (const HelperSocket::FrameError& error) {
+        breakWith(std::string("the connection to the helper broke: ") + error.what());
+    }
+    breakWith("the helper closed the connection without replying");
+}
+
+void HelperConnection::invalidate() {
+    broken_ = true;
+    const int fd = fd_.load();
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace qw

@@ -1,0 +1,29 @@
+// The two roads into the helper: request bytes from a connection, and a one-shot request file. Both end
+// in PrivilegedOperations::perform and always produce exactly one encoded reply.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "helperkit/Logger.h"
+
+namespace qw::HelperRequests {
+
+// The helper's "main" log.
+const Logger& mainLog();
+
+// Decodes, performs and encodes one request from a connection; an undecodable one is logged and answered
+// with "The helper could not read that request.".
+std::string replyTo(std::string_view requestBytes);
+
+struct OneShotResult {
+    std::string output;  // the reply's JSON, no line feed
+    int exitStatus = 1;  // 0 when the reply succeeded
+};
+// Reads one request from the file (only reads it), performs it, and says what to print and exit with.
+OneShotResult oneShot(const std::string& requestFile);
+
+// A decoder's description without the request's own bytes in it.
+std::string withoutEcho(std::string description);
+
+}  // namespace qw::HelperRequests

@@ -1,0 +1,173 @@
+#include "helper/JobFolder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include <fmt/format.h>
+
+#include "helperkit/SystemPaths.h"
+
+namespace qw {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const char* verb, const std::string& name, int error) {
+    if (error == ELOOP) throw FileError(fmt::format("{} is a symbolic link; the helper does not follow links.", name));
+    throw FileError(fmt::format("Could not {} {}: {}.", verb, name, std::strerror(error)));
+}
+
+[[noreturn]] void notRegular(const std::string& name) {
+    throw FileError(fmt::format("{} is not a regular file.", name));
+}
+
+// Only a plain name: the folder descriptor must be the only way in.
+void checkName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos)
+        throw FileError(fmt::format("“{}” is not a file name.", name));
+}
+
+std::string asideName(const std::string& name) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    return fmt::format(".{}.{:016x}.tmp", name, random());
+}
+
+}  // namespace
+
+FileOwner FileOwner::system() {
+    const SystemPaths& paths = SystemPaths::current();
+    if (!paths.isSandboxed()) return {0, 0};
+    struct stat info {};
+    if (::stat(paths.root().c_str(), &info) != 0) return {0, 0};
+    return {info.st_uid, info.st_gid};
+}
+
+JobFolder::JobFolder(const fs::path& folder) : folder_(folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) fail("open the folder", folder.filename().string(), errno);
+}
+
+JobFolder::~JobFolder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int JobFolder::openRegular(const std::string& name, int flags, const char* verb) const {
+    checkName(name);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer before we can see it is no file.
+    const int fd = ::openat(fd_, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) fail(verb, name, errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(verb, name, error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        notRegular(name);
+    }
+    return fd;
+}
+
+std::string JobFolder::read(const std::string& name) const {
+    const int fd = openRegular(name, O_RDONLY, "read");
+    std::string bytes;
+    char chunk[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            fail("read", name, error);
+        }
+        if (n == 0) break;
+        if (bytes.size() + static_cast<std::size_t>(n) > readLimit) {
+            ::close(fd);
+            throw FileError(fmt::format("{} is larger than 16 MiB; a job file is never that large.", name));
+        }
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void JobFolder::replace(const std::string& name, std::string_view bytes, FileOwner owner, mode_t mode) const {
+    checkName(name);
+    // Whatever stands at the name now must be a regular file (or nothing): a link, folder or device
+    // planted there is refused rather than silently replaced.
+    struct stat existing {};
+    if (::fstatat(fd_, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(existing.st_mode)) fail("write", name, ELOOP);
+        if (!S_ISREG(existing.st_mode)) notRegular(name);
+    } else if (errno != ENOENT) {
+        fail("write", name, errno);
+    }
+
+    std::string aside;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        aside = asideName(name);
+        fd = ::openat(fd_, aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) fail("write", name, errno);
+    }
+    if (fd < 0) fail("write", name, EEXIST);
+    const auto abandon = [&](int error) {
+        ::close(fd);
+        ::unlinkat(fd_, aside.c_str(), 0);
+        fail("write", name, error);
+    };
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            abandon(errno);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) abandon(errno);
+    if (::fchown(fd, owner.uid, owner.gid) != 0) abandon(errno);
+    if (::fchmod(fd, mode) != 0) abandon(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlinkat(fd_, aside.c_str(), 0);
+        fail("write", name, error);
+    }
+    if (::renameat(fd_, aside.c_str(), fd_, name.c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(fd_, aside.c_str(), 0);
+        fail("write", name, error);
+    }
+    ::fsync(fd_);
+}
+
+void JobFolder::remove(const std::string& name) const {
+    checkName(name);
+    struct stat existing {};
+    if (::fstatat(fd_, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) fail("delete", name, errno);
+    if (S_ISLNK(existing.st_mode)) fail("delete", name, ELOOP);
+    if (!S_ISREG(existing.st_mode)) notRegular(name);
+    // Between the check and here only root can swap the entry; unlinkat never follows a link anyway.
+    if (::unlinkat(fd_, name.c_str(), 0) != 0) fail("delete", name, errno);
+    ::fsync(fd_);
+}
+
+void JobFolder::setOwnerAndMode(const std::string& name, FileOwner owner, mode_t mode) const {
+    const int fd = openRegular(name, O_RDONLY, "change the owner of");
+    if (::fchown(fd, owner.uid, owner.gid) != 0 || ::fchmod(fd, mode) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail("change the owner of", name, error);
+    }
+    ::close(fd);
+}
+
+}  // namespace qw

@@ -1,0 +1,47 @@
+// File work inside one validated job folder, always through a descriptor of that folder: the last path
+// component is never followed, only regular files are touched, and a replacement is written aside,
+// synced, given its owner and mode, renamed into place and the folder synced.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace qw {
+
+// A refusal of the file system, as a sentence naming the file by its last component.
+struct FileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct FileOwner {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    // root:wheel, or in a sandbox the owner of the sandbox root (there is no real root to give files to).
+    static FileOwner system();
+};
+
+class JobFolder {
+public:
+    static constexpr std::size_t readLimit = 16u * 1024u * 1024u;
+
+    explicit JobFolder(const std::filesystem::path& folder);  // throws FileError
+    ~JobFolder();
+    JobFolder(const JobFolder&) = delete;
+    JobFolder& operator=(const JobFolder&) = delete;
+
+    std::string read(const std::string& name) const;
+    void replace(const std::string& name, std::string_view bytes, FileOwner owner, mode_t mode) const;
+    void remove(const std::string& name) const;
+    void setOwnerAndMode(const std::string& name, FileOwner owner, mode_t mode) const;
+
+private:
+    int openRegular(const std::string& name, int flags, const char* verb) const;
+    std::filesystem::path folder_;
+    int fd_ = -1;
+};
+
+}  // namespace qw

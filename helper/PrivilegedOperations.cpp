@@ -1,0 +1,225 @@
+#include "helper/PrivilegedOperations.h"
+
+#include <fmt/format.h>
+
+#include "helper/HelperInfo.h"
+#include "helper/JobFolder.h"
+#include "helperkit/JobDirectory.h"
+#include "helperkit/JobLocation.h"
+#include "helperkit/LaunchdDomain.h"
+#include "helperkit/Logger.h"
+#include "helperkit/PlistFile.h"
+#include "helperkit/Subprocess.h"
+#include "helperkit/SystemPaths.h"
+
+namespace qw::PrivilegedOperations {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr mode_t jobFileMode = 0644;
+
+const Logger& logger() {
+    static const Logger instance(std::string(HelperService::machServiceName), "privileged");
+    return instance;
+}
+
+fs::path resolvedFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(folder, ec);
+    if (ec) resolved = folder;
+    resolved = resolved.lexically_normal();
+    if (resolved.has_relative_path() && !resolved.has_filename()) resolved = resolved.parent_path();
+    return resolved;
+}
+
+// The folder of any of the five launchd folders a path lies in, links in the folder resolved; the file
+// itself is never followed.
+JobLocation readableLocation(const std::string& path) {
+    const fs::path standardized = fs::path(path).lexically_normal();
+    if (standardized.extension() != ".plist" || !standardized.has_stem())
+        throw JobLocation::ValidationError::notAPlist(path);
+    if (!standardized.is_absolute() || path.find('\0') != std::string::npos)
+        throw JobLocation::ValidationError::outsidePermittedDirectories(path);
+    const fs::path parent = resolvedFolder(standardized.parent_path());
+    const SystemPaths& paths = SystemPaths::current();
+    for (JobDirectory directory : JobDirectory::all()) {
+        // The user agents are those of whoever runs the helper (root's own, as root).
+        const fs::path folder = directory == JobDirectory::userAgents ? paths.userLaunchAgents() : directory.url();
+        if (resolvedFolder(folder).native() == parent.native())
+            return JobLocation(directory, parent / standardized.filename());
+    }
+    throw JobLocation::ValidationError::outsidePermittedDirectories(path);
+}
+
+void checkLabel(std::string_view contents, const std::string& name) {
+    const PlistFile file = PlistFile::fromData(contents, fs::path(name + ".plist"));
+    const PlistValue* label = file.find("Label");
+    const std::string* text = label ? label->stringPointer() : nullptr;
+    if (text == nullptr) throw JobLocation::ValidationError::invalidLabel("");
+    if (*text != name) throw JobLocation::ValidationError::labelDoesNotMatchFilename(*text, name);
+}
+
+std::string fileName(const JobLocation& location) { return location.url.filename().string(); }
+
+void logLine(Logger::Level level, std::string_view verb, std::string_view subject, const std::string& reason) {
+    logger().log(level, fmt::format("{} {} — {}", verb, escapedForLog(subject), escapedForLog(reason)));
+}
+
+HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std::string& reason) {
+    const auto domain = LaunchdDomain::parse(operation.domain);
+    if (!domain || operation.domain.find('\0') != std::string::npos)
+        throw OperationError::unknownDomain(operation.domain);
+    // Root acting in a user's session is no road to leave open; the application only ever asks for this one.
+    if (domain->kind() != LaunchdDomain::Kind::system) throw OperationError::foreignDomain(operation.domain);
+
+    std::vector<std::string> arguments{std::string(operation.verb.rawValue())};
+    if (operation.verb.needsPlistPath()) {
+        if (!operation.path) throw OperationError::missingPath(operation.verb);
+        const JobLocation location = JobLocation::validatingPath(*operation.path);
+        arguments.push_back(domain->description());
+        arguments.push_back(location.url.string());
+    } else {
+        const std::string label = operation.label.value_or("");
+        if (!ServiceTarget::isValidLabel(label)) throw OperationError::invalidLabel(label);
+        if (operation.path) throw OperationError::unexpectedPath(operation.verb);
+        if (operation.verb == PrivilegedVerb::kickstart) arguments.push_back("-k");
+        if (operation.verb == PrivilegedVerb::kill) arguments.push_back("TERM");
+        arguments.push_back(ServiceTarget{*domain, label}.description());
+    }
+
+    std::string joined;
+    for (const auto& argument : arguments) joined += (joined.empty() ? "" : " ") + argument;
+    logLine(Logger::Level::notice, "launchctl", joined, reason);
+
+    const Subprocess::Result result = Subprocess::run(SystemPaths::current().launchctl().string(), arguments);
+    HelperResponse reply;
+    reply.succeeded = result.exitStatus == 0;
+    reply.exitStatus = result.exitStatus;
+    reply.standardOutput = result.standardOutput;
+    reply.standardError = result.standardError;
+    if (!reply.succeeded) reply.message = result.standardError;
+    return reply;
+}
+
+struct Performer {
+    const std::string& reason;
+
+    HelperResponse operator()(const HelperRequest::Version&) const {
+        logger().info("version requested");
+        HelperResponse reply;
+        reply.succeeded = true;
+        reply.helperVersion = helperVersion();
+        return reply;
+    }
+
+    HelperResponse operator()(const HelperRequest::Read& operation) const {
+        const JobLocation location = readableLocation(operation.path);
+        logLine(Logger::Level::info, "read", location.url.string(), reason);
+        const std::string bytes = JobFolder(location.url.parent_path()).read(fileName(location));
+        HelperResponse reply;
+        reply.succeeded = true;
+        reply.contents = Bytes(bytes.begin(), bytes.end());
+        return reply;
+    }
+
+    HelperResponse operator()(const HelperRequest::Write& operation) const {
+        const JobLocation location = JobLocation::validatingPath(operation.path);
+        const std::string_view contents(reinterpret_cast<const char*>(operation.contents.data()),
+                                        operation.contents.size());
+        checkLabel(contents, location.url.stem().string());
+        JobFolder(location.url.parent_path()).replace(fileName(location), contents, FileOwner::system(), jobFileMode);
+        logLine(Logger::Level::notice, "wrote", location.url.string(), reason);
+        return succeeded(fmt::format("Saved {}.", fileName(location)));
+    }
+
+    HelperResponse operator()(const HelperRequest::Delete& operation) const {
+        const JobLocation location = JobLocation::validatingPath(operation.path);
+        JobFolder(location.url.parent_path()).remove(fileName(location));
+        logLine(Logger::Level::notice, "deleted", location.url.string(), reason);
+        return succeeded(fmt::format("Deleted {}.", fileName(location)));
+    }
+
+    HelperResponse operator()(const HelperRequest::RepairPermissions& operation) const {
+        const JobLocation location = JobLocation::validatingPath(operation.path);
+        JobFolder(location.url.parent_path()).setOwnerAndMode(fileName(location), FileOwner::system(), jobFileMode);
+        logLine(Logger::Level::notice, "repaired", location.url.string(), reason);
+        return succeeded(fmt::format("Set {} to root:wheel, mode 644.", fileName(location)));
+    }
+
+    HelperResponse operator()(const HelperRequest::Launchctl& operation) const {
+        return runLaunchctl(operation, reason);
+    }
+
+    static HelperResponse succeeded(std::string message) {
+        HelperResponse reply;
+        reply.succeeded = true;
+        reply.message = std::move(message);
+        return reply;
+    }
+};
+
+}  // namespace
+
+OperationError OperationError::unknownDomain(const std::string& domain) {
+    return {Kind::unknownDomain, fmt::format("“{}” is not a launchd domain.", domain)};
+}
+OperationError OperationError::missingPath(PrivilegedVerb verb) {
+    return {Kind::missingPath, fmt::format("{} needs the job's plist path.", verb.rawValue())};
+}
+OperationError OperationError::unexpectedPath(PrivilegedVerb verb) {
+    return {Kind::unexpectedPath, fmt::format("{} does not take a path.", verb.rawValue())};
+}
+OperationError OperationError::invalidLabel(const std::string& label) {
+    return {Kind::invalidLabel, fmt::format("“{}” is not a usable launchd label.", label)};
+}
+OperationError OperationError::foreignDomain(const std::string& domain) {
+    return {Kind::foreignDomain, fmt::format("The helper acts only in the system domain, not in “{}”.", domain)};
+}
+
+std::string helperVersion() {
+    try {
+        const PlistFile info = PlistFile::fromData(HelperInfo::infoPlist(), "Info.plist");
+        if (const PlistValue* version = info.find("CFBundleShortVersionString"))
+            if (const std::string* text = version->stringPointer()) return *text;
+    } catch (const std::exception&) {
+        // An unreadable embedded list counts as a missing entry.
+    }
+    return "0";
+}
+
+std::string escapedForLog(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F)
+            out += fmt::format("\\x{:02x}", c);
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+HelperResponse perform(const HelperRequest& request) noexcept {
+    if (request.version != supportedVersion)
+        return HelperResponse::failure(fmt::format(
+            "This helper speaks request version 1 but was sent version {}. Quit Quillwick and open it again, or "
+            "reinstall the helper in Settings.",
+            request.version));
+    try {
+        try {
+            return std::visit(Performer{request.reason}, request.operation);
+        } catch (const std::exception& error) {
+            logger().error(fmt::format("refused: {}", escapedForLog(error.what())));
+            return HelperResponse::failure(error.what());
+        }
+    } catch (...) {
+        // Even a failing log or an allocation failure must come back as a reply.
+        return HelperResponse::failure("The helper could not carry out that request.");
+    }
+}
+
+}  // namespace qw::PrivilegedOperations

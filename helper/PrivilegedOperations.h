@@ -1,0 +1,37 @@
+// Everything the helper tool does as root: one decoded request in, one reply out. Paths and labels are
+// checked before anything is touched; every refusal becomes a reply with a message, never a throw.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "helperkit/HelperProtocol.h"
+
+namespace qw::PrivilegedOperations {
+
+inline constexpr int supportedVersion = 1;
+
+class OperationError : public std::runtime_error {
+public:
+    enum class Kind { unknownDomain, missingPath, unexpectedPath, invalidLabel, foreignDomain };
+    static OperationError unknownDomain(const std::string& domain);
+    static OperationError missingPath(PrivilegedVerb verb);
+    static OperationError unexpectedPath(PrivilegedVerb verb);
+    static OperationError invalidLabel(const std::string& label);
+    static OperationError foreignDomain(const std::string& domain);
+    Kind kind() const { return kind_; }
+
+private:
+    OperationError(Kind kind, std::string message) : std::runtime_error(std::move(message)), kind_(kind) {}
+    Kind kind_;
+};
+
+HelperResponse perform(const HelperRequest& request) noexcept;
+
+// CFBundleShortVersionString of the helper's own Info.plist, embedded at build time; "0" without one.
+std::string helperVersion();
+
+// Control characters as \xNN, so text from a request cannot forge or garble log lines.
+std::string escapedForLog(std::string_view text);
+
+}  // namespace qw::PrivilegedOperations

@@ -1,0 +1,82 @@
+// QuillwickHelper: without arguments the launchd daemon behind the helper's socket; with
+// `one-shot <request-file>` one request, its reply on standard output, and the exit status.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "helper/HelperRequests.h"
+#include "helper/HelperServer.h"
+#include "helperkit/HelperProtocol.h"
+#include "helperkit/HelperSocket.h"
+#include "helperkit/SystemPaths.h"
+
+namespace {
+
+// Only the application beside this helper, run by root or an administrator (or, in a sandbox, by the
+// sandbox's owner, who stands in for root there).
+qw::HelperSocket::PeerRequirement applicationRequirement() {
+    qw::HelperSocket::PeerRequirement requirement;
+    if (const auto bundle = qw::SystemPaths::applicationBundle())
+        requirement.executable = *bundle / "Contents" / "MacOS" / "Quillwick";
+#ifdef QUILLWICK_SANDBOX
+    // Tests name the program that stands in for the application; a real Mac build never reads this.
+    if (const char* peer = std::getenv("QUILLWICK_HELPER_PEER");
+        peer && *peer == '/' && qw::SystemPaths::current().isSandboxed())
+        requirement.executable = peer;
+#endif
+    const auto owner = qw::HelperSocket::sandboxOwner();
+    requirement.userAdmitted = [owner](uid_t uid) {
+        return uid == 0 || (owner && uid == *owner) || qw::HelperSocket::isAdministrator(uid);
+    };
+    return requirement;
+}
+
+int runDaemon() {
+    qw::HelperRequests::mainLog().info(
+        fmt::format("starting as a launchd daemon on {}", qw::HelperService::machServiceName));
+    auto requirement = applicationRequirement();
+    if (requirement.executable.empty()) {
+        qw::HelperRequests::mainLog().fault("not inside an application bundle; no peer could be checked");
+        return 1;
+    }
+    qw::HelperServer server(qw::SystemPaths::current().helperSocket(), std::move(requirement));
+    try {
+        server.listen();
+    } catch (const std::exception& error) {
+        qw::HelperRequests::mainLog().fault(fmt::format("cannot listen: {}", error.what()));
+        return 1;
+    }
+    server.serve();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qw::HelperRequests::mainLog();
+    ::umask(022);
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+
+    if (arguments.empty()) return runDaemon();
+    if (arguments[0] != "one-shot") {
+        std::fputs("QuillwickHelper: unknown argument\n", stderr);
+        return 64;
+    }
+    if (arguments.size() != 2) {
+        std::fputs("usage: QuillwickHelper one-shot <request-file>\n", stderr);
+        return 64;
+    }
+    const auto result = qw::HelperRequests::oneShot(arguments[1]);
+    std::fwrite(result.output.data(), 1, result.output.size(), stdout);
+    std::fflush(stdout);
+    return result.exitStatus;
+}
