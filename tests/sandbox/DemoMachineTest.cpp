@@ -215,6 +215,16 @@ TEST_F(DemoMachine, runsItsServicesWithTheStatesItPromises)
     }();
     ASSERT_TRUE(penalty.has_value());
     EXPECT_TRUE(penalty->isThrottled());
+    EXPECT_EQ(penalty->state, "spawn scheduled");
+    EXPECT_EQ(penalty->properties,
+              (std::vector<std::string>{"keepalive", "runatload", "penalty box", "inferred program"}));
+
+    // The crash is a signal death, which launchd prints without any exit code.
+    const auto crashed = Launchctl().print({LaunchdDomain::gui(uid), "com.example.renderd"});
+    ASSERT_TRUE(crashed && crashed->raw);
+    EXPECT_FALSE(crashed->raw->value("last exit code"));
+    EXPECT_EQ(crashed->raw->string("last terminating signal"), "Segmentation fault: 11");
+    EXPECT_EQ(crashed->summary(), "Not running — last exit killed by SIGSEGV");
 
     for (const char* daemon : {"com.apple.syslogd", "com.lumenfold.updater", "org.quietpine.backupd"}) {
         const auto state = Launchctl().print({LaunchdDomain::system(), daemon});
