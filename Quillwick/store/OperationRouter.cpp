@@ -2,6 +2,7 @@
 
 #include <QPromise>
 
+#include "Quillwick/store/PrivilegedClient.h"
 #include "helperkit/AtomicFile.h"
 #include "helperkit/JobLocation.h"
 #include "helperkit/SystemPaths.h"
@@ -94,6 +95,9 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
 }
 
 }  // namespace
+
+OperationRouter::OperationRouter(PrivilegedClient& privileged, QObject* parent)
+    : OperationRouter([client = &privileged](const HelperRequest& request) { return client->perform(request); }, parent) {}
 
 OperationRouter::OperationRouter(Perform privileged, QObject* parent)
     : QObject(parent), privileged_(std::move(privileged)) {}

@@ -28,6 +28,8 @@
 
 namespace qw {
 
+class PrivilegedClient;
+
 class OperationRouter : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +37,8 @@ public:
     // The privileged road: hands one request to the helper and returns its reply.
     using Perform = std::function<QFuture<HelperResponse>(const HelperRequest&)>;
 
+    // The application's road: the client, which outlives the router.
+    explicit OperationRouter(PrivilegedClient& privileged, QObject* parent = nullptr);
     explicit OperationRouter(Perform privileged, QObject* parent = nullptr);
 
     // launchctl kill TERM, bootstrap of the job's file, bootout, enable, disable, kickstart -k.

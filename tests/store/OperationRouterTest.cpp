@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Quillwick/store/PrivilegedClient.h"
+#include "Quillwick/store/PrivilegedError.h"
 #include "helperkit/JobLocation.h"
 #include "support/SandboxRoot.h"
 
@@ -301,6 +303,48 @@ private slots:
                  HelperRequest::Operation{HelperRequest::RepairPermissions{global.definition->location->url.string()}}));
         QCOMPARE(helper.requests[0].reason, std::string("repair permissions on org.example.global"));
         QCOMPARE(helper.requests[1].reason, std::string("delete org.example.global"));
+    }
+
+    // The computer-wide folders through the real helper tool, run once through the stand-in prompt.
+    void theComputerWideFoldersAreChangedThroughTheHelper() {
+        test::SandboxRoot root;
+        PrivilegedClient client({fs::path(QUILLWICK_BINARY_DIR) / "Quillwick.app", std::nullopt});
+        OperationRouter router(client);
+        JobDefinition daemon("org.example.daemon", JobLocation::forLabel(JobDirectory::globalDaemons, "org.example.daemon"));
+        daemon.setProgramArguments({"/bin/sleep", "30"});
+        daemon.setRunAtLoad(true);
+        const fs::path file = daemon.location->url;
+
+        QCOMPARE(failure(router.create(daemon)), std::string());
+        QCOMPARE(JobDefinition::fromLocation(*daemon.location).file, daemon.file);
+        const Job job{"org.example.daemon", JobDefinition::fromLocation(*daemon.location), std::nullopt, false,
+                      JobDirectory::globalDaemons};
+
+        QCOMPARE(failure(router.load(job)), std::string());
+        auto service = [] {
+            for (const auto& entry : Launchctl().printDomainServices(LaunchdDomain::system()))
+                if (entry.label == "org.example.daemon") return std::optional(entry);
+            return std::optional<LaunchctlListEntry>();
+        };
+        QTRY_VERIFY(service() && service()->pid);
+        const std::string again = failure(router.load(job));
+        QVERIFY2(again.find("Bootstrap failed") != std::string::npos, again.c_str());
+        QCOMPARE(failure(router.stop(job)), std::string());
+        QCOMPARE(failure(router.unload(job)), std::string());
+        QVERIFY(!service());
+
+        ::chmod(file.c_str(), 0666);
+        QCOMPARE(failure(router.repairPermissions(job)), std::string());
+        QCOMPARE(fs::status(file).permissions(), fs::perms(0644));
+
+        qputenv("QUILLWICK_PROMPT", "cancel");
+        const auto dismissed = caught<PrivilegedError>(router.deleteJob(job));
+        qunsetenv("QUILLWICK_PROMPT");
+        QVERIFY(dismissed && dismissed->isCancelled());
+        QVERIFY(fs::exists(file));
+        QCOMPARE(failure(router.deleteJob(job)), std::string());
+        QVERIFY(!fs::exists(file));
+        QCOMPARE(client.auditLog().front().action, QStringLiteral("delete org.example.daemon"));
     }
 };
 
