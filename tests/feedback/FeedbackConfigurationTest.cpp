@@ -89,6 +89,13 @@ private slots:
         QVERIFY(!FeedbackService::secret());
     }
 
+    void shippedInfoPlistHasNoSecret()
+    {
+        FeedbackService::InfoPlistOverride shipped(QUILLWICK_BINARY_DIR "/Quillwick.app/Contents/Info.plist");
+        QCOMPARE(FeedbackService::appName(), QStringLiteral("Quillwick"));
+        QVERIFY(!FeedbackService::secret());
+    }
+
     void osVersionAlwaysHasThreeParts()
     {
         QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+$").match(FeedbackService::osVersion()).hasMatch());
