@@ -1,4 +1,4 @@
-// launchctl list output → list entries.
+// launchctl list output, and the services rows of a domain's print → list entries.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -13,6 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)entry.lastExit->description();
             (void)entry.lastExit->isFailure();
         }
+        (void)entry.hash();
+    }
+    for (const auto& entry : qw::LaunchctlListEntry::parseDomainServices(text)) {
+        if (entry.label.empty() || (entry.pid && *entry.pid == 0)) __builtin_trap();
         (void)entry.hash();
     }
     (void)qw::RuntimeState::ExitStatus::fromListStatus(text);

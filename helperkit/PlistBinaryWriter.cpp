@@ -22,7 +22,8 @@ public:
     std::string write(const T& top) {
         if constexpr (std::is_same_v<T, PlistValue>) flatten(top, 0);
         else flattenDictionary(top, nullptr, 0);
-        refSize_ = bytesFor(objects_.size() - 1);
+        // The platform refuses a file whose object count is not below 2^(8 × reference size).
+        refSize_ = bytesFor(objects_.size());
         std::string out;
         out.reserve(estimate_ + objects_.size() * 4 + 64);
         out.append("bplist00");
@@ -99,7 +100,7 @@ private:
         }
         if (const auto* dict = v.dictionaryValue()) return flattenDictionary(*dict, &v, depth);
         if (const auto* data = v.dataValue()) estimate_ += data->size() + 3;
-        else estimate_ += 9;
+        else estimate_ += 17;
         return add({&v, nullptr});
     }
 
@@ -196,6 +197,12 @@ private:
                 using T = std::decay_t<decltype(x)>;
                 if constexpr (std::is_same_v<T, std::string>) string(out, x);
                 else if constexpr (std::is_same_v<T, std::int64_t>) integer(out, x);
+                else if constexpr (std::is_same_v<T, std::uint64_t>) {
+                    // Above 2^63-1 only the sixteen-byte form reads back as unsigned.
+                    out.push_back('\x14');
+                    appendUInt(out, 0, 8);
+                    appendUInt(out, x, 8);
+                }
                 else if constexpr (std::is_same_v<T, double>) {
                     out.push_back('\x23');
                     appendUInt(out, std::bit_cast<std::uint64_t>(x), 8);

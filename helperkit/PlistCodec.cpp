@@ -62,9 +62,24 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-// The text with its byte-order mark dropped and UTF-16 turned into UTF-8, for detection and the text reader.
+// The text with its byte-order mark dropped and UTF-16 or UTF-32 turned into UTF-8, for detection and
+// the text reader.
 std::string_view normalizedText(std::string_view bytes, std::string& storage) {
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return bytes.substr(3);
+    // Before UTF-16: the little-endian UTF-32 mark begins with the UTF-16 one.
+    using namespace std::string_view_literals;
+    if (bytes.substr(0, 4) == "\x00\x00\xFE\xFF"sv || bytes.substr(0, 4) == "\xFF\xFE\x00\x00"sv) {
+        const bool bigEndian = bytes[0] == '\0';
+        if (bytes.size() % 4 != 0) throw PlistParseError("The UTF-32 text ends in the middle of a character.");
+        storage.reserve(bytes.size() / 4);
+        for (std::size_t i = 4; i < bytes.size(); i += 4) {
+            char32_t c = 0;
+            for (std::size_t k = 0; k < 4; ++k)
+                c = c << 8 | static_cast<unsigned char>(bytes[bigEndian ? i + k : i + 3 - k]);
+            detail::appendUtf8(storage, c);  // beyond U+10FFFF or a surrogate becomes U+FFFD there
+        }
+        return storage;
+    }
     if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFE\xFF" || bytes.substr(0, 2) == "\xFF\xFE")) {
         const bool bigEndian = bytes[0] == '\xFE';
         if (bytes.size() % 2 != 0) throw PlistParseError("The UTF-16 text ends in the middle of a character.");
@@ -93,8 +108,9 @@ Parsed detectAndRead(std::string_view bytes) {
         if (bytes.substr(0, 8) != "bplist00") throw PlistParseError("Unknown binary property-list version.");
         return detail::readBinaryPlist(bytes);
     }
-    // UTF-16 XML without a byte-order mark: the XML parser tells it from the first characters.
-    if (bytes.size() >= 4 && ((bytes[0] == '<' && bytes[1] == 0) || (bytes[0] == 0 && bytes[1] == '<')))
+    // UTF-16 and UTF-32 XML without a byte-order mark: the XML parser tells them from the first characters.
+    if (bytes.size() >= 4 && ((bytes[0] == '<' && bytes[1] == 0) || (bytes[0] == 0 && bytes[1] == '<') ||
+                              bytes.substr(0, 4) == std::string_view("\0\0\0<", 4)))
         return detail::readXmlPlist(bytes);
     std::string storage;
     const std::string_view text = normalizedText(bytes, storage);

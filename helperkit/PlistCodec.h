@@ -26,7 +26,7 @@ namespace PlistCodec {
 struct Parsed {
     PlistValue value;
     PlistFormat format;
-    // The top-level object is of no property-list kind (a binary null, set or UID); `value` is then
+    // The top-level object is of no property-list kind (a binary null or UID); `value` is then
     // meaningless. Nested ones are simply left out of their container.
     bool empty = false;
 };

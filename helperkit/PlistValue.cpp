@@ -1,10 +1,12 @@
 #include "helperkit/PlistValue.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <locale.h>
 #include <numeric>
 
@@ -22,8 +24,12 @@ std::size_t mix(std::size_t h) {
 
 std::size_t combine(std::size_t seed, std::size_t h) { return mix(seed ^ (h + 0x9E3779B9 + (seed << 6))); }
 
+// Reals equal when == says so or both are NaN: a value always equals itself.
+bool sameReal(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
 std::size_t hashDouble(double d) {
     if (d == 0) d = 0;  // +0 and -0 are equal, so they hash alike
+    if (std::isnan(d)) d = std::numeric_limits<double>::quiet_NaN();  // and so do all NaNs
     return std::hash<std::uint64_t>{}(std::bit_cast<std::uint64_t>(d));
 }
 
@@ -39,6 +45,15 @@ std::vector<std::size_t> sortedOrder(const std::vector<PlistDictionary::Entry>& 
 constexpr std::size_t smallDictionary = 16;
 
 }  // namespace
+
+bool PlistDate::operator==(const PlistDate& other) const {
+    return sameReal(secondsSinceReference, other.secondsSinceReference);
+}
+
+PlistValue::PlistValue(std::uint64_t u) {
+    if (u <= std::uint64_t(std::numeric_limits<std::int64_t>::max())) storage_ = std::int64_t(u);
+    else storage_ = u;
+}
 
 PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries)
     : PlistDictionary(fromEntries(std::vector<Entry>(entries))) {}
@@ -56,12 +71,30 @@ PlistDictionary PlistDictionary::fromEntries(std::vector<Entry> entries) {
                     break;
                 }
     } else {
-        order = sortedOrder(entries);
-        for (std::size_t i = 1; i < n; ++i)
-            if (entries[order[i]].first == entries[order[i - 1]].first) {
-                repeated = true;
-                break;
+        // Open addressing over the keys: only a real repeat pays for the sort below.
+        std::size_t size = 64;
+        while (size < 2 * n) size *= 2;
+        constexpr std::uint32_t empty = 0xFFFFFFFF;
+        std::array<std::uint32_t, 64> small;
+        std::vector<std::uint32_t> large;
+        std::uint32_t* slots = small.data();
+        if (size > small.size()) {
+            large.resize(size);
+            slots = large.data();
+        }
+        std::fill(slots, slots + size, empty);
+        for (std::size_t i = 0; i < n && !repeated; ++i) {
+            for (std::size_t at = std::hash<std::string>{}(entries[i].first) & (size - 1);; at = (at + 1) & (size - 1)) {
+                if (slots[at] == empty) {
+                    slots[at] = static_cast<std::uint32_t>(i);
+                    break;
+                }
+                if (entries[slots[at]].first == entries[i].first) {
+                    repeated = true;
+                    break;
+                }
             }
+        }
     }
     if (!repeated) {
         result.entries_ = std::move(entries);
@@ -159,6 +192,7 @@ const std::string* PlistValue::stringPointer() const { return std::get_if<std::s
 std::optional<bool> PlistValue::boolValue() const {
     if (const auto* b = std::get_if<bool>(&storage_)) return *b;
     if (const auto* i = std::get_if<std::int64_t>(&storage_)) return *i != 0;
+    if (std::holds_alternative<std::uint64_t>(storage_)) return true;
     return std::nullopt;
 }
 
@@ -169,6 +203,12 @@ std::optional<std::int64_t> PlistValue::intValue() const {
         if (std::isfinite(*d) && *d >= -9223372036854775808.0 && *d < 9223372036854775808.0)
             return static_cast<std::int64_t>(*d);
     }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> PlistValue::unsignedValue() const {
+    if (const auto* u = std::get_if<std::uint64_t>(&storage_)) return *u;
+    if (const auto* i = std::get_if<std::int64_t>(&storage_); i && *i >= 0) return std::uint64_t(*i);
     return std::nullopt;
 }
 
@@ -202,7 +242,7 @@ std::optional<std::vector<std::string>> PlistValue::stringArrayValue() const {
 std::string PlistValue::typeName() const {
     static constexpr const char* names[] = {"String", "Integer", "Number", "Boolean",
                                             "Date",   "Data",    "Array",  "Dictionary"};
-    return names[storage_.index()];
+    return names[static_cast<std::size_t>(kind())];
 }
 
 namespace {
@@ -235,7 +275,7 @@ std::string PlistValue::summary() const {
         [](const auto& v) -> std::string {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) return v;
-            else if constexpr (std::is_same_v<T, std::int64_t>) return std::to_string(v);
+            else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>) return std::to_string(v);
             else if constexpr (std::is_same_v<T, double>) return shortestRealText(v);
             else if constexpr (std::is_same_v<T, bool>) return v ? "true" : "false";
             else if constexpr (std::is_same_v<T, PlistDate>) return dateSummary(v);
@@ -247,12 +287,13 @@ std::string PlistValue::summary() const {
 }
 
 std::size_t PlistValue::hash() const {
-    std::size_t h = mix(storage_.index());
+    std::size_t h = mix(static_cast<std::size_t>(kind()));
     std::visit(
         [&](const auto& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) h = combine(h, std::hash<std::string>{}(v));
-            else if constexpr (std::is_same_v<T, std::int64_t>) h = combine(h, std::hash<std::int64_t>{}(v));
+            else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>)
+                h = combine(h, std::hash<T>{}(v));
             else if constexpr (std::is_same_v<T, double>) h = combine(h, hashDouble(v));
             else if constexpr (std::is_same_v<T, bool>) h = combine(h, v ? 1 : 0);
             else if constexpr (std::is_same_v<T, PlistDate>) h = combine(h, hashDouble(v.secondsSinceReference));
@@ -270,11 +311,21 @@ std::size_t PlistValue::hash() const {
     return h;
 }
 
-bool PlistValue::operator==(const PlistValue& other) const { return storage_ == other.storage_; }
+bool PlistValue::operator==(const PlistValue& other) const {
+    if (const auto* d = std::get_if<double>(&storage_)) {
+        const auto* e = std::get_if<double>(&other.storage_);
+        return e && sameReal(*d, *e);
+    }
+    return storage_ == other.storage_;  // dates, arrays and dictionaries compare reals through here too
+}
 
 std::string shortestRealText(double value) {
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Integers up to 2^53 are written out in full, as people use doubles for them.
+    const double magnitude = std::fabs(value);
+    const bool exponent = std::isfinite(value) && value != 0 && (magnitude < 1e-4 || magnitude > 0x1p53);
+    char buffer[400];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                   exponent ? std::chars_format::scientific : std::chars_format::fixed);
     std::string text(buffer, ec == std::errc() ? end : buffer);
     if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
     return text;

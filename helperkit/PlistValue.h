@@ -2,6 +2,8 @@
 // Eight kinds, in this order (the order is also the case index used for hashing): string, integer,
 // real, boolean, date, data, array, dictionary. Dictionaries keep the order their file had (new keys
 // go last) so a saved file changes only where something changed, yet compare as unordered maps.
+// Integers run from -2^63 to 2^64-1, as the platform reads them: those above 2^63-1 are held as a ninth
+// alternative of storage() (std::uint64_t) whose kind() is still integer.
 #pragma once
 
 #include <compare>
@@ -22,7 +24,8 @@ class PlistValue;
 // A point in time as seconds since 2001-01-01 00:00:00 UTC (the property-list reference date).
 struct PlistDate {
     double secondsSinceReference = 0;
-    bool operator==(const PlistDate&) const = default;
+    // A date equals itself even when its seconds are NaN, so that such a file can read as unchanged.
+    bool operator==(const PlistDate& other) const;
 };
 
 using PlistData = std::vector<std::uint8_t>;
@@ -73,6 +76,7 @@ public:
     PlistValue(std::string_view s) : storage_(std::string(s)) {}
     PlistValue(std::int64_t i) : storage_(i) {}
     PlistValue(int i) : storage_(std::int64_t(i)) {}
+    PlistValue(std::uint64_t u);
     PlistValue(double d) : storage_(d) {}
     PlistValue(bool b) : storage_(b) {}
     PlistValue(PlistDate d) : storage_(d) {}
@@ -85,7 +89,7 @@ public:
         return PlistValue(PlistDictionary(entries));
     }
 
-    Kind kind() const { return static_cast<Kind>(storage_.index()); }
+    Kind kind() const { return storage_.index() == 8 ? Kind::integer : static_cast<Kind>(storage_.index()); }
     bool isString() const { return kind() == Kind::string; }
     bool isDictionary() const { return kind() == Kind::dictionary; }
     bool isArray() const { return kind() == Kind::array; }
@@ -95,6 +99,7 @@ public:
     const std::string* stringPointer() const;     // no copy; nullptr when not a string
     std::optional<bool> boolValue() const;        // boolean; integer != 0; never a real
     std::optional<std::int64_t> intValue() const; // integer; real truncated toward zero when finite and in range
+    std::optional<std::uint64_t> unsignedValue() const;  // an integer from 0 to 2^64-1 only
     std::optional<double> realValue() const;      // a real only
     std::optional<PlistDate> dateValue() const;
     const PlistData* dataValue() const;
@@ -114,7 +119,10 @@ public:
     const auto& storage() const { return storage_; }
 
 private:
-    std::variant<std::string, std::int64_t, double, bool, PlistDate, PlistData, PlistArray, PlistDictionary> storage_;
+    // The std::uint64_t alternative holds only integers above 2^63-1, so every number has one form.
+    std::variant<std::string, std::int64_t, double, bool, PlistDate, PlistData, PlistArray, PlistDictionary,
+                 std::uint64_t>
+        storage_;
 };
 
 inline std::size_t PlistDictionary::size() const { return entries_.size(); }
@@ -122,7 +130,8 @@ inline bool PlistDictionary::empty() const { return entries_.empty(); }
 inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::begin() const { return entries_.begin(); }
 inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::end() const { return entries_.end(); }
 
-// Shortest decimal form that reads back as the same double: 1.0, 0.25, 1e+20.
+// Shortest decimal form that reads back as the same double, in the platform's number style: 1.0, 0.25,
+// 1000000.0, 0.0001; exponents only below 0.0001 or above 2^53 (1e-05, 1e+20).
 std::string shortestRealText(double value);
 
 }  // namespace qw

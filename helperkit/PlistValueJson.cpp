@@ -14,7 +14,8 @@ nlohmann::json toJson(const PlistValue& value, int depth) {
     return std::visit(
         [&](const auto& v) -> nlohmann::json {
             using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::int64_t> || std::is_same_v<T, bool>) {
+            if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::int64_t> ||
+                          std::is_same_v<T, std::uint64_t> || std::is_same_v<T, bool>) {
                 return v;
             } else if constexpr (std::is_same_v<T, double>) {
                 // JSON has no spelling for these; writing null would change the value unseen.
@@ -46,11 +47,7 @@ PlistValue fromJson(const nlohmann::json& json, int depth) {
     switch (json.type()) {
         case Type::boolean: return PlistValue(json.get<bool>());
         case Type::number_integer: return PlistValue(json.get<std::int64_t>());
-        case Type::number_unsigned: {
-            const auto u = json.get<std::uint64_t>();
-            if (u <= std::uint64_t(std::numeric_limits<std::int64_t>::max())) return PlistValue(std::int64_t(u));
-            return PlistValue(static_cast<double>(u));
-        }
+        case Type::number_unsigned: return PlistValue(json.get<std::uint64_t>());
         case Type::number_float: {
             // Integers are tried before reals: a number with an integral value decodes as one.
             const double d = json.get<double>();

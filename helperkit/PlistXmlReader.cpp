@@ -91,7 +91,7 @@ public:
                 if (!std::strcmp(name, "key")) fail("A <key> stands outside a dictionary.");
                 break;
             case 'i':
-                if (!std::strcmp(name, "integer")) return PlistValue(integer(node));
+                if (!std::strcmp(name, "integer")) return integer(node);
                 break;
             case 'r':
                 if (!std::strcmp(name, "real")) return PlistValue(real(node));
@@ -143,7 +143,8 @@ private:
         return out;
     }
 
-    static std::int64_t integer(pugi::xml_node node) {
+    // From -2^63 to 2^64-1, as the platform reads them.
+    static PlistValue integer(pugi::xml_node node) {
         const std::string raw = text(node);
         std::string_view s = trimmed(raw);
         bool negative = false;
@@ -160,11 +161,11 @@ private:
         auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
         if (s.empty() || end != s.data() + s.size() || (ec != std::errc() && ec != std::errc::result_out_of_range))
             fail(quoted(raw) + " is not an integer.");
-        constexpr std::uint64_t top = std::uint64_t(std::numeric_limits<std::int64_t>::max());
-        if (ec == std::errc::result_out_of_range || magnitude > top + (negative ? 1 : 0))
+        constexpr std::uint64_t lowest = std::uint64_t(1) << 63;
+        if (ec == std::errc::result_out_of_range || (negative && magnitude > lowest))
             fail("The integer " + quoted(raw) + " lies outside the 64-bit range.");
         // Negating in unsigned arithmetic keeps -2^63 defined.
-        return negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+        return negative ? PlistValue(static_cast<std::int64_t>(0 - magnitude)) : PlistValue(magnitude);
     }
 
     static double real(pugi::xml_node node) {

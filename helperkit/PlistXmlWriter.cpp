@@ -100,7 +100,9 @@ private:
         out_.append("</string>\n");
     }
 
-    void write(std::int64_t i, int depth) {
+    template <typename Integer>
+        requires std::is_integral_v<Integer> && (!std::is_same_v<Integer, bool>)
+    void write(Integer i, int depth) {
         char buffer[24];
         auto end = std::to_chars(buffer, buffer + sizeof buffer, i).ptr;
         element(depth, "<integer>", std::string_view(buffer, static_cast<std::size_t>(end - buffer)), "</integer>\n");

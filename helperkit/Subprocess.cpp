@@ -22,7 +22,7 @@ namespace qw::Subprocess {
 
 namespace {
 
-std::string trimmed(const std::string& text) { return std::string(Text::trimmed(text, " \t\n\r\v\f")); }
+std::string trimmed(const std::string& text) { return std::string(Text::trimmedWhitespace(text)); }
 
 std::string errorText(int error) { return std::system_category().message(error); }
 
@@ -139,9 +139,9 @@ Failure::Failure(std::string executable, std::string underlying)
       executable_(std::move(executable)),
       underlying_(std::move(underlying)) {}
 
-Result run(const std::string& executable, const std::vector<std::string>& arguments,
-           const std::optional<std::string>& input, const std::optional<Environment>& environment,
-           const std::optional<std::filesystem::path>& currentDirectory) {
+Result runBytes(const std::string& executable, const std::vector<std::string>& arguments,
+                const std::optional<std::string>& input, const std::optional<Environment>& environment,
+                const std::optional<std::filesystem::path>& currentDirectory) {
     if (executable.empty()) throw Failure(executable, errorText(ENOENT));
 
     std::vector<std::string> argStorage;
@@ -251,8 +251,17 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
         result.exitStatus = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         result.exitStatus = 128 + WTERMSIG(status);
-    result.standardOutput = Utf8::sanitized(outBytes);
-    result.standardError = Utf8::sanitized(errBytes);
+    result.standardOutput = std::move(outBytes);
+    result.standardError = std::move(errBytes);
+    return result;
+}
+
+Result run(const std::string& executable, const std::vector<std::string>& arguments,
+           const std::optional<std::string>& input, const std::optional<Environment>& environment,
+           const std::optional<std::filesystem::path>& currentDirectory) {
+    Result result = runBytes(executable, arguments, input, environment, currentDirectory);
+    result.standardOutput = Utf8::sanitized(result.standardOutput);
+    result.standardError = Utf8::sanitized(result.standardError);
     return result;
 }
 

@@ -46,4 +46,11 @@ Result run(const std::string& executable, const std::vector<std::string>& argume
            const std::optional<Environment>& environment = std::nullopt,
            const std::optional<std::filesystem::path>& currentDirectory = std::nullopt);
 
+// As run(), with both outputs exactly the bytes the program wrote, not repaired to UTF-8: for text that
+// is written back, such as a crontab.
+Result runBytes(const std::string& executable, const std::vector<std::string>& arguments,
+                const std::optional<std::string>& input = std::nullopt,
+                const std::optional<Environment>& environment = std::nullopt,
+                const std::optional<std::filesystem::path>& currentDirectory = std::nullopt);
+
 }  // namespace qw::Subprocess

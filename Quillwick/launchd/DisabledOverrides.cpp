@@ -7,7 +7,8 @@ namespace qw {
 DisabledOverrides DisabledOverrides::fromPrintDisabledOutput(std::string_view output) {
     DisabledOverrides overrides;
     for (auto& [label, value] : LaunchctlOutput::parse(output).dictionary("disabled services"))
-        overrides.entries.emplace(label, value == "disabled");
+        // macOS 12 and earlier write true for a disabled service.
+        overrides.entries.emplace(label, value == "disabled" || value == "true");
     return overrides;
 }
 

@@ -56,27 +56,95 @@ SplitLine split(std::string_view line) {
     return result;
 }
 
+// The lines of a parse, with the rest of a line that held more than one entry (see splitDataValue)
+// waiting to be read as the next line.
+struct Reader {
+    const std::vector<std::string_view>& lines;
+    std::size_t& index;
+    std::optional<std::string_view> pending;
+
+    bool next(std::string_view& line) {
+        if (pending) {
+            line = *pending;
+            pending.reset();
+            return true;
+        }
+        if (index >= lines.size()) return false;
+        line = lines[index++];
+        return true;
+    }
+};
+
+std::size_t leadingTabs(std::string_view line) {
+    const auto end = line.find_first_not_of('\t');
+    return end == std::string_view::npos ? line.size() : end;
+}
+
+// launchd prints a data value as nothing and goes straight on with the next line's indentation, so
+// one line can hold an entry, its siblings and its block's closing "}". A value that is exactly the
+// line's own indentation and then an entry, or one tab less and then "}", is that; the entry keeps an
+// empty value and the rest is the next line.
+std::optional<std::string_view> splitDataValue(std::string_view value, std::size_t indentation) {
+    const auto tabs = leadingTabs(value);
+    if (tabs == 0 || tabs == value.size()) return std::nullopt;
+    const auto rest = value.substr(tabs);
+    if (tabs + 1 == indentation && trimBlanks(rest) == "}") return value;
+    if (tabs == indentation && split(trimBlanks(rest)).isEntry) return value;
+    return std::nullopt;
+}
+
+// The arguments block holds each argument raw, one a line, one level deeper than the block: read by
+// that indentation, an argument may hold anything, "}" and " = " included.
+Block readArguments(Reader& reader, std::string_view opening, int depth) {
+    const auto indent = opening.substr(0, opening.find_first_not_of(" \t"));
+    std::string prefix(indent);
+    if (indent.find(' ') == std::string_view::npos)
+        prefix += '\t';
+    else
+        prefix.append(depth > 0 ? indent.size() / static_cast<std::size_t>(depth) : indent.size(), ' ');
+
+    Block block;
+    std::string_view line;
+    while (reader.next(line)) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.starts_with(prefix)) {
+            block.items.emplace_back(line.substr(prefix.size()));
+            continue;
+        }
+        // Less indented: the closing brace, or text not laid out as launchd lays it, read as before.
+        const auto trimmed = trimBlanks(line);
+        if (trimmed == "}") return block;
+        if (!trimmed.empty()) block.items.emplace_back(trimmed);
+    }
+    return block;
+}
+
 // Reads past a block nested too deeply to keep, iteratively, consuming its closing "}".
-void skipBlock(const std::vector<std::string_view>& lines, std::size_t& index) {
+void skipBlock(Reader& reader) {
     std::size_t open = 1;
-    while (index < lines.size()) {
-        const auto line = trimBlanks(lines[index++]);
+    std::string_view raw;
+    while (reader.next(raw)) {
+        const auto line = trimBlanks(raw);
         if (line.empty()) continue;
         if (line == "}") {
             if (--open == 0) return;
             continue;
         }
         const auto parts = split(line);
-        if (parts.isEntry && parts.value == "{") ++open;
+        if (!parts.isEntry) continue;
+        if (parts.value == "{") {
+            ++open;
+        } else if (const auto rest = splitDataValue(parts.value, leadingTabs(raw))) {
+            reader.pending = rest;
+        }
     }
 }
 
-}  // namespace
-
-Block parseBlock(const std::vector<std::string_view>& lines, std::size_t& index, int depth) {
+Block readBlock(Reader& reader, int depth) {
     Block block;
-    while (index < lines.size()) {
-        const auto line = trimBlanks(lines[index++]);
+    std::string_view raw;
+    while (reader.next(raw)) {
+        const auto line = trimBlanks(raw);
         if (line.empty()) continue;
         if (line == "}") return block;
         const auto parts = split(line);
@@ -89,17 +157,29 @@ Block parseBlock(const std::vector<std::string_view>& lines, std::size_t& index,
         entry.separator = parts.separator;
         if (parts.value == "{") {
             if (depth >= kMaxDepth) {
-                skipBlock(lines, index);
+                skipBlock(reader);
                 entry.value = Value::block(Block());
+            } else if (entry.key == "arguments" && parts.separator == Separator::equals) {
+                entry.value = Value::block(readArguments(reader, raw, depth));
             } else {
-                entry.value = Value::block(parseBlock(lines, index, depth + 1));
+                entry.value = Value::block(readBlock(reader, depth + 1));
             }
+        } else if (const auto rest = splitDataValue(parts.value, leadingTabs(raw))) {
+            reader.pending = rest;
+            entry.value = Value::scalar(std::string());
         } else {
             entry.value = Value::scalar(std::string(parts.value));
         }
         block.entries.push_back(std::move(entry));
     }
     return block;
+}
+
+}  // namespace
+
+Block parseBlock(const std::vector<std::string_view>& lines, std::size_t& index, int depth) {
+    Reader reader{lines, index, std::nullopt};
+    return readBlock(reader, depth);
 }
 
 Block parse(std::string_view text) {

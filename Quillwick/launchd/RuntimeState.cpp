@@ -192,7 +192,15 @@ RuntimeState::RuntimeState(const LaunchctlOutput::Block& block)
     if (const auto p = block.integer("pid");
         p && *p >= std::numeric_limits<std::int32_t>::min() && *p <= std::numeric_limits<std::int32_t>::max())
         pid = static_cast<std::int32_t>(*p);
-    if (const auto text = block.string("last exit code")) lastExit = ExitStatus::fromLastExitCode(*text);
+    if (const auto text = block.string("last exit code")) {
+        lastExit = ExitStatus::fromLastExitCode(*text);
+    } else if (const auto signal = block.string("last terminating signal"); signal && !block.value("last exit code")) {
+        // launchd writes only this line for a job a signal ended ("Killed: 9"); the number is the signal.
+        const auto colon = signal->rfind(':');
+        const auto number = signedDecimal(trimBlanks(std::string_view(*signal).substr(colon == std::string::npos ? 0 : colon + 1)));
+        if (number && *number > 0 && *number <= std::numeric_limits<std::int32_t>::max())
+            lastExit = ExitStatus::signal(static_cast<std::int32_t>(*number));
+    }
     if (const auto text = block.string("properties")) {
         std::string_view rest = *text;
         while (true) {

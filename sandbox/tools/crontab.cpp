@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -427,8 +428,23 @@ std::optional<fs::path> install(const fs::path& target, std::string_view text)
     return std::nullopt;
 }
 
+// QUILLWICK_CRONTAB=denied answers as macOS does for a program without Full Disk Access.
+bool accessDenied()
+{
+    const char* mode = std::getenv("QUILLWICK_CRONTAB");
+    return mode && std::string_view(mode) == "denied";
+}
+
+int refuseAccess()
+{
+    std::cerr << "crontab: " << storedCrontab().string() << ": Operation not permitted\n";
+    return 1;
+}
+
 int list()
 {
+    if (accessDenied())
+        return refuseAccess();
     const fs::path path = storedCrontab();
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -456,6 +472,8 @@ int replace(const std::string& source)
         }
         text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
+    if (accessDenied())
+        return refuseAccess();
 
     if (check(text, source) == Verdict::refused)
         return 1;

@@ -30,7 +30,8 @@ TEST(PlistValueJson, decodingTriesBooleanIntegerRealTextListMap) {
     EXPECT_EQ(plistFromJson(json(true)), PlistValue(true));
     EXPECT_EQ(plistFromJson(json(3)), PlistValue(3));
     EXPECT_EQ(plistFromJson(json(3.5)), PlistValue(3.5));
-    EXPECT_EQ(plistFromJson(json::parse("18446744073709551615")), PlistValue(18446744073709551615.0));
+    EXPECT_EQ(plistFromJson(json::parse("18446744073709551615")), PlistValue(std::uint64_t(18446744073709551615u)));
+    EXPECT_EQ(plistToJson(PlistValue(std::uint64_t(18446744073709551615u))).dump(), "18446744073709551615");
     EXPECT_EQ(plistFromJson(json("s")), PlistValue("s"));
     EXPECT_EQ(plistFromJson(json::parse(R"({"a":[1,{"b":false}]})")),
               PlistValue::dictionary({{"a", PlistValue::array({1, PlistValue::dictionary({{"b", false}})})}}));

@@ -76,6 +76,22 @@ TEST(PlistValue, intValueOfRealTruncatesOnlyWhereDefined) {
     for (auto [real, expected] : cases) EXPECT_EQ(PlistValue(real).intValue(), expected) << real;
 }
 
+TEST(PlistValue, integersAboveTheSignedRangeAreIntegersThatSignedAccessorsCannotHold) {
+    constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+    const PlistValue big(top);
+    EXPECT_EQ(big.kind(), PlistValue::Kind::integer);
+    EXPECT_EQ(big.typeName(), "Integer");
+    EXPECT_EQ(big.summary(), "18446744073709551615");
+    EXPECT_EQ(big.intValue(), std::nullopt);
+    EXPECT_EQ(big.unsignedValue(), top);
+    EXPECT_EQ(big.boolValue(), true);
+    EXPECT_NE(big, PlistValue(-1));
+    // Every number has one form, whichever constructor made it.
+    EXPECT_EQ(PlistValue(std::uint64_t(7)), PlistValue(7));
+    EXPECT_EQ(PlistValue(std::uint64_t(7)).hash(), PlistValue(7).hash());
+    EXPECT_EQ(PlistValue(-7).unsignedValue(), std::nullopt);
+}
+
 TEST(PlistValue, stringArrayValue) {
     EXPECT_EQ(PlistValue("a").stringArrayValue(), (std::vector<std::string>{"a"}));
     EXPECT_EQ(PlistValue::array({"a", 1, "b"}).stringArrayValue(), (std::vector<std::string>{"a", "b"}));
@@ -87,7 +103,10 @@ TEST(PlistValue, equalityIsStructural) {
     EXPECT_NE(PlistValue(1), PlistValue(1.0));
     EXPECT_NE(PlistValue(1), PlistValue(true));
     EXPECT_NE(PlistValue(0.0), PlistValue(false));
-    EXPECT_NE(PlistValue(nan), PlistValue(nan));
+    // A value equals itself, NaN included, so a file holding one can read as unchanged.
+    EXPECT_EQ(PlistValue(nan), PlistValue(-nan));
+    EXPECT_EQ(PlistValue::array({nan, PlistDate{nan}}), PlistValue::array({nan, PlistDate{nan}}));
+    EXPECT_NE(PlistValue(nan), PlistValue(1.0));
     EXPECT_EQ(PlistValue(0.0), PlistValue(-0.0));
     EXPECT_NE(PlistValue(PlistDate{5}), PlistValue(5.0));
     EXPECT_NE(PlistValue::array({1, 2}), PlistValue::array({2, 1}));
@@ -106,6 +125,7 @@ TEST(PlistValue, equalityIsStructural) {
 
 TEST(PlistValue, equalValuesHashAlike) {
     EXPECT_EQ(PlistValue(0.0).hash(), PlistValue(-0.0).hash());
+    EXPECT_EQ(PlistValue(nan).hash(), PlistValue(-nan).hash());
     EXPECT_EQ(PlistValue::dictionary({{"a", 1}, {"b", "x"}}).hash(),
               PlistValue::dictionary({{"b", "x"}, {"a", 1}}).hash());
     // Kinds with the same payload bits are told apart by the case index.
@@ -123,6 +143,11 @@ TEST(PlistValue, summaryAndTypeName) {
         {PlistValue(1.0), "1.0"},
         {PlistValue(0.25), "0.25"},
         {PlistValue(1e20), "1e+20"},
+        {PlistValue(1000000.0), "1000000.0"},
+        {PlistValue(0.0001), "0.0001"},
+        {PlistValue(0.00001), "1e-05"},
+        {PlistValue(9007199254740992.0), "9007199254740992.0"},
+        {PlistValue(1e16), "1e+16"},
         {PlistValue(true), "true"},
         {PlistValue(PlistData{7}), "1 bytes"},
         {PlistValue(PlistData{}), "0 bytes"},

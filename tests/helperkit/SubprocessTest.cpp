@@ -36,6 +36,9 @@ TEST(Subprocess, messageIsTrimmedStandardErrorElseTrimmedStandardOutput) {
         {"printf 'out'; printf ' \\t\\n' >&2", 0, "out"},
         {"printf 'out'; printf 'err' >&2; exit 3", 3, "err"},
         {"true", 0, ""},
+        // Unicode white space and line breaks go too (U+00A0, U+2028, U+3000); inner ones stay.
+        {"printf '\\302\\240 all\\302\\240done\\342\\200\\250\\n'", 0, "all\u00A0done"},
+        {"printf 'out'; printf '\\343\\200\\200\\302\\205' >&2", 0, "out"},
         {"exit 255", 255, ""},
     };
     for (const auto& c : cases) {

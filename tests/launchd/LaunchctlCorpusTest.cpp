@@ -38,6 +38,7 @@ TEST(LaunchctlCorpus, everySeedReadsTheSameTwiceInEveryReader) {
                 (void)state->summary();
             }
             for (const auto& entry : LaunchctlListEntry::parse(text)) EXPECT_FALSE(entry.label.empty());
+            EXPECT_EQ(LaunchctlListEntry::parseDomainServices(text), LaunchctlListEntry::parseDomainServices(text));
             const auto overrides = DisabledOverrides::fromPrintDisabledOutput(text);
             EXPECT_EQ(overrides, DisabledOverrides::fromPrintDisabledOutput(text));
             EXPECT_EQ(overrides.hash(), DisabledOverrides::fromPrintDisabledOutput(text).hash());

@@ -87,6 +87,24 @@ TEST(LaunchctlOutput, blocksEndAtTheirBraceOrAtTheEnd) {
     EXPECT_FALSE(LaunchctlOutput::parseService("a = 1\nb = {\n}"));
 }
 
+TEST(LaunchctlOutput, emptyDataValuesRunOnIntoTheNextLine) {
+    const auto tree = LaunchctlOutput::parse(
+        "d = {\n"
+        "\t\"a\" => {\n"
+        "\t\t\"x\" => \t\t\"y\" => \t}\n"
+        "\t\"b\" => \t\"c\" => 1\n"
+        "\t\"v\" => \t\ttabbed\n"
+        "}\n"
+        "after = yes\n");
+    const auto* d = tree.block("d");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->dictionary("a"), (std::map<std::string, std::string>{{"x", ""}, {"y", ""}}));
+    EXPECT_EQ(d->string("b"), "");
+    EXPECT_EQ(d->string("c"), "1");
+    EXPECT_EQ(d->string("v"), "\t\ttabbed") << "tabs that are not the line's indentation are the value";
+    EXPECT_EQ(tree.string("after"), "yes");
+}
+
 TEST(LaunchctlOutput, lookupsGiveNothingForTheWrongKind) {
     const auto block = LaunchctlOutput::parse(
         "scalar = 17 apples\nnested = {\n\tk = v\n\tk = later\n\tinner = {\n\t}\n\tan item\n}\n");

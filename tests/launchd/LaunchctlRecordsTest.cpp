@@ -59,7 +59,7 @@ TEST(DisabledOverrides, recordsReadFromTheDisabledServicesBlock) {
         "login item associations = {\n"
         "\t\"w\" => disabled\n"
         "}\n");
-    EXPECT_EQ(overrides.entries, (std::map<std::string, bool>{{"x", true}, {"y", false}, {"z", false}}));
+    EXPECT_EQ(overrides.entries, (std::map<std::string, bool>{{"x", true}, {"y", false}, {"z", true}}));
 
     EXPECT_TRUE(DisabledOverrides::fromPrintDisabledOutput("").entries.empty());
     EXPECT_TRUE(DisabledOverrides::fromPrintDisabledOutput("disabled services = nothing").entries.empty());

@@ -108,6 +108,51 @@ TEST(RuntimeState, lastExitCodeReading) {
     EXPECT_FALSE(RuntimeState::fromPrintOutput("s = {\n\tlast exit code = {\n\t}\n}")->lastExit);
 }
 
+TEST(RuntimeState, signalDeathIsTheLastExitWhenLaunchdPrintsNoExitCode) {
+    const std::pair<const char*, std::optional<ExitStatus>> cases[] = {
+        {"\tlast terminating signal = Segmentation fault: 11\n", ExitStatus::signal(11)},
+        {"\tlast terminating signal = Killed: 9\n", ExitStatus::signal(9)},
+        {"\tlast terminating signal = Killed\n", std::nullopt},
+        {"\tlast terminating signal = Odd: -3\n", std::nullopt},
+        {"\tlast exit code = 1\n\tlast terminating signal = Killed: 9\n", ExitStatus::code(1)},
+    };
+    for (const auto& [lines, expected] : cases) {
+        SCOPED_TRACE(lines);
+        const auto state = RuntimeState::fromPrintOutput(std::string("s = {\n\tstate = not running\n") + lines + "}\n");
+        EXPECT_EQ(state->lastExit, expected);
+    }
+    EXPECT_EQ(RuntimeState::fromPrintOutput("s = {\n\tlast terminating signal = Segmentation fault: 11\n}")->summary(),
+              "Not running — last exit killed by SIGSEGV");
+}
+
+TEST(RuntimeState, argumentsAreReadRawByTheirIndentation) {
+    const auto state = RuntimeState::fromPrintOutput(
+        "gui/501/x = {\n"
+        "\targuments = {\n"
+        "\t\t/bin/sh\n"
+        "\t\t-c\n"
+        "\t\t[ \"$X\" = y ] && echo a => b\n"
+        "\t\t}\n"
+        "\t\tif {\n"
+        "\t\t\n"
+        "\t\t  padded \t\n"
+        "\t\t\tindented\n"
+        "\t}\n"
+        "\tpid = 42\n"
+        "\truns = 3\n"
+        "\tlast exit code = 1\n"
+        "}\n");
+    EXPECT_EQ(state->arguments, (std::vector<std::string>{"/bin/sh", "-c", "[ \"$X\" = y ] && echo a => b", "}", "if {", "",
+                                                          "  padded \t", "\tindented"}));
+    EXPECT_EQ(state->pid, 42);
+    EXPECT_EQ(state->runs, 3);
+    EXPECT_EQ(state->lastExit, ExitStatus::code(1));
+
+    // Spaces where launchd writes tabs, and a block whose brace never comes.
+    EXPECT_EQ(RuntimeState::fromPrintOutput("x = {\n    arguments = {\n        a = b\n    }\n    pid = 7\n}")->pid, 7);
+    EXPECT_EQ(RuntimeState::fromPrintOutput("x = {\n\targuments = {\n\t\ta")->arguments, (std::vector<std::string>{"a"}));
+}
+
 TEST(RuntimeState, exitStatusFailureDescriptionAndExplanation) {
     struct Case {
         ExitStatus status;

@@ -1,0 +1,86 @@
+#include "Quillwick/app/JobListModel.h"
+
+#include <unordered_map>
+
+#include "Quillwick/app/JobBrowsing.h"
+#include "Quillwick/ui/HealthDot.h"
+
+namespace qw {
+
+void JobListModel::setJobs(const std::vector<Job>& jobs) {
+    std::unordered_map<std::string, std::size_t> wanted;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        wanted.emplace(jobs[i].id(), i);
+
+    // Drop the rows whose job is gone, from the bottom so the rows above keep their numbers.
+    for (int row = int(jobs_.size()) - 1; row >= 0; --row) {
+        if (!wanted.count(jobs_[row].id())) {
+            beginRemoveRows({}, row, row);
+            jobs_.erase(jobs_.begin() + row);
+            endRemoveRows();
+        }
+    }
+    // Walk the new order: update rows in place, move or insert where they differ.
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const std::string id = jobs[i].id();
+        if (i < jobs_.size() && jobs_[i].id() == id) {
+            if (!(jobs_[i] == jobs[i])) {
+                jobs_[i] = jobs[i];
+                emit dataChanged(index(int(i)), index(int(i)));
+            }
+            continue;
+        }
+        const int from = rowOf(id);
+        if (from >= 0) {
+            beginMoveRows({}, from, from, {}, int(i));
+            Job moved = jobs_[from];
+            jobs_.erase(jobs_.begin() + from);
+            jobs_.insert(jobs_.begin() + i, moved);
+            endMoveRows();
+            if (!(jobs_[i] == jobs[i])) {
+                jobs_[i] = jobs[i];
+                emit dataChanged(index(int(i)), index(int(i)));
+            }
+        } else {
+            beginInsertRows({}, int(i), int(i));
+            jobs_.insert(jobs_.begin() + i, jobs[i]);
+            endInsertRows();
+        }
+    }
+}
+
+void JobListModel::setProblemLabels(const std::set<std::string>& problemLabels) {
+    if (problemLabels == problemLabels_)
+        return;
+    problemLabels_ = problemLabels;
+    if (!jobs_.empty())
+        emit dataChanged(index(0), index(int(jobs_.size()) - 1), {HasProblemRole});
+}
+
+int JobListModel::rowOf(const std::string& id) const {
+    for (std::size_t i = 0; i < jobs_.size(); ++i)
+        if (jobs_[i].id() == id)
+            return int(i);
+    return -1;
+}
+
+int JobListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(jobs_.size());
+}
+
+QVariant JobListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(jobs_.size()))
+        return {};
+    const Job& job = jobs_[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole: return QString::fromStdString(job.label);
+    case IdRole: return QString::fromStdString(job.id());
+    case StatusLineRole: return statusLine(job);
+    case HealthRole: return int(job.health());
+    case HasProblemRole: return problemLabels_.count(job.id()) > 0;
+    default: return {};
+    }
+}
+
+}  // namespace qw

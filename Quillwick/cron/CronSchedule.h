@@ -1,0 +1,61 @@
+// CronSchedule: when a crontab entry runs — the five time fields as written (minute, hour, day of
+// month, month, day of week) or an "@" word — with the field rules of the parser and the English
+// sentence shown beside every schedule.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qw {
+
+class CronSchedule {
+public:
+    enum class Kind { fields, special };
+
+    static CronSchedule fields(std::vector<std::string> fields) { return CronSchedule(Kind::fields, std::move(fields), {}); }
+    // The word with its "@", lower-cased by the parser; not checked against any list.
+    static CronSchedule special(std::string word) { return CronSchedule(Kind::special, {}, std::move(word)); }
+
+    Kind kind() const { return kind_; }
+    bool isSpecial() const { return kind_ == Kind::special; }
+    // For `fields`; empty for `special`.
+    const std::vector<std::string>& fieldValues() const { return fields_; }
+    // For `special`; empty for `fields`.
+    const std::string& word() const { return word_; }
+
+    // The word, or the fields joined with one space.
+    std::string expression() const;
+
+    // Whether a field (index 0 to 4) is one the parser takes: every part "*", a decimal integer that
+    // fits 64 bits (an optional "+" in front), or for the month and weekday a name of three letters.
+    // Ranges are not checked.
+    static bool isValidField(std::string_view field, int index);
+    // The field split at every ",", "-" and "/", empty parts dropped.
+    static std::vector<std::string_view> fieldParts(std::string_view field);
+
+    // The English sentence for the schedule; what the rules do not cover is shown as written.
+    std::string description() const;
+    std::string fieldsDescription() const;
+    static std::string weekdayText(std::string_view field);
+    static std::string monthText(std::string_view field);
+
+    std::size_t hash() const;
+    bool operator==(const CronSchedule&) const = default;
+
+private:
+    CronSchedule(Kind kind, std::vector<std::string> fields, std::string word)
+        : kind_(kind), fields_(std::move(fields)), word_(std::move(word)) {}
+    Kind kind_;
+    std::vector<std::string> fields_;
+    std::string word_;
+};
+
+}  // namespace qw
+
+template <>
+struct std::hash<qw::CronSchedule> {
+    std::size_t operator()(const qw::CronSchedule& s) const noexcept { return s.hash(); }
+};

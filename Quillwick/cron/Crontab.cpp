@@ -1,0 +1,170 @@
+#include "Quillwick/cron/Crontab.h"
+
+#include <algorithm>
+
+#include "Quillwick/cron/CronText.h"
+
+namespace qw {
+
+namespace {
+
+void combine(std::size_t& seed, std::size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); }
+
+bool isNameOfVariable(std::string_view name) {
+    if (name.empty()) return false;
+    for (std::size_t at = 0; at < name.size();) {
+        std::size_t length = 0;
+        const auto c = CronText::decode(name, at, length);
+        if (!c || !CronText::isNameCharacter(*c)) return false;
+        at += length;
+    }
+    return true;
+}
+
+bool isFieldSeparator(char c) { return c == ' ' || c == '\t'; }
+
+// A trimmed line that is not a comment: a variable, an "@" job, a five-field job, or nothing.
+std::optional<Crontab::Line> parseContent(std::string_view trimmed, std::int64_t number) {
+    if (const auto equals = trimmed.find('='); equals != std::string_view::npos) {
+        const std::string_view name = trimmed.substr(0, equals);
+        if (isNameOfVariable(name))
+            return Crontab::Line::variable(std::string(name), std::string(trimmed.substr(equals + 1)));
+    }
+    if (trimmed.starts_with('@')) {
+        const auto space = trimmed.find(' ');
+        if (space == std::string_view::npos) return std::nullopt;
+        CronJob job;
+        job.line = number;
+        job.schedule = CronSchedule::special(CronText::lowercased(trimmed.substr(0, space)));
+        job.command = std::string(CronText::trimmed(trimmed.substr(space + 1)));
+        return Crontab::Line::job(std::move(job));
+    }
+    std::vector<std::string> fields;
+    std::size_t at = 0;
+    for (int i = 0; i < 5; ++i) {
+        while (at < trimmed.size() && isFieldSeparator(trimmed[at])) ++at;
+        const std::size_t start = at;
+        while (at < trimmed.size() && !isFieldSeparator(trimmed[at])) ++at;
+        if (at == start) return std::nullopt;
+        fields.emplace_back(trimmed.substr(start, at - start));
+    }
+    std::string command(CronText::trimmed(trimmed.substr(at)));
+    if (command.empty()) return std::nullopt;
+    for (int i = 0; i < 5; ++i)
+        if (!CronSchedule::isValidField(fields[static_cast<std::size_t>(i)], i)) return std::nullopt;
+    CronJob job;
+    job.line = number;
+    job.schedule = CronSchedule::fields(std::move(fields));
+    job.command = std::move(command);
+    return Crontab::Line::job(std::move(job));
+}
+
+}  // namespace
+
+Crontab::Line Crontab::Line::parsing(std::string_view line, std::int64_t number) {
+    std::string_view rest = CronText::trimmed(line);
+    if (rest.empty()) return blank();
+    // Any number of "#" in front, each perhaps followed by blanks, comment a job out; taken in a loop
+    // so that a line of a million "#" costs nothing.
+    bool commented = false;
+    while (rest.starts_with('#')) {
+        commented = true;
+        rest = CronText::trimmed(rest.substr(1));
+    }
+    std::optional<Line> content;
+    if (!rest.empty()) content = parseContent(rest, number);
+    if (commented) {
+        if (content && content->kind() == Kind::job) {
+            content->job_.isDisabled = true;
+            return *content;
+        }
+        return comment(std::string(line));
+    }
+    return content ? *content : unparsed(std::string(line));
+}
+
+std::string Crontab::Line::text() const {
+    switch (kind_) {
+    case Kind::blank: return {};
+    case Kind::comment:
+    case Kind::unparsed: return text_;
+    case Kind::variable: return text_ + "=" + value_;
+    case Kind::job: return job_.lineText();
+    }
+    return {};
+}
+
+std::size_t Crontab::Line::hash() const {
+    std::size_t seed = static_cast<std::size_t>(kind_);
+    combine(seed, std::hash<std::string>()(text_));
+    combine(seed, std::hash<std::string>()(value_));
+    combine(seed, job_.hash());
+    return seed;
+}
+
+Crontab Crontab::parsing(std::string_view text) {
+    Crontab crontab;
+    std::size_t start = 0;
+    std::int64_t number = 0;
+    for (;;) {
+        const auto feed = text.find('\n', start);
+        const std::string_view piece = text.substr(start, feed == std::string_view::npos ? std::string_view::npos : feed - start);
+        crontab.lines.push_back(Line::parsing(piece, number++));
+        if (feed == std::string_view::npos) break;
+        start = feed + 1;
+    }
+    // The empty piece after the final line feed is no line of its own.
+    if (crontab.lines.back().kind() == Line::Kind::blank && text.ends_with('\n')) crontab.lines.pop_back();
+    return crontab;
+}
+
+std::string Crontab::text() const {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) out += '\n';
+        out += lines[i].text();
+    }
+    out += '\n';
+    return out;
+}
+
+std::vector<CronJob> Crontab::jobs() const {
+    std::vector<CronJob> jobs;
+    for (const auto& line : lines)
+        if (line.kind() == Line::Kind::job) jobs.push_back(line.cronJob());
+    return jobs;
+}
+
+std::map<std::string, std::string> Crontab::environment() const {
+    std::map<std::string, std::string> environment;
+    for (const auto& line : lines)
+        if (line.kind() == Line::Kind::variable) environment[line.variableName()] = line.variableValue();
+    return environment;
+}
+
+void Crontab::replacing(const CronJob& job) {
+    const auto found = std::find_if(lines.begin(), lines.end(), [&](const Line& line) {
+        return line.kind() == Line::Kind::job && line.cronJob().line == job.line;
+    });
+    if (found != lines.end()) *found = Line::job(job);
+}
+
+void Crontab::removing(const CronJob& job) {
+    std::erase_if(lines, [&](const Line& line) { return line.kind() == Line::Kind::job && line.cronJob().line == job.line; });
+}
+
+void Crontab::adding(CronJob job) {
+    std::optional<std::int64_t> highest;
+    for (const auto& line : lines)
+        if (line.kind() == Line::Kind::job) highest = std::max(highest.value_or(line.cronJob().line), line.cronJob().line);
+    job.line = highest ? *highest + 1 : 0;
+    lines.push_back(Line::job(std::move(job)));
+}
+
+std::size_t Crontab::hash() const {
+    std::size_t seed = lines.size();
+    for (const auto& line : lines) combine(seed, line.hash());
+    return seed;
+}
+
+}  // namespace qw

@@ -1,0 +1,147 @@
+#include "Quillwick/editing/DictionaryEditor.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Quillwick/editing/FormBits.h"
+#include "Quillwick/editing/model/DictionaryEntries.h"
+#include "Quillwick/ui/Style.h"
+
+namespace qw {
+
+DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWidget(parent) {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(4);
+    auto* heading = new QHBoxLayout;
+    auto* titleLabel = new QLabel(title, this);
+    titleLabel->setTextFormat(Qt::PlainText);
+    heading->addWidget(titleLabel);
+    heading->addStretch(1);
+    add_ = FormBits::iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), this);
+    add_->setObjectName(QStringLiteral("addButton"));
+    heading->addWidget(add_);
+    stack->addLayout(heading);
+    rows_ = new QVBoxLayout;
+    rows_->setSpacing(4);
+    stack->addLayout(rows_);
+    empty_ = FormBits::caption(QStringLiteral("Empty"), secondaryColor(), this);
+    empty_->setObjectName(QStringLiteral("emptyNote"));
+    stack->addWidget(empty_);
+    problem_ = FormBits::caption(QString(), orangeColor(), this);
+    problem_->setObjectName(QStringLiteral("renameProblem"));
+    problem_->hide();
+    stack->addWidget(problem_);
+    connect(add_, &QToolButton::clicked, this, &DictionaryEditor::append);
+    rebuild();
+}
+
+void DictionaryEditor::setEntries(const Entries& entries) {
+    bool sameKeys = entries.size() == entries_.size();
+    for (auto a = entries.cbegin(), b = entries_.cbegin(); sameKeys && a != entries.end(); ++a, ++b)
+        sameKeys = a->first == b->first;
+    entries_ = entries;
+    if (!sameKeys) {
+        rebuild();
+        return;
+    }
+    for (auto* edit : findChildren<QLineEdit*>(QStringLiteral("valueEdit"))) {
+        const QString text = value(edit->property("entryKey").toString());
+        if (edit->text() != text) edit->setText(text);
+    }
+}
+
+void DictionaryEditor::setEditable(bool editable) {
+    editable_ = editable;
+    rebuild();
+}
+
+void DictionaryEditor::append() {
+    entries_[DictionaryEntries::nextNewKey(entries_)] = "";
+    changed();
+}
+
+QString DictionaryEditor::value(const QString& key) const {
+    auto it = entries_.find(key.toStdString());
+    return it == entries_.end() ? QString() : QString::fromStdString(it->second);
+}
+
+void DictionaryEditor::setValue(const QString& text, const QString& key) {
+    entries_[key.toStdString()] = text.toStdString();
+    problem_->hide();
+    emit entriesEdited(entries_);
+}
+
+void DictionaryEditor::remove(const QString& key) {
+    if (entries_.erase(key.toStdString()) == 0) return;
+    changed();
+}
+
+bool DictionaryEditor::rename(const QString& from, const QString& to) {
+    if (from == to) return true;
+    if (auto problem = DictionaryEntries::renameProblem(entries_, from.toStdString(), to.toStdString())) {
+        problem_->setText(QString::fromStdString(*problem));
+        problem_->show();
+        return false;
+    }
+    entries_ = DictionaryEntries::renamed(entries_, from.toStdString(), to.toStdString());
+    changed();
+    return true;
+}
+
+QString DictionaryEditor::problem() const { return problem_->isVisible() ? problem_->text() : QString(); }
+
+void DictionaryEditor::changed() {
+    problem_->hide();
+    rebuild();
+    emit entriesEdited(entries_);
+}
+
+void DictionaryEditor::rebuild() {
+    while (QLayoutItem* item = rows_->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->setObjectName(QString());  // a row on its way out is not found by name
+            w->deleteLater();
+        }
+        delete item;
+    }
+    for (const auto& [k, v] : entries_) {
+        const QString key = QString::fromStdString(k);
+        auto* row = new QWidget(this);
+        row->setObjectName(QStringLiteral("row:") + key);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(6);
+        auto* keyEdit = new QLineEdit(key, row);
+        keyEdit->setObjectName(QStringLiteral("keyEdit"));
+        keyEdit->setFont(monospaceFont());
+        keyEdit->setMinimumWidth(120);
+        keyEdit->setReadOnly(!editable_);
+        connect(keyEdit, &QLineEdit::editingFinished, this, [this, keyEdit, key] {
+            if (!keyEdit->isModified()) return;
+            keyEdit->setModified(false);
+            if (!rename(key, keyEdit->text())) keyEdit->setText(key);
+        });
+        layout->addWidget(keyEdit);
+        auto* valueEdit = new QLineEdit(QString::fromStdString(v), row);
+        valueEdit->setObjectName(QStringLiteral("valueEdit"));
+        valueEdit->setProperty("entryKey", key);
+        connect(valueEdit, &QLineEdit::textEdited, this, [this, key](const QString& t) { setValue(t, key); });
+        layout->addWidget(valueEdit, 1);
+        if (editable_) {
+            auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove ") + key, row);
+            minus->setObjectName(QStringLiteral("removeButton"));
+            connect(minus, &QToolButton::clicked, this, [this, key] { remove(key); });
+            layout->addWidget(minus);
+        }
+        rows_->addWidget(row);
+    }
+    add_->setVisible(editable_);
+    empty_->setVisible(entries_.empty());
+}
+
+}  // namespace qw

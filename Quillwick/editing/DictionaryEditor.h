@@ -1,0 +1,53 @@
+// DictionaryEditor: a map from text keys to text values under a heading, one row per key in
+// character order. Keys are renamed in place (an empty or repeated key is refused with a message and
+// the old name comes back); "plus.circle" adds NEW_KEY, NEW_KEY_2, …. Every user action hands the
+// owner one whole new map.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+class QVBoxLayout;
+
+namespace qw {
+
+class DictionaryEditor : public QWidget {
+    Q_OBJECT
+public:
+    using Entries = std::map<std::string, std::string>;
+
+    explicit DictionaryEditor(const QString& title, QWidget* parent = nullptr);
+
+    const Entries& entries() const { return entries_; }
+    // From the owner: rows are rebuilt only when the keys change, so typing keeps its place.
+    void setEntries(const Entries& entries);
+    void setEditable(bool editable);
+
+    void append();
+    QString value(const QString& key) const;
+    void setValue(const QString& text, const QString& key);
+    void remove(const QString& key);
+    // False, with the reason shown under the rows, when the new key is empty or already used.
+    bool rename(const QString& from, const QString& to);
+    QString problem() const;
+
+signals:
+    void entriesEdited(const Entries& entries);
+
+private:
+    void rebuild();
+    void changed();
+
+    bool editable_ = true;
+    Entries entries_;
+    QToolButton* add_;
+    QVBoxLayout* rows_;
+    QLabel* empty_;
+    QLabel* problem_;
+};
+
+}  // namespace qw

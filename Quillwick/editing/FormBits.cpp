@@ -1,0 +1,47 @@
+#include "Quillwick/editing/FormBits.h"
+
+#include "Quillwick/ui/Style.h"
+#include "Quillwick/ui/Symbols.h"
+
+namespace qw::FormBits {
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+QLabel* caption(const QString& text, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(captionFont());
+    setTextColor(label, color);
+    return label;
+}
+
+QToolButton* iconButton(const QString& symbol, const QString& name, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setIcon(symbolIcon(symbol));
+    button->setAutoRaise(true);
+    button->setToolTip(name.toHtmlEscaped());
+    button->setAccessibleName(name);
+    button->setCursor(Qt::ArrowCursor);
+    return button;
+}
+
+QLabel* badge(const QString& word, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(word, parent);
+    label->setTextFormat(Qt::PlainText);
+    QFont font = captionFont();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    label->setFont(font);
+    label->setStyleSheet(QStringLiteral("QLabel { color: %1; background: rgba(128,128,128,0.18); border-radius: 7px;"
+                                        " padding: 1px 5px; }")
+                             .arg(color.name(QColor::HexArgb)));
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return label;
+}
+
+}  // namespace qw::FormBits

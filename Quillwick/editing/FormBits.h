@@ -1,0 +1,19 @@
+// Small pieces the editing views share: caption-sized labels in a given colour, borderless icon
+// buttons and word badges. Text is always plain: it may come from a job file.
+#pragma once
+
+#include <QColor>
+#include <QLabel>
+#include <QString>
+#include <QToolButton>
+
+namespace qw::FormBits {
+
+QLabel* caption(const QString& text, const QColor& color, QWidget* parent = nullptr);
+// A borderless button showing only a symbol; the name doubles as tooltip and accessible name.
+QToolButton* iconButton(const QString& symbol, const QString& name, QWidget* parent = nullptr);
+// A small word on a rounded, faintly filled capsule.
+QLabel* badge(const QString& word, const QColor& color, QWidget* parent = nullptr);
+void setTextColor(QWidget* widget, const QColor& color);
+
+}  // namespace qw::FormBits

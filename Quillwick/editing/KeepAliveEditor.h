@@ -1,0 +1,45 @@
+// KeepAliveEditor: the KeepAlive setting as three modes (do not restart, always, when…) with the four
+// conditions it can edit as checkboxes, and a sentence saying what the job will do. "Restart when…"
+// stays a pending choice that writes nothing until its first condition is ticked.
+#pragma once
+
+#include <QWidget>
+
+#include "Quillwick/launchd/KeepAlive.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QWidget;
+
+namespace qw {
+
+class KeepAliveEditor : public QWidget {
+    Q_OBJECT
+public:
+    explicit KeepAliveEditor(QWidget* parent = nullptr);
+
+    const KeepAlive& keepAlive() const { return value_; }
+    // From the owner; a value other than the one last handed out ends a pending choice.
+    void setKeepAlive(const KeepAlive& value);
+    void setEditable(bool editable);
+    bool isPending() const { return pending_; }
+
+signals:
+    void keepAliveEdited(const KeepAlive& value);
+
+private:
+    void chooseMode(int mode);
+    void tick(int condition, bool on);
+    void update();
+
+    KeepAlive value_;
+    bool pending_ = false;
+    QButtonGroup* modes_;
+    QWidget* conditions_;
+    QList<QCheckBox*> boxes_;
+    QLabel* note_;
+    QLabel* summary_;
+};
+
+}  // namespace qw

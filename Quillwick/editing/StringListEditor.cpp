@@ -1,0 +1,131 @@
+#include "Quillwick/editing/StringListEditor.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Quillwick/editing/FormBits.h"
+#include "Quillwick/editing/PathField.h"
+#include "Quillwick/ui/Style.h"
+
+namespace qw {
+
+StringListEditor::StringListEditor(const QString& title, bool isPath, bool wantsDirectory, QWidget* parent)
+    : QWidget(parent), title_(title), isPath_(isPath), wantsDirectory_(wantsDirectory) {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(4);
+    auto* heading = new QHBoxLayout;
+    auto* titleLabel = new QLabel(title, this);
+    titleLabel->setTextFormat(Qt::PlainText);
+    heading->addWidget(titleLabel);
+    heading->addStretch(1);
+    add_ = FormBits::iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), this);
+    add_->setObjectName(QStringLiteral("addButton"));
+    heading->addWidget(add_);
+    stack->addLayout(heading);
+    rows_ = new QVBoxLayout;
+    rows_->setSpacing(4);
+    stack->addLayout(rows_);
+    empty_ = FormBits::caption(QStringLiteral("Empty"), secondaryColor(), this);
+    empty_->setObjectName(QStringLiteral("emptyNote"));
+    stack->addWidget(empty_);
+    connect(add_, &QToolButton::clicked, this, &StringListEditor::append);
+    rebuild();
+}
+
+bool StringListEditor::rowIsPath(int index) const {
+    return isPath_ && (index == 0 || !title_.contains(QStringLiteral("Arguments")));
+}
+
+void StringListEditor::setValues(const QStringList& values) {
+    const bool sameCount = values.size() == values_.size();
+    values_ = values;
+    if (sameCount) update();
+    else rebuild();
+}
+
+void StringListEditor::setEditable(bool editable) {
+    editable_ = editable;
+    rebuild();
+}
+
+void StringListEditor::append() {
+    values_.append(QString());
+    rebuild();
+    emit valuesEdited(values_);
+}
+
+void StringListEditor::remove(int index) {
+    if (index < 0 || index >= values_.size()) return;
+    values_.removeAt(index);
+    rebuild();
+    emit valuesEdited(values_);
+}
+
+QString StringListEditor::element(int index) const {
+    return index >= 0 && index < values_.size() ? values_[index] : QString();
+}
+
+void StringListEditor::setElement(const QString& text, int index) {
+    if (index < 0 || index >= values_.size()) return;
+    values_[index] = text;
+    emit valuesEdited(values_);
+}
+
+void StringListEditor::rebuild() {
+    while (QLayoutItem* item = rows_->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->setObjectName(QString());  // a row on its way out is not found by name
+            w->deleteLater();
+        }
+        delete item;
+    }
+    fields_.clear();
+    for (int i = 0; i < values_.size(); ++i) {
+        auto* row = new QWidget(this);
+        row->setObjectName(QStringLiteral("row%1").arg(i));
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(6);
+        auto* number = FormBits::caption(QString::number(i), secondaryColor(), row);
+        number->setWordWrap(false);
+        number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        number->setFixedWidth(18);
+        layout->addWidget(number);
+        if (rowIsPath(i)) {
+            auto* field = new PathField(wantsDirectory_, row);
+            field->setPath(values_[i]);
+            field->setEditable(editable_);
+            connect(field, &PathField::pathEdited, this, [this, i](const QString& t) { setElement(t, i); });
+            layout->addWidget(field, 1);
+            fields_.append(field);
+        } else {
+            auto* field = new QLineEdit(values_[i], row);
+            connect(field, &QLineEdit::textEdited, this, [this, i](const QString& t) { setElement(t, i); });
+            layout->addWidget(field, 1);
+            fields_.append(field);
+        }
+        if (editable_) {
+            auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove"), row);
+            minus->setObjectName(QStringLiteral("removeButton"));
+            connect(minus, &QToolButton::clicked, this, [this, i] { remove(i); });
+            layout->addWidget(minus);
+        }
+        rows_->addWidget(row);
+    }
+    add_->setVisible(editable_);
+    empty_->setVisible(values_.isEmpty());
+}
+
+void StringListEditor::update() {
+    for (int i = 0; i < fields_.size(); ++i) {
+        if (auto* path = qobject_cast<PathField*>(fields_[i])) path->setPath(values_[i]);
+        else if (auto* line = qobject_cast<QLineEdit*>(fields_[i]); line && line->text() != values_[i]) line->setText(values_[i]);
+    }
+}
+
+}  // namespace qw

@@ -1,0 +1,35 @@
+// The KeepAlive editor's logic: the three modes of its segmented control and what each checkbox does
+// to the stored value. Choosing "Restart when…" writes nothing by itself: the choice stays pending
+// until a condition is ticked, because conditions with nothing set would be stored as "always".
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "Quillwick/launchd/KeepAlive.h"
+
+namespace qw::KeepAliveChoice {
+
+enum class Mode { never, always, conditional };
+inline constexpr Mode allModes[] = {Mode::never, Mode::always, Mode::conditional};
+
+std::string_view text(Mode mode);  // "Do not restart", "Always restart", "Restart when…"
+std::optional<Mode> modeFromText(std::string_view text);
+
+// The mode shown: a pending conditional choice wins over the stored value.
+Mode mode(const KeepAlive& value, bool pending);
+// What choosing a mode stores; nothing for the conditional mode, which waits for its first condition.
+std::optional<KeepAlive> valueFor(Mode mode);
+
+enum class Condition { afterFailure, afterSuccess, afterCrash, whileNetworkUp };
+inline constexpr Condition allConditions[] = {Condition::afterFailure, Condition::afterSuccess, Condition::afterCrash,
+                                              Condition::whileNetworkUp};
+std::string_view text(Condition condition);
+bool isTicked(const KeepAlive& value, Condition condition);
+// Ticking sets the condition, unticking unsets it (never stores false); every other field passes
+// through. Unticking the last condition leaves no condition at all: the job is then not restarted.
+KeepAlive setting(const KeepAlive& value, Condition condition, bool on);
+// PathState or OtherJobEnabled are set, which only the Source tab edits.
+bool hasUneditableConditions(const KeepAlive& value);
+
+}  // namespace qw::KeepAliveChoice

@@ -1,0 +1,73 @@
+#include "Quillwick/editing/model/NewJobDraft.h"
+
+#include <system_error>
+
+#include "Quillwick/launchd/FileFacts.h"
+#include "Quillwick/launchd/JobDiagnostics.h"
+#include "helperkit/LaunchdDomain.h"
+
+namespace qw {
+
+void NewJobDraft::selectTemplate(const JobTemplate& chosen) {
+    if (chosen.id() == template_->id()) return;
+    JobTemplate::Values fresh;
+    for (const JobTemplate::Parameter& p : chosen.parameters()) {
+        auto typed = values.find(p.id);
+        fresh[p.id] = typed != values.end() ? typed->second : p.defaultValue;
+    }
+    values = std::move(fresh);
+    template_ = &chosen;
+}
+
+std::string NewJobDraft::value(const std::string& parameterId) const {
+    auto it = values.find(parameterId);
+    return it == values.end() ? std::string() : it->second;
+}
+
+std::string NewJobDraft::previewName() const { return label.empty() ? "com.example.job" : label; }
+
+JobDefinition NewJobDraft::previewDefinition() const {
+    JobDefinition definition = template_->build(previewName(), values);
+    definition.location = JobLocation::forLabel(template_->directory(), previewName());
+    return definition;
+}
+
+JobDefinition NewJobDraft::definitionToCreate() const {
+    JobDefinition definition = previewDefinition();
+    definition.location = JobLocation::forLabel(template_->directory(), label);
+    return definition;
+}
+
+Job NewJobDraft::jobToLoad() const {
+    Job job;
+    job.label = label;
+    job.definition = definitionToCreate();
+    job.directory = template_->directory();
+    return job;
+}
+
+bool NewJobDraft::labelIsValid() const { return ServiceTarget::isValidLabel(label); }
+
+std::optional<std::string> NewJobDraft::duplicateNotice() const {
+    if (label.empty()) return std::nullopt;
+    const std::filesystem::path path = JobLocation::forLabel(template_->directory(), label).url;
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return std::nullopt;
+    return "A job with this name already exists at " + path.string() + ".";
+}
+
+bool NewJobDraft::canCreate() const { return labelIsValid() && !duplicateNotice() && !value("program").empty(); }
+
+std::vector<Issue> NewJobDraft::previewIssues() const {
+    Job job;
+    job.definition = previewDefinition();
+    job.label = job.definition->label();
+    job.directory = template_->directory();
+    std::vector<Issue> issues;
+    for (Issue& issue : Diagnostics::issues(job, Diagnostics::FileFacts(job), {})) {
+        if (issue.severity != Issue::Severity::note) issues.push_back(std::move(issue));
+    }
+    return issues;
+}
+
+}  // namespace qw

@@ -1,0 +1,47 @@
+// JobIndex: one full look at the machine — every job file in the five launchd folders joined by label
+// with launchd's loaded services and disabled records, plus the loaded jobs that have no file. Built in
+// one blocking call that keeps no state; plain C++, safe on any thread.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Quillwick/launchd/Job.h"
+#include "Quillwick/launchd/JobDefinition.h"
+#include "Quillwick/launchd/LaunchctlListEntry.h"
+#include "helperkit/JobDirectory.h"
+
+namespace qw {
+
+struct JobIndex {
+    std::vector<Job> jobs;                           // sorted by label, ties in folder order
+    std::set<std::string> duplicatedLabels;          // declared in more than one folder
+    std::vector<JobDirectory> unreadableDirectories; // exist but cannot be listed, in folder order
+
+    struct DirectoryScan {
+        // The folders that could be listed, in folder order; each one's definitions by label.
+        std::vector<std::pair<JobDirectory, std::map<std::string, JobDefinition>>> definitions;
+        std::vector<JobDirectory> unreadable;
+    };
+
+    // Job files are read up to this size; a larger one is listed with a load failure.
+    static constexpr std::size_t largestJobFile = 16u << 20;
+
+    // The full scan: the folders, then launchctl list, print-disabled for the gui and system domains,
+    // and print system for the status of the daemons. Never fails; blocks on files and child processes.
+    static JobIndex build();
+    // The folder part. Files are visited in name order, so of two files declaring one label in one
+    // folder the later name wins on every scan.
+    static DirectoryScan scanDirectories();
+
+    // Finder order: case-insensitive, runs of digits by value (job2 before job10). Negative, 0, positive.
+    static int compareLabels(std::string_view a, std::string_view b);
+
+    bool operator==(const JobIndex&) const = default;
+};
+
+}  // namespace qw

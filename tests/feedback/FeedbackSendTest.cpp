@@ -1,0 +1,226 @@
+// The send end to end, against a real HTTP server on 127.0.0.1 that checks the signature.
+#include <QtTest>
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "FeedbackTestSupport.h"
+
+using namespace qw;
+using Category = FeedbackService::Category;
+using FeedbackError = FeedbackService::FeedbackError;
+
+namespace {
+
+struct ReceivedRequest {
+    QByteArray method, path, body;
+    QMap<QByteArray, QByteArray> headers;  // names lower-cased
+};
+
+// One request per connection. Answers `status` with `replyBody`, or nothing at all when `silent`; a
+// request whose signature does not check out gets 400 "bad signature".
+class SupportServer : public QObject {
+public:
+    int status = 200;
+    QByteArray replyBody;
+    bool silent = false;
+    QList<ReceivedRequest> received;
+
+    SupportServer()
+    {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(server_.serverPort())); }
+    void close() { server_.close(); }
+
+private:
+    void read(QTcpSocket* socket)
+    {
+        QByteArray& buffer = buffers_[socket];
+        buffer += socket->readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0) return;
+        ReceivedRequest request;
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        for (const QByteArray& line : lines.mid(1)) {
+            const qsizetype colon = line.indexOf(':');
+            request.headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
+        }
+        const qsizetype length = request.headers.value("content-length").toLongLong();
+        if (buffer.size() < end + 4 + length) return;
+        request.body = buffer.mid(end + 4, length);
+        received.append(request);
+        if (silent) return;
+
+        const QByteArray expected = FeedbackService::signature(
+            QString::fromLatin1(request.headers.value("x-support-timestamp")), request.body, "s3cr3t").toLatin1();
+        const bool signedRight = request.headers.value("x-support-signature") == expected;
+        const QByteArray body = signedRight ? replyBody : QByteArray("bad signature");
+        socket->write("HTTP/1.1 " + QByteArray::number(signedRight ? status : 400) + " Status\r\n"
+                      "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    QHash<QTcpSocket*, QByteArray> buffers_;
+};
+
+}  // namespace
+
+class FeedbackSendTest : public QObject {
+    Q_OBJECT
+
+    test::TestBundle bundle_{test::configuredInfo()};
+    std::unique_ptr<SupportServer> server_;
+
+    // The failure of one send, or null on success.
+    std::exception_ptr send(FeedbackService::Transport transport, const QString& email = QString())
+    {
+        if (transport.endpoint.isEmpty()) transport.endpoint = server_->url();
+        bool finished = false;
+        std::exception_ptr failure;
+        FeedbackService::send(Category::bug, "It broke/again", email, this, [&](std::exception_ptr f) {
+            finished = true;
+            failure = f;
+        }, transport);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(finished, 15000); }();
+        return failure;
+    }
+
+    static std::optional<FeedbackError> feedbackError(std::exception_ptr failure)
+    {
+        try {
+            if (failure) std::rethrow_exception(failure);
+        } catch (const FeedbackError& error) {
+            return error;
+        }
+        return std::nullopt;
+    }
+
+private slots:
+    void init() { server_ = std::make_unique<SupportServer>(); }
+
+    void acceptedMessageGoesSignedWithoutAttestation()
+    {
+        QVERIFY(!send({}, " me@x.org "));
+        QCOMPARE(server_->received.size(), 1);
+        const ReceivedRequest& request = server_->received.first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.path, QByteArray("/api/support"));
+        QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
+        QCOMPARE(request.headers.value("accept"), QByteArray("application/json"));
+        QCOMPARE(request.headers.value("user-agent"), FeedbackService::userAgent().toUtf8());
+        QVERIFY(!request.headers.contains("x-support-assertion"));
+        const qint64 timestamp = request.headers.value("x-support-timestamp").toLongLong();
+        QVERIFY(qAbs(timestamp - QDateTime::currentSecsSinceEpoch()) < 600);
+        QCOMPARE(request.body, FeedbackService::body(Category::bug, "It broke/again", "me@x.org", std::nullopt));
+    }
+
+    void everyOtherStatusFailsWithItsText_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("description");
+        const QByteArray withMessage = R"({"message":"Down for maintenance"})";
+        QTest::newRow("401 ignores the message") << 401 << withMessage
+                                                 << "This build can't send feedback — please use the website.";
+        QTest::newRow("429") << 429 << QByteArray() << "Too many messages in a row — try again in a few minutes.";
+        QTest::newRow("500 with a message") << 500 << withMessage << "Down for maintenance";
+        QTest::newRow("500 without one") << 500 << QByteArray(R"({"error":"x"})") << "The server didn't accept it (500).";
+        QTest::newRow("500 with HTML") << 500 << QByteArray("<html>oops</html>") << "The server didn't accept it (500).";
+        QTest::newRow("message that is no text") << 503 << QByteArray(R"({"message":5})")
+                                                 << "The server didn't accept it (503).";
+        QTest::newRow("201 is no success") << 201 << QByteArray() << "The server didn't accept it (201).";
+        QTest::newRow("201 with a message") << 201 << withMessage << "Down for maintenance";
+    }
+
+    void everyOtherStatusFailsWithItsText()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, description);
+        server_->status = status;
+        server_->replyBody = reply;
+        const auto error = feedbackError(send({}));
+        QVERIFY(error);
+        QCOMPARE(error->kind(), FeedbackError::Kind::server);
+        QCOMPARE(error->status(), status);
+        QCOMPARE(error->errorDescription(), description);
+    }
+
+    void slowReplyTimesOut()
+    {
+        server_->silent = true;
+        FeedbackService::Transport transport;
+        transport.timeout = std::chrono::milliseconds(300);
+        const auto error = feedbackError(send(transport));
+        QVERIFY(error);
+        QCOMPARE(error->kind(), FeedbackError::Kind::network);
+        QCOMPARE(error->errorDescription(), QStringLiteral("Couldn't reach 127.0.0.1: The request timed out."));
+    }
+
+    void closedPortIsANetworkFailure()
+    {
+        FeedbackService::Transport transport;
+        transport.endpoint = server_->url();
+        server_->close();
+        const auto error = feedbackError(send(transport));
+        QVERIFY(error);
+        QCOMPARE(error->kind(), FeedbackError::Kind::network);
+        QVERIFY2(error->errorDescription().startsWith("Couldn't reach 127.0.0.1: "), qPrintable(error->errorDescription()));
+    }
+
+    void attestedSendCarriesTheKeyAndAnAssertionOverTheSignedBytes()
+    {
+        QTemporaryDir dir;
+        test::FakeAttestService service;
+        AppAttestClient client(service, std::make_unique<QSettings>(dir.filePath("d.ini"), QSettings::IniFormat));
+        service.keys = {QStringLiteral("key-1")};
+        service.attestations = {QByteArray("attestation")};
+        service.assertions = {QByteArray("assertion"), std::nullopt};
+        FeedbackService::Transport transport;
+        transport.attest = &client;
+
+        QVERIFY(!send(transport));
+        const ReceivedRequest first = server_->received.last();
+        QCOMPARE(first.headers.value("x-support-assertion"), QByteArray("assertion").toBase64());
+        QCOMPARE(service.lastAssertionHash,
+                 QCryptographicHash::hash(first.headers.value("x-support-timestamp") + '\n' + first.body,
+                                          QCryptographicHash::Sha256));
+        const QJsonObject body = QJsonDocument::fromJson(first.body).object();
+        QCOMPARE(body.value("attest_key_id").toString(), QStringLiteral("key-1"));
+        QCOMPARE(body.value("attest_attestation").toString(), QString::fromLatin1(QByteArray("attestation").toBase64()));
+
+        // A failed assertion still sends, with the cached fields but without the header.
+        QVERIFY(!send(transport));
+        const ReceivedRequest second = server_->received.last();
+        QVERIFY(!second.headers.contains("x-support-assertion"));
+        QVERIFY(QJsonDocument::fromJson(second.body).object().contains("attest_key_id"));
+    }
+
+    void withoutASecretNothingIsAskedOrSent()
+    {
+        test::TestBundle unconfigured(PlistDictionary{{"SupportSecret", "$(SUPPORT_SECRET)"}});
+        test::FakeAttestService service;
+        AppAttestClient client(service, std::make_unique<QSettings>(QStringLiteral("/nonexistent/d.ini"), QSettings::IniFormat));
+        FeedbackService::Transport transport;
+        transport.attest = &client;
+        const auto error = feedbackError(send(transport));
+        QVERIFY(error);
+        QCOMPARE(error->errorDescription(), QStringLiteral("Feedback isn't available in this build."));
+        QCOMPARE(service.generateCalls, 0);
+        QVERIFY(server_->received.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(FeedbackSendTest)
+#include "FeedbackSendTest.moc"
