@@ -83,7 +83,9 @@ struct Block {
 
 // The whole text as the top-level block.
 Block parse(std::string_view text);
-// One block from lines[index] on, up to and including its closing "}"; advances index.
+// One block from lines[index] on, up to and including its closing "}"; advances index. An "arguments"
+// block is read by its indentation, its lines raw; an entry whose empty value runs on into the next
+// entry or the closing "}" on the same line is split there.
 Block parseBlock(const std::vector<std::string_view>& lines, std::size_t& index, int depth);
 // The block of the first top-level entry (the "<domain>/<label> = {" wrapper of "print"), when there
 // is one and its value is a block.

@@ -1,0 +1,337 @@
+#include "Quillwick/editing/JobConfigureView.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Quillwick/editing/FormBits.h"
+#include "Quillwick/editing/KeyEditor.h"
+#include "Quillwick/editing/UnknownKeyRow.h"
+#include "Quillwick/ui/EmptyStateView.h"
+#include "Quillwick/ui/FailureAlert.h"
+#include "Quillwick/ui/Style.h"
+#include "Quillwick/ui/Symbols.h"
+
+namespace qw {
+
+namespace {
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+}  // namespace
+
+JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSaved, QWidget* parent)
+    : QWidget(parent),
+      draft_(job, operations.isReadOnly(job)),
+      operations_(std::move(operations)),
+      onSaved_(std::move(onSaved)) {
+    pages_ = new QStackedLayout(this);
+    placeholder_ = new EmptyStateView(QString(), QString(), QString(), this);
+    placeholder_->setObjectName(QStringLiteral("placeholder"));
+    pages_->addWidget(placeholder_);
+
+    editorPage_ = new QWidget(this);
+    auto* stack = new QVBoxLayout(editorPage_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    scroll_ = new QScrollArea(editorPage_);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    stack->addWidget(scroll_, 1);
+    stack->addWidget(divider(editorPage_));
+
+    auto* bar = new QWidget(editorPage_);
+    bar->setObjectName(QStringLiteral("saveBar"));
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->setSpacing(10);
+    addButton_ = new QToolButton(bar);
+    addButton_->setObjectName(QStringLiteral("addKeyButton"));
+    addButton_->setText(QStringLiteral("Add Key…"));
+    addButton_->setIcon(symbolIcon(QStringLiteral("plus")));
+    addButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    addButton_->setAutoRaise(true);
+    addButton_->setPopupMode(QToolButton::InstantPopup);
+    addMenu_ = new QMenu(addButton_);
+    addMenu_->setToolTipsVisible(true);
+    addButton_->setMenu(addMenu_);
+    row->addWidget(addButton_);
+    adminNote_ = new QLabel(bar);
+    adminNote_->setObjectName(QStringLiteral("administratorNote"));
+    {
+        auto* note = new QHBoxLayout(adminNote_);
+        note->setContentsMargins(0, 0, 0, 0);
+        note->setSpacing(4);
+        auto* lock = new QLabel(adminNote_);
+        lock->setPixmap(symbolIcon(QStringLiteral("lock"), secondaryColor()).pixmap(14, 14));
+        note->addWidget(lock);
+        note->addWidget(FormBits::caption(QStringLiteral("Saving asks for an administrator password."), secondaryColor(), adminNote_));
+    }
+    row->addWidget(adminNote_);
+    row->addStretch(1);
+    progress_ = new QProgressBar(bar);
+    progress_->setRange(0, 0);
+    progress_->setMaximumWidth(60);
+    progress_->setMaximumHeight(12);
+    progress_->setTextVisible(false);
+    row->addWidget(progress_);
+    revert_ = new QPushButton(QStringLiteral("Revert"), bar);
+    revert_->setObjectName(QStringLiteral("revertButton"));
+    row->addWidget(revert_);
+    save_ = new QPushButton(QStringLiteral("Save"), bar);
+    save_->setObjectName(QStringLiteral("saveButton"));
+    save_->setShortcut(QKeySequence::Save);
+    row->addWidget(save_);
+    stack->addWidget(bar);
+    pages_->addWidget(editorPage_);
+
+    connect(revert_, &QPushButton::clicked, this, &JobConfigureView::revert);
+    connect(save_, &QPushButton::clicked, this, &JobConfigureView::save);
+    update();
+}
+
+void JobConfigureView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!draft_.draft() && draft_.job().definition) {
+        draft_.take();
+        update();
+        emit draftChanged();
+    }
+}
+
+void JobConfigureView::setJob(Job job) {
+    const bool readOnly = operations_.isReadOnly(job);
+    draft_.setJob(std::move(job), readOnly);
+    if (!draft_.draft() && isVisible()) draft_.take();
+    update();
+    emit draftChanged();
+}
+
+void JobConfigureView::setDraft(JobDefinition definition) {
+    draft_.setValue(std::move(definition));
+    update();
+    emit draftChanged();
+}
+
+void JobConfigureView::revert() {
+    draft_.revert();
+    update();
+    emit draftChanged();
+}
+
+void JobConfigureView::addKey(const LaunchdSchema::Key& key) {
+    draft_.addKey(key);
+    update();
+    emit draftChanged();
+}
+
+void JobConfigureView::removeKey(const std::string& name) {
+    draft_.removeKey(name);
+    update();
+    emit draftChanged();
+}
+
+void JobConfigureView::save() {
+    if (!draft_.draft() || busy_ || !draft_.isEditable()) return;
+    const JobDefinition copy = *draft_.draft();
+    busy_ = true;
+    updateSaveBar();
+    QFuture<void> written = operations_.save(copy, draft_.job());
+    written.then(this, [this, copy](QFuture<void> result) { saveFinished(result, copy); })
+        .onCanceled(this, [this] {
+            busy_ = false;
+            updateSaveBar();
+        });
+}
+
+void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& saved) {
+    try {
+        result.waitForFinished();
+    } catch (...) {
+        std::exception_ptr error = std::current_exception();
+        if (!operations_.isCancelled(error)) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                failure_ = QString::fromStdString(e.what());
+            } catch (...) {
+                failure_ = QStringLiteral("The file could not be saved.");
+            }
+        }
+        busy_ = false;
+        updateSaveBar();
+        if (failure_) {
+            QMessageBox* alert = showFailure(this, *failure_);
+            connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
+        }
+        return;
+    }
+    auto finish = [this, saved] {
+        draft_.saved(saved);
+        busy_ = false;
+        update();
+        emit draftChanged();
+    };
+    if (!onSaved_) {
+        finish();
+        return;
+    }
+    onSaved_().then(this, [finish](QFuture<void>) { finish(); }).onCanceled(this, finish);
+}
+
+std::vector<std::string> JobConfigureView::formShape() const {
+    std::vector<std::string> shape{draft_.isEditable() ? "editable" : "locked"};
+    for (LaunchdSchema::Section section : LaunchdSchema::Section::allCases()) {
+        for (const auto* key : draft_.keysShown(section)) shape.push_back(key->name);
+    }
+    shape.push_back("|");
+    for (const std::string& name : draft_.unknownKeys()) shape.push_back(name);
+    return shape;
+}
+
+void JobConfigureView::update() {
+    const Job& job = draft_.job();
+    if (!job.definition) {
+        placeholder_->setContent(QStringLiteral("Nothing to Configure"), QStringLiteral("slider.horizontal.3"),
+                                 QStringLiteral("An app registered this job with the system rather than installing a "
+                                                "plist. There is no file behind it to edit."));
+        pages_->setCurrentWidget(placeholder_);
+        return;
+    }
+    if (draft_.isUnreadable()) {
+        // Saving a draft of a file that could not be read would replace it with an empty dictionary.
+        placeholder_->setContent(QStringLiteral("Can’t Edit This File"), QStringLiteral("exclamationmark.triangle"),
+                                 QString::fromStdString(*job.definition->loadFailure) +
+                                     QStringLiteral(" It can be edited here once it reads as a property list."));
+        pages_->setCurrentWidget(placeholder_);
+        return;
+    }
+    pages_->setCurrentWidget(editorPage_);
+    editorPage_->setVisible(true);
+    if (!draft_.draft()) {
+        if (form_) form_->hide();
+        shape_.clear();
+        updateSaveBar();
+        return;
+    }
+    const auto shape = formShape();
+    if (shape != shape_ || !form_) {
+        shape_ = shape;
+        rebuildForm();
+    } else {
+        refreshForm();
+    }
+    rebuildAddMenu();
+    updateSaveBar();
+}
+
+void JobConfigureView::rebuildForm() {
+    const int scrolled = scroll_->verticalScrollBar()->value();
+    auto* form = new QWidget;
+    form->setObjectName(QStringLiteral("form"));
+    auto* sections = new QVBoxLayout(form);
+    sections->setContentsMargins(12, 12, 12, 12);
+    sections->setSpacing(14);
+    editors_.clear();
+    unknownRows_.clear();
+    const bool editable = draft_.isEditable();
+    Binding<JobDefinition> binding{[this] { return draft_.value(); }, [this](JobDefinition d) { setDraft(std::move(d)); }};
+
+    for (LaunchdSchema::Section section : LaunchdSchema::Section::allCases()) {
+        const auto keys = draft_.keysShown(section);
+        if (keys.empty()) continue;
+        auto* group = new QGroupBox(qs(section.rawValue()), form);
+        group->setObjectName(QStringLiteral("section:") + qs(section.rawValue()));
+        auto* rows = new QVBoxLayout(group);
+        rows->setSpacing(8);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (i > 0) rows->addWidget(divider(group));
+            auto* editor = new KeyEditor(*keys[i], binding, editable, group);
+            rows->addWidget(editor);
+            editors_.append(editor);
+        }
+        sections->addWidget(group);
+        sections->addWidget(FormBits::caption(qs(section.summary()), secondaryColor(), form));
+    }
+    const auto unknown = draft_.unknownKeys();
+    if (!unknown.empty()) {
+        auto* group = new QGroupBox(QStringLiteral("Other Keys"), form);
+        group->setObjectName(QStringLiteral("section:Other Keys"));
+        auto* rows = new QVBoxLayout(group);
+        const JobDefinition value = draft_.value();
+        for (const std::string& name : unknown) {
+            auto* row = new UnknownKeyRow(QString::fromStdString(name), value[name], editable,
+                                          [this, name] { removeKey(name); }, group);
+            rows->addWidget(row);
+            unknownRows_.append(row);
+        }
+        sections->addWidget(group);
+        sections->addWidget(FormBits::caption(
+            QStringLiteral("Quillwick has no description for these. They are shown as they were found and written back "
+                           "untouched — keys beginning with an underscore are Apple's own and undocumented."),
+            secondaryColor(), form));
+    }
+    sections->addStretch(1);
+
+    // The old form may hold the button being clicked right now: let it go once the click is over.
+    if (QWidget* old = scroll_->takeWidget()) {
+        old->hide();
+        old->deleteLater();
+    }
+    scroll_->setWidget(form);
+    form_ = form;
+    scroll_->verticalScrollBar()->setValue(scrolled);
+}
+
+void JobConfigureView::refreshForm() {
+    for (KeyEditor* editor : editors_) editor->refresh();
+    const JobDefinition value = draft_.value();
+    const auto unknown = draft_.unknownKeys();
+    for (int i = 0; i < unknownRows_.size() && i < int(unknown.size()); ++i) unknownRows_[i]->setValue(value[unknown[i]]);
+}
+
+void JobConfigureView::rebuildAddMenu() {
+    addMenu_->clear();
+    for (LaunchdSchema::Section section : LaunchdSchema::Section::allCases()) {
+        const auto keys = draft_.keysOffered(section);
+        if (keys.empty()) continue;
+        QMenu* submenu = addMenu_->addMenu(qs(section.rawValue()));
+        submenu->setToolTipsVisible(true);
+        for (const LaunchdSchema::Key* key : keys) {
+            // The summary sits in the menu's second column and, in full, in the tooltip.
+            QAction* action = submenu->addAction(qs(key->name) + QLatin1Char('\t') + qs(key->summary));
+            action->setObjectName(qs(key->name));
+            action->setToolTip(qs(key->summary).toHtmlEscaped());
+            connect(action, &QAction::triggered, this, [this, key] { addKey(*key); });
+        }
+    }
+}
+
+void JobConfigureView::updateSaveBar() {
+    const bool editable = draft_.isEditable();
+    const bool changes = draft_.hasChanges();
+    addButton_->setEnabled(editable);
+    adminNote_->setVisible(operations_.needsAdministrator(draft_.job()));
+    progress_->setVisible(busy_);
+    revert_->setEnabled(changes && !busy_);
+    save_->setEnabled(editable && changes && !busy_);
+}
+
+}  // namespace qw

@@ -1,0 +1,203 @@
+// The Configure tab over a job file in a sandbox: what it shows, which controls it offers, and what a
+// save hands over — down to the written file.
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "Quillwick/editing/JobConfigureView.h"
+#include "Quillwick/editing/KeyEditor.h"
+#include "Quillwick/ui/EmptyStateView.h"
+#include "support/SandboxRoot.h"
+
+using namespace qw;
+
+namespace {
+
+struct Cancelled : std::exception {};
+
+Job fileJob(PlistDictionary root, JobDirectory directory = JobDirectory::userAgents) {
+    Job job;
+    job.label = "com.example.tab";
+    job.directory = directory;
+    job.definition = JobDefinition(PlistFile(std::move(root), PlistFormat::xml), JobLocation::forLabel(directory, job.label));
+    return job;
+}
+
+// Writes the way the router writes a user agent, or fails as told.
+struct FakeRouter {
+    std::optional<std::exception_ptr> failWith;
+    int saves = 0;
+
+    JobConfigureView::Operations operations() {
+        return {[](const Job& job) { return job.directory && (*job.directory == JobDirectory::systemAgents || *job.directory == JobDirectory::systemDaemons); },
+                [](const Job& job) { return job.directory && *job.directory == JobDirectory::globalDaemons; },
+                [this](const JobDefinition& d, const Job&) {
+                    ++saves;
+                    if (failWith) return QtFuture::makeExceptionalFuture(*failWith);
+                    std::filesystem::create_directories(d.location->url.parent_path());
+                    d.file.write(d.location->url);
+                    return QtFuture::makeReadyFuture();
+                },
+                [](std::exception_ptr e) {
+                    try {
+                        std::rethrow_exception(e);
+                    } catch (const Cancelled&) {
+                        return true;
+                    } catch (...) {
+                        return false;
+                    }
+                }};
+    }
+};
+
+QStringList sectionTitles(const QWidget& view) {
+    QStringList titles;
+    for (auto* group : view.findChildren<QGroupBox*>()) {
+        if (group->isVisibleTo(&view)) titles << group->title();
+    }
+    return titles;
+}
+
+QAction* menuEntry(QMenu* menu, const QString& key) {
+    for (QAction* section : menu->actions()) {
+        if (!section->menu()) continue;
+        for (QAction* a : section->menu()->actions())
+            if (a->objectName() == key) return a;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+class JobConfigureViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void jobsWithNothingToEditShowWhy() {
+        Job runtime;
+        runtime.label = "com.app.registered";
+        FakeRouter router;
+        JobConfigureView noFile(runtime, router.operations(), {});
+        noFile.show();
+        QCOMPARE(noFile.findChild<EmptyStateView*>()->title(), QString("Nothing to Configure"));
+        QVERIFY(!noFile.findChild<QWidget*>("saveBar")->isVisible());
+
+        Job broken = fileJob({});
+        broken.definition->loadFailure = "Could not read com.example.tab.plist: not a property list";
+        JobConfigureView unreadable(broken, router.operations(), {});
+        unreadable.show();
+        QCOMPARE(unreadable.findChild<EmptyStateView*>()->title(), QString("Can’t Edit This File"));
+        QVERIFY(unreadable.findChild<EmptyStateView*>()->description().startsWith("Could not read"));
+        QVERIFY(!unreadable.saveButton()->isVisible());
+    }
+
+    void addingAKeyShowsItsSectionAndSaveWritesTheFile() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        Job job = fileJob({{"Label", "com.example.tab"}, {"Program", "/bin/true"}});
+        int reloads = 0;
+        JobConfigureView view(job, router.operations(), [&] {
+            ++reloads;
+            return QtFuture::makeReadyFuture();
+        });
+        view.show();
+        QCOMPARE(sectionTitles(view), QStringList({"Identity", "What Runs"}));
+        QVERIFY(!view.saveButton()->isEnabled());
+
+        QAction* runAtLoad = menuEntry(view.addKeyMenu(), "RunAtLoad");
+        QVERIFY(runAtLoad);
+        runAtLoad->trigger();
+        QCOMPARE(sectionTitles(view), QStringList({"Identity", "What Runs", "When It Runs"}));
+        QVERIFY(!menuEntry(view.addKeyMenu(), "RunAtLoad"));
+        QVERIFY(view.saveButton()->isEnabled() && view.revertButton()->isEnabled());
+
+        // Leaving the tab and coming back keeps the edit.
+        view.hide();
+        view.show();
+        QVERIFY(view.draft().draft()->find("RunAtLoad"));
+
+        view.saveButton()->click();
+        QTRY_COMPARE(reloads, 1);
+        QTRY_VERIFY(!view.isBusy());
+        const std::string bytes = test::readFile(job.definition->location->url);
+        QVERIFY(bytes.find("<key>RunAtLoad</key>\n\t<true/>") != std::string::npos);
+        QVERIFY(bytes.find("<key>Program</key>\n\t<string>/bin/true</string>") != std::string::npos);
+
+        Job reloaded = job;
+        reloaded.definition = JobDefinition::fromLocation(*job.definition->location);
+        view.setJob(reloaded);
+        QVERIFY(!view.saveButton()->isEnabled());
+    }
+
+    void changingAValueBackDisablesSaveAndRevertRestoresTheFile() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"}, {"RunAtLoad", true}}), router.operations(), {});
+        view.show();
+        auto* toggle = view.findChild<KeyEditor*>("key:RunAtLoad")->findChild<QAbstractButton*>("toggle");
+        toggle->click();
+        QVERIFY(view.saveButton()->isEnabled());
+        toggle->click();
+        QVERIFY(!view.saveButton()->isEnabled() && !view.revertButton()->isEnabled());
+
+        view.findChild<KeyEditor*>("key:RunAtLoad")->findChild<QToolButton*>("removeKeyButton")->click();
+        QCOMPARE(sectionTitles(view), QStringList({"Identity"}));
+        view.revert();
+        QCOMPARE(sectionTitles(view), QStringList({"Identity", "When It Runs"}));
+    }
+
+    void aSystemJobOffersNoChange() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.apple.x"}, {"RunAtLoad", true}, {"_Extra", 1}}, JobDirectory::systemDaemons),
+                              router.operations(), {});
+        view.show();
+        QVERIFY(!view.findChild<QToolButton*>("addKeyButton")->isEnabled());
+        QVERIFY(!view.findChild<QToolButton*>("removeKeyButton"));
+        QVERIFY(!view.findChild<QToolButton*>("removeButton"));
+        QVERIFY(!view.saveButton()->isEnabled());
+        view.save();
+        QCOMPARE(router.saves, 0);
+    }
+
+    void unknownKeysAreMarkedAndLeaveWithTheirLastRow() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"}, {"_Private", 1}, {"Keepalive", true}}), router.operations(), {});
+        view.show();
+        QVERIFY(sectionTitles(view).contains("Other Keys"));
+        QCOMPARE(view.findChild<QWidget*>("unknown:Keepalive")->findChild<QLabel*>("typoHint")->text(),
+                 QString("did you mean KeepAlive?"));
+        bool badge = false;
+        for (auto* label : view.findChild<QWidget*>("unknown:_Private")->findChildren<QLabel*>()) badge |= label->text() == "private";
+        QVERIFY(badge);
+        view.findChild<QWidget*>("unknown:_Private")->findChild<QToolButton*>("removeButton")->click();
+        view.findChild<QWidget*>("unknown:Keepalive")->findChild<QToolButton*>("removeButton")->click();
+        QVERIFY(!sectionTitles(view).contains("Other Keys"));
+    }
+
+    void aCancelledPromptShowsNothingWhileOtherFailuresAlert() {
+        FakeRouter router;
+        router.failWith = std::make_exception_ptr(Cancelled());
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"}}, JobDirectory::globalDaemons), router.operations(), {});
+        view.show();
+        QVERIFY(view.findChild<QWidget*>("administratorNote")->isVisible());
+        menuEntry(view.addKeyMenu(), "RunAtLoad")->trigger();
+        view.save();
+        QTRY_VERIFY(!view.isBusy());
+        QVERIFY(!view.failure());
+        QVERIFY(!view.findChild<QMessageBox*>());
+        QVERIFY(view.saveButton()->isEnabled());
+
+        router.failWith = std::make_exception_ptr(std::runtime_error("The disk is full."));
+        view.save();
+        QTRY_VERIFY(view.findChild<QMessageBox*>());
+        QCOMPARE(*view.failure(), QString("The disk is full."));
+        view.findChild<QMessageBox*>()->reject();
+        QTRY_VERIFY(!view.failure());
+        QVERIFY(view.draft().draft()->find("RunAtLoad"));
+    }
+};
+
+QTEST_MAIN(JobConfigureViewTest)
+#include "JobConfigureViewTest.moc"
