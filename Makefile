@@ -4,7 +4,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test fuzz bench clean
+.PHONY: all deps configure build test fuzz bench clean run
 
 all: build
 
@@ -18,6 +18,10 @@ configure: deps $(BUILD)/build.ninja
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Opens the application on a fresh demo machine (under Xvfb with screenshots when there is no display).
+run: build
+	scripts/run-demo $(BUILD)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -9,7 +9,7 @@
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
-#ifdef QW_HAS_FEEDBACK
+#ifdef QW_HAS_FEEDBACK_SERVICE
 #include "Quillwick/feedback/FeedbackService.h"
 #endif
 
@@ -50,7 +50,7 @@ AboutSettings::AboutSettings(std::function<void(const QString&)> openWindow, QWi
     icon->setAlignment(Qt::AlignHCenter);
     layout->addWidget(icon);
 
-#ifdef QW_HAS_FEEDBACK
+#ifdef QW_HAS_FEEDBACK_SERVICE
     const QString name = FeedbackService::appName();
     const QUrl website = FeedbackService::websiteURL();
     const QString host = FeedbackService::makerHost();

@@ -26,6 +26,9 @@
 #ifdef QW_HAS_DETAIL
 #include "Quillwick/detail/JobDetailView.h"
 #endif
+#ifdef QW_HAS_CRONTAB
+#include "Quillwick/cron/CrontabStore.h"
+#endif
 
 namespace qw {
 namespace {
@@ -134,6 +137,10 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
             runProblemScan();
         updateDetail();
     });
+#ifdef QW_HAS_CRONTAB
+    if (CrontabStore* crontab = services_.crontab())
+        connect(crontab, &CrontabStore::crontabChanged, this, &ContentView::updateCounts);
+#endif
     connect(sidebar_, &SidebarView::filterChanged, this, &ContentView::setFilter);
     connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
         search_ = text;

@@ -25,3 +25,6 @@
 #if __has_include("Quillwick/feedback/FeedbackView.h")
 #define QW_HAS_FEEDBACK 1
 #endif
+#if __has_include("Quillwick/feedback/FeedbackService.h")
+#define QW_HAS_FEEDBACK_SERVICE 1
+#endif

@@ -24,8 +24,8 @@ namespace qw {
 class PrivilegedClient;
 
 #ifdef QW_HAS_PRIVILEGED
+// No Q_OBJECT: moc cannot see the condition around it, and the sheet declares no signals.
 class AuditLogSheet : public QDialog {
-    Q_OBJECT
 public:
     AuditLogSheet(const QList<AuditEntry>& entries, std::function<void()> onClear, QWidget* parent = nullptr);
     void setEntries(const QList<AuditEntry>& entries);

@@ -8,14 +8,13 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 
-class QMainWindow;
-class QWidget;
+#include "Quillwick/app/ContentView.h"
 
 namespace qw {
 
 class AppServices;
-class ContentView;
 
 class QuillwickApp : public QObject {
     Q_OBJECT

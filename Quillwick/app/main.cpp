@@ -1,7 +1,9 @@
-// The program Quillwick: the application object and its first main window.
+// The program Quillwick: the application object and its first main window. With
+// `--screenshots <folder>` it saves pictures of its main views once the jobs are listed, and quits.
 #include <QApplication>
 
 #include "Quillwick/app/QuillwickApp.h"
+#include "Quillwick/app/Screenshots.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -13,5 +15,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     qw::QuillwickApp app;
     app.newMainWindow();
+    const QStringList arguments = QApplication::arguments();
+    if (const qsizetype at = arguments.indexOf("--screenshots"); at >= 0 && at + 1 < arguments.size())
+        qw::takeScreenshots(app, arguments.at(at + 1));
     return application.exec();
 }

@@ -28,12 +28,9 @@ EmptyStateView::EmptyStateView(const QString& title, const QString& symbol, cons
         big.setPointSizeF(big.pointSizeF() * 1.4);
     title_->setFont(big);
     description_->setWordWrap(true);
-    description_->setMaximumWidth(420);
-    description_->setMinimumWidth(160);
     QPalette pal = description_->palette();
     pal.setColor(QPalette::WindowText, secondaryColor());
     description_->setPalette(pal);
-    layout->setAlignment(description_, Qt::AlignHCenter);
     actions_->setAlignment(Qt::AlignHCenter);
     layout->addLayout(actions_);
     layout->addStretch(1);
