@@ -65,6 +65,8 @@ private slots:
         QVERIFY(access);
         QCOMPARE(access->title(), QString("Full Disk Access Needed"));
         QCOMPARE(access->symbol(), QString("lock.shield"));
+        view.resize(420, 360);
+        keepScreenshot(view, "cron-access");
         qunsetenv("QUILLWICK_CRONTAB");
         access->findChild<QPushButton*>("retryButton")->click();
         QVERIFY(QTest::qWaitFor([&] { return !store.needsFullDiskAccess(); }, 60000));

@@ -136,6 +136,7 @@ private slots:
         sheet.type("commandField", "date +%F");
         QCOMPARE(sheet.issues(),
                  (QStringList{"An unescaped % will break this command", "This relies on PATH, and cron's PATH is not yours"}));
+        keepScreenshot(sheet.view, "new-cron-entry-problems");
         for (const QString& command : {QString("/bin/a\n* * * * * /bin/b"), QString("/bin/a\rb"), QString("/bin/a") + QChar(0), QString("   ")}) {
             sheet.get<QLineEdit>("commandField")->setText(command);
             QVERIFY(!sheet.canAdd());
