@@ -109,7 +109,8 @@ const Corpus& corpus() {
             {"When", qw::PlistDate{818517900}},
             {"Cookie", qw::PlistData{0, 1, 2, 255}},
             {"Extremes", PlistValue::array({std::numeric_limits<std::int64_t>::min(),
-                                            std::numeric_limits<std::int64_t>::max(), -1, 255, 65536})},
+                                            std::numeric_limits<std::int64_t>::max(),
+                                            std::numeric_limits<std::uint64_t>::max(), -1, 255, 65536})},
             {"Empty", PlistArray{}},
             {"EmptyDict", PlistDictionary{}},
         });

@@ -56,16 +56,24 @@ void HelperServer::listen() {
         ::unlink(socketPath_.c_str());
     }
 
+    // Bound and listening under a name of its own first, then renamed into place: whoever sees the
+    // socket can connect to it.
+    const fs::path pending = socketPath_.native() + "." + std::to_string(::getpid());
+    ::unlink(pending.c_str());
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (socketPath_.native().size() >= sizeof address.sun_path) fail(socketPath_.string(), ENAMETOOLONG);
-    std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.native().size() + 1);
+    if (pending.native().size() >= sizeof address.sun_path) fail(socketPath_.string(), ENAMETOOLONG);
+    std::memcpy(address.sun_path, pending.c_str(), pending.native().size() + 1);
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) fail("socket", errno);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail(socketPath_.string(), errno);
     // Anyone may knock; the peer check decides who is served, and logs who was not.
-    if (::chmod(socketPath_.c_str(), 0666) != 0) fail(socketPath_.string(), errno);
-    if (::listen(listener_, 64) != 0) fail(socketPath_.string(), errno);
+    if (::chmod(pending.c_str(), 0666) != 0 || ::listen(listener_, 64) != 0 ||
+        ::rename(pending.c_str(), socketPath_.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(pending.c_str());
+        fail(socketPath_.string(), error);
+    }
 }
 
 void HelperServer::serve() {

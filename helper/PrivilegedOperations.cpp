@@ -61,6 +61,14 @@ void checkLabel(std::string_view contents, const std::string& name) {
     if (*text != name) throw JobLocation::ValidationError::labelDoesNotMatchFilename(*text, name);
 }
 
+// A path with a NUL names one file to us and another to the kernel; refused, and shown with the NUL
+// visible (a message cut at it would name yet another path).
+const std::string& withoutNul(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        throw JobLocation::ValidationError::outsidePermittedDirectories(escapedForLog(path));
+    return path;
+}
+
 std::string fileName(const JobLocation& location) { return location.url.filename().string(); }
 
 void logLine(Logger::Level level, std::string_view verb, std::string_view subject, const std::string& reason) {
@@ -77,7 +85,7 @@ HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std
     std::vector<std::string> arguments{std::string(operation.verb.rawValue())};
     if (operation.verb.needsPlistPath()) {
         if (!operation.path) throw OperationError::missingPath(operation.verb);
-        const JobLocation location = JobLocation::validatingPath(*operation.path);
+        const JobLocation location = JobLocation::validatingPath(withoutNul(*operation.path));
         arguments.push_back(domain->description());
         arguments.push_back(location.url.string());
     } else {
@@ -115,7 +123,7 @@ struct Performer {
     }
 
     HelperResponse operator()(const HelperRequest::Read& operation) const {
-        const JobLocation location = readableLocation(operation.path);
+        const JobLocation location = readableLocation(withoutNul(operation.path));
         logLine(Logger::Level::info, "read", location.url.string(), reason);
         const std::string bytes = JobFolder(location.url.parent_path()).read(fileName(location));
         HelperResponse reply;
@@ -125,7 +133,7 @@ struct Performer {
     }
 
     HelperResponse operator()(const HelperRequest::Write& operation) const {
-        const JobLocation location = JobLocation::validatingPath(operation.path);
+        const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
         const std::string_view contents(reinterpret_cast<const char*>(operation.contents.data()),
                                         operation.contents.size());
         checkLabel(contents, location.url.stem().string());
@@ -135,14 +143,14 @@ struct Performer {
     }
 
     HelperResponse operator()(const HelperRequest::Delete& operation) const {
-        const JobLocation location = JobLocation::validatingPath(operation.path);
+        const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
         JobFolder(location.url.parent_path()).remove(fileName(location));
         logLine(Logger::Level::notice, "deleted", location.url.string(), reason);
         return succeeded(fmt::format("Deleted {}.", fileName(location)));
     }
 
     HelperResponse operator()(const HelperRequest::RepairPermissions& operation) const {
-        const JobLocation location = JobLocation::validatingPath(operation.path);
+        const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
         JobFolder(location.url.parent_path()).setOwnerAndMode(fileName(location), FileOwner::system(), jobFileMode);
         logLine(Logger::Level::notice, "repaired", location.url.string(), reason);
         return succeeded(fmt::format("Set {} to root:wheel, mode 644.", fileName(location)));

@@ -202,7 +202,7 @@ private:
             case 0xA: place(array(ref, pos, info, depth + 1)); return true;
             case 0xC:
                 // Not one of our kinds, and leaving it out would lose its members without a word.
-                fail("The binary property list holds a set, which a job file cannot hold.");
+                fail("The binary property list holds a set, which is not one of the property-list kinds.");
             case 0xD: place(dictionary(ref, pos, info, depth + 1)); return true;
         }
         fail("The binary property list holds an object of unknown type.");

@@ -72,8 +72,8 @@ public:
 
     PlistValue() : storage_(std::string()) {}
     PlistValue(std::string s) : storage_(std::move(s)) {}
-    PlistValue(const char* s) : storage_(std::string(s)) {}
-    PlistValue(std::string_view s) : storage_(std::string(s)) {}
+    PlistValue(const char* s) : storage_(std::in_place_type<std::string>, s) {}
+    PlistValue(std::string_view s) : storage_(std::in_place_type<std::string>, s) {}
     PlistValue(std::int64_t i) : storage_(i) {}
     PlistValue(int i) : storage_(std::int64_t(i)) {}
     PlistValue(std::uint64_t u);

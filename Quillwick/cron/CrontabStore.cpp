@@ -1,6 +1,5 @@
 #include "Quillwick/cron/CrontabStore.h"
 
-#include <QDesktopServices>
 #include <QFuture>
 #include <QLoggingCategory>
 #include <QThreadPool>
@@ -10,6 +9,7 @@
 #include <set>
 
 #include "Quillwick/cron/CronText.h"
+#include "Quillwick/platform/gui/DesktopServices.h"
 #include "helperkit/SystemPaths.h"
 
 Q_LOGGING_CATEGORY(lcCrontab, "com.tarnmoor.quillwick.crontab")
@@ -109,8 +109,7 @@ bool CrontabStore::isAccessFailure(const QString& text) {
 
 void CrontabStore::openFullDiskAccessSettings() {
     const QUrl url(QStringLiteral("x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?Privacy_AllFiles"));
-    if (!url.isValid()) return;
-    if (!QDesktopServices::openUrl(url)) qCInfo(lcCrontab) << "nothing opens" << url.toString();
+    if (url.isValid()) openUrl(url);
 }
 
 std::optional<Subprocess::Result> CrontabStore::runList() {

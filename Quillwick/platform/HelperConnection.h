@@ -39,6 +39,7 @@ public:
 
 private:
     void connect();
+    bool peerHungUp() const;
     [[noreturn]] void breakWith(const std::string& reason);
 
     std::filesystem::path socketPath_;

@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <nlohmann/json.hpp>
+
 #include "helperkit/AtomicFile.h"
 
 namespace qw::AuditLog {
@@ -18,9 +20,20 @@ constexpr qint64 maxFileSize = 16 * 1024 * 1024;
 }  // namespace
 
 QByteArray encode(const QList<AuditEntry>& entries) {
-    QJsonArray array;
-    for (const AuditEntry& entry : entries) array.append(entry.toJson());
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    // The keys in the record's own order (QJsonObject would sort them).
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const AuditEntry& entry : entries) {
+        const QJsonObject object = entry.toJson();
+        nlohmann::ordered_json record;
+        record["id"] = object.value(QStringLiteral("id")).toString().toStdString();
+        record["date"] = object.value(QStringLiteral("date")).toDouble();
+        record["action"] = entry.action.toStdString();
+        if (entry.detail) record["detail"] = entry.detail->toStdString();
+        record["succeeded"] = entry.succeeded;
+        array.push_back(std::move(record));
+    }
+    // Replacing invalid UTF-16 halves keeps one odd action text from making the whole log unsavable.
+    return QByteArray::fromStdString(array.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
 std::optional<QList<AuditEntry>> decode(const QByteArray& bytes) {

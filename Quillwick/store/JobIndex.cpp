@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <unordered_map>
 
 #include "Quillwick/launchd/Launchctl.h"
 #include "Quillwick/store/RegularFile.h"
 #include "helperkit/PlistFile.h"
 #include "helperkit/Subprocess.h"
-#include "helperkit/SystemPaths.h"
-#include "helperkit/Text.h"
 
 namespace qw {
 namespace fs = std::filesystem;
@@ -56,49 +55,6 @@ auto lenient(Call call) -> decltype(call()) {
     } catch (const Subprocess::Failure&) {
         return {};
     }
-}
-
-// The services block of "launchctl print system": one "pid status label" row each, a pid of 0 meaning
-// not running and a "-" status never exited.
-std::vector<LaunchctlListEntry> systemServices() {
-    const auto result = lenient([] {
-        return std::optional(Subprocess::run(SystemPaths::current().launchctl().string(), {"print", "system"}));
-    });
-    if (!result || result->exitStatus != 0) return {};
-    std::vector<LaunchctlListEntry> entries;
-    std::string_view text = result->standardOutput;
-    bool inside = false;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        const auto trimmed = Text::trimmed(line, " \t\r");
-        if (!inside) {
-            inside = trimmed == "services = {";
-            continue;
-        }
-        if (trimmed == "}") break;
-        std::vector<std::string_view> fields;
-        for (std::size_t i = 0; i < trimmed.size();) {
-            const auto start = trimmed.find_first_not_of(" \t", i);
-            if (start == std::string_view::npos) break;
-            if (fields.size() == 2) {
-                fields.push_back(trimmed.substr(start));
-                break;
-            }
-            const auto stop = trimmed.find_first_of(" \t", start);
-            fields.push_back(trimmed.substr(start, stop == std::string_view::npos ? stop : stop - start));
-            i = stop == std::string_view::npos ? trimmed.size() : stop;
-        }
-        if (fields.size() != 3) continue;
-        const auto rows = LaunchctlListEntry::parse(std::string(fields[0]) + "\t" + std::string(fields[1]) + "\t" +
-                                                    std::string(fields[2]));
-        if (rows.empty()) continue;
-        LaunchctlListEntry entry = rows.front();
-        if (entry.pid == 0) entry.pid.reset();
-        entries.push_back(std::move(entry));
-    }
-    return entries;
 }
 
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
@@ -152,26 +108,29 @@ JobIndex::DirectoryScan JobIndex::scanDirectories() {
 }
 
 JobIndex JobIndex::build() {
-    DirectoryScan scan = scanDirectories();
+    // The four launchctl runs wait on child processes, not on us: they go while the folders are read.
     const Launchctl launchctl;
+    auto listing = std::async(std::launch::async, [&] { return lenient([&] { return launchctl.list(); }); });
+    auto guiDisabled = std::async(std::launch::async, [&] {
+        return lenient([&] { return launchctl.printDisabled(LaunchdDomain::currentGUI()); });
+    });
+    auto systemDisabled = std::async(std::launch::async, [&] {
+        return lenient([&] { return launchctl.printDisabled(LaunchdDomain::system()); });
+    });
+    // "list" run as a user shows only the gui domain: the daemons' status comes from the system domain.
+    auto systemServices = std::async(std::launch::async, [&] {
+        return lenient([&] { return launchctl.printDomainServices(LaunchdDomain::system()); });
+    });
+    DirectoryScan scan = scanDirectories();
 
     std::unordered_map<std::string, LaunchctlListEntry> listed;
-    for (auto& entry : lenient([&] { return launchctl.list(); })) listed.insert_or_assign(entry.label, std::move(entry));
-
+    for (auto& entry : listing.get()) listed.insert_or_assign(entry.label, std::move(entry));
     std::set<std::string> disabled;
-    for (const LaunchdDomain& domain : {LaunchdDomain::currentGUI(), LaunchdDomain::system()}) {
-        const auto overrides = lenient([&] { return launchctl.printDisabled(domain); });
+    for (const DisabledOverrides& overrides : {guiDisabled.get(), systemDisabled.get()})
         for (const auto& [label, isDisabled] : overrides.entries)
             if (isDisabled) disabled.insert(label);
-    }
-
-    // "list" run as a user shows only the gui domain: the daemons' status comes from the system domain.
     std::unordered_map<std::string, LaunchctlListEntry> systemListed;
-    const bool anyDaemonFiles = std::any_of(scan.definitions.begin(), scan.definitions.end(), [](const auto& entry) {
-        return entry.first.isDaemon() && !entry.second.empty();
-    });
-    if (anyDaemonFiles)
-        for (auto& entry : systemServices()) systemListed.insert_or_assign(entry.label, std::move(entry));
+    for (auto& entry : systemServices.get()) systemListed.insert_or_assign(entry.label, std::move(entry));
 
     JobIndex index;
     std::unordered_map<std::string, int> folderCounts;

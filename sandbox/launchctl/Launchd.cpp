@@ -161,6 +161,23 @@ JobFile readJobFile(const fs::path& path, const std::function<void(const std::st
     // At least a second: a KeepAlive job that exits at once would otherwise be restarted in a tight loop.
     if (const PlistValue* throttle = file.find("ThrottleInterval"))
         record.throttleInterval = static_cast<int>(std::clamp<std::int64_t>(throttle->intValue().value_or(10), 1, 86400));
+    // Only printed: the stand-in fires no timers.
+    if (const PlistValue* calendar = file.find("StartCalendarInterval")) {
+        std::vector<const PlistDictionary*> entries;
+        if (const PlistDictionary* one = calendar->dictionaryValue())
+            entries.push_back(one);
+        else if (const PlistArray* many = calendar->arrayValue())
+            for (const auto& element : *many)
+                if (const PlistDictionary* entry = element.dictionaryValue())
+                    entries.push_back(entry);
+        for (const PlistDictionary* entry : entries) {
+            std::map<std::string, std::int64_t> fields;
+            for (const auto& [key, value] : *entry)
+                if (const auto number = value.intValue())
+                    fields[key] = *number;
+            record.calendarIntervals.push_back(std::move(fields));
+        }
+    }
     if (const PlistValue* disabled = file.find("Disabled"))
         job.disabledByDefault = disabled->boolValue().value_or(false);
     return job;
@@ -296,6 +313,11 @@ int Launchd::bootstrap(const std::vector<std::string>& arguments)
             failure = error;
         }
     }
+    // launchctl run without root says so. Only the helper, standing in for root, acts on the system
+    // domain here; whoever acts on another domain is the user, whatever the real uid.
+    if (failure && domain.kind() != LaunchdDomain::Kind::system)
+        throw LaunchctlFailure(failure->status(),
+                               std::string(failure->what()) + "\nTry re-running the command as root for richer errors.");
     if (failure)
         throw *failure;
     return 0;

@@ -8,6 +8,7 @@ namespace qw {
 
 namespace {
 
+// In launchd's own order, which puts the penalty box among the others rather than last.
 std::string joinProperties(const ServiceRecord& record)
 {
     std::vector<std::string> properties;
@@ -15,10 +16,10 @@ std::string joinProperties(const ServiceRecord& record)
         properties.emplace_back("keepalive");
     if (record.runAtLoad)
         properties.emplace_back("runatload");
-    if (!record.program)
-        properties.emplace_back("inferred program");
     if (record.penaltyBox)
         properties.emplace_back("penalty box");
+    if (!record.program)
+        properties.emplace_back("inferred program");
     std::string text;
     for (const auto& property : properties)
         text += (text.empty() ? "" : " | ") + property;
@@ -29,9 +30,38 @@ std::string stateText(const ServiceRecord& record)
 {
     if (record.pid)
         return "running";
-    if (record.spawnScheduled)
+    // Throttled after fast failures, it waits to be spawned again.
+    if (record.spawnScheduled || record.penaltyBox)
         return "spawn scheduled";
     return "not running";
+}
+
+// The audit session of the user's login, which launchd names beside a gui domain.
+unsigned auditSession(const LaunchdDomain& domain)
+{
+    return 100000 + domain.number() % 100000;
+}
+
+std::string eventTriggers(const LaunchdDomain& domain, const ServiceRecord& record)
+{
+    if (record.calendarIntervals.empty())
+        return {};
+    const bool daemon = domain.kind() == LaunchdDomain::Kind::system;
+    std::string text = "\tevent triggers = {\n";
+    std::uint64_t event = 268435456;
+    for (const auto& fields : record.calendarIntervals) {
+        text += fmt::format("\t\t{}.{} => {{\n", record.label, event++);
+        text += "\t\t\tkeepalive = 0\n";
+        text += fmt::format("\t\t\tservice = {}\n", record.label);
+        text += "\t\t\tstream = com.apple.launchd.calendarinterval\n";
+        text += fmt::format("\t\t\tmonitor = com.apple.UserEventAgent-{}\n", daemon ? "System" : "Aqua");
+        text += "\t\t\tdescriptor = {\n";
+        for (const auto& [key, value] : fields)
+            text += fmt::format("\t\t\t\t\"{}\" => {}\n", key, value);
+        text += "\t\t\t}\n\t\t}\n";
+    }
+    text += "\t}\n\n";
+    return text;
 }
 
 }  // namespace
@@ -43,22 +73,25 @@ std::string ServicePrinter::statusColumn(const ServiceRecord& record)
     return std::to_string(record.lastExit->bySignal ? -record.lastExit->value : record.lastExit->value);
 }
 
-std::string ServicePrinter::lastExitCode(const ServiceRecord& record)
+std::string ServicePrinter::lastExitLine(const ServiceRecord& record)
 {
     if (!record.lastExit)
-        return "(never exited)";
+        return "\tlast exit code = (never exited)\n";
+    // A signal death has no exit code; launchd names only the signal.
     if (record.lastExit->bySignal)
-        return std::to_string(-record.lastExit->value);
+        return fmt::format("\tlast terminating signal = {}\n", ErrorTexts::signalDescription(record.lastExit->value));
     if (const auto symbol = ErrorTexts::exitSymbol(record.lastExit->value))
-        return fmt::format("{}: {}", record.lastExit->value, *symbol);
-    return std::to_string(record.lastExit->value);
+        return fmt::format("\tlast exit code = {}: {}\n", record.lastExit->value, *symbol);
+    return fmt::format("\tlast exit code = {}\n", record.lastExit->value);
 }
 
 std::string ServicePrinter::list(const DomainState& state)
 {
     std::string text = "PID\tStatus\tLabel\n";
+    // Since 10.10 a service that has not exited shows 0 here, never "-".
     for (const auto& [label, record] : state.services)
-        text += fmt::format("{}\t{}\t{}\n", record.pid ? std::to_string(*record.pid) : "-", statusColumn(record), label);
+        text += fmt::format("{}\t{}\t{}\n", record.pid ? std::to_string(*record.pid) : "-",
+                            record.lastExit ? statusColumn(record) : "0", label);
     return text;
 }
 
@@ -71,30 +104,47 @@ std::string ServicePrinter::service(const LaunchdDomain& domain, const ServiceRe
     text += fmt::format("\ttype = {}\n", daemon ? "LaunchDaemon" : "LaunchAgent");
     text += fmt::format("\tstate = {}\n\n", stateText(record));
     text += fmt::format("\tprogram = {}\n", record.executable());
-    text += "\targuments = {\n";
-    for (const auto& argument : record.argv())
-        text += fmt::format("\t\t{}\n", argument);
-    text += "\t}\n\n";
+    if (!record.arguments.empty()) {
+        text += "\targuments = {\n";
+        for (const auto& argument : record.arguments)
+            text += fmt::format("\t\t{}\n", argument);
+        text += "\t}\n";
+    }
+    text += "\n";
     if (record.workingDirectory)
         text += fmt::format("\tworking directory = {}\n\n", *record.workingDirectory);
     if (record.standardOutPath)
         text += fmt::format("\tstdout path = {}\n", *record.standardOutPath);
     if (record.standardErrorPath)
         text += fmt::format("\tstderr path = {}\n", *record.standardErrorPath);
-    if (!record.environment.empty()) {
-        text += "\tenvironment = {\n";
-        for (const auto& [name, value] : record.environment)
-            text += fmt::format("\t\t{} => {}\n", name, value);
-        text += "\t}\n";
-    }
-    text += "\n";
-    text += fmt::format("\tdomain = {}\n", domain.description());
+    if (domain.kind() == LaunchdDomain::Kind::gui)
+        text += "\tinherited environment = {\n"
+                "\t\tSSH_AUTH_SOCK => /private/tmp/com.apple.launchd.sandbox/Listeners\n"
+                "\t}\n\n";
+    text += "\tdefault environment = {\n\t\tPATH => /usr/bin:/bin:/usr/sbin:/sbin\n\t}\n\n";
+    auto environment = record.environment;
+    environment["XPC_SERVICE_NAME"] = record.label;
+    text += "\tenvironment = {\n";
+    for (const auto& [name, value] : environment)
+        text += fmt::format("\t\t{} => {}\n", name, value);
+    text += "\t}\n\n";
+    if (domain.kind() == LaunchdDomain::Kind::gui)
+        text += fmt::format("\tdomain = {} [{}]\n\tasid = {}\n", domain.description(), auditSession(domain),
+                            auditSession(domain));
+    else
+        text += fmt::format("\tdomain = {}\n", domain.description());
+    text += "\tminimum runtime = 10\n\texit timeout = 5\n";
     text += fmt::format("\truns = {}\n", record.runs);
     if (record.pid)
         text += fmt::format("\tpid = {}\n", *record.pid);
-    text += fmt::format("\tlast exit code = {}\n", lastExitCode(record));
-    if (record.lastExit && record.lastExit->bySignal)
-        text += fmt::format("\tlast terminating signal = {}\n", ErrorTexts::signalDescription(record.lastExit->value));
+    text += lastExitLine(record);
+    text += "\n";
+    text += eventTriggers(domain, record);
+    text += "\tspawn type = daemon (3)\n";
+    if (record.pid)
+        text += "\tjob state = running\n";
+    else if (record.lastExit)
+        text += "\tjob state = exited\n";
     if (const std::string properties = joinProperties(record); !properties.empty())
         text += fmt::format("\n\tproperties = {}\n", properties);
     text += "}\n";

@@ -16,10 +16,10 @@ public:
     static std::string domain(const LaunchdDomain& domain, const DomainState& state);
     static std::string disabled(const DomainState& state);
 
-    // The list's status column: "-" never exited, the code, or minus the signal.
+    // The domain form's status column: "-" never exited, the code, or minus the signal.
     static std::string statusColumn(const ServiceRecord& record);
-    // "(never exited)", "1", "78: EX_CONFIG", "-15".
-    static std::string lastExitCode(const ServiceRecord& record);
+    // "last exit code = (never exited)", "= 1", "= 78: EX_CONFIG", or "last terminating signal = Killed: 9".
+    static std::string lastExitLine(const ServiceRecord& record);
 };
 
 }  // namespace qw

@@ -73,6 +73,7 @@ ServiceRecord recordFromJson(const std::string& label, const json& object)
     readValue(object, "runAtLoad", record.runAtLoad);
     readValue(object, "machServices", record.machServices);
     readValue(object, "throttleInterval", record.throttleInterval);
+    readValue(object, "calendarIntervals", record.calendarIntervals);
     readOptional(object, "pid", record.pid);
     readOptional(object, "supervisorPid", record.supervisorPid);
     readOptional(object, "supervisorPgid", record.supervisorPgid);
@@ -108,6 +109,8 @@ json recordToJson(const ServiceRecord& record)
     object["runAtLoad"] = record.runAtLoad;
     object["machServices"] = record.machServices;
     object["throttleInterval"] = record.throttleInterval;
+    if (!record.calendarIntervals.empty())
+        object["calendarIntervals"] = record.calendarIntervals;
     writeOptional(object, "pid", record.pid);
     writeOptional(object, "supervisorPid", record.supervisorPid);
     writeOptional(object, "supervisorPgid", record.supervisorPgid);

@@ -9,6 +9,7 @@
 //                   "standardOutPath", "standardErrorPath", "environment": {...},
 //                   "keepAlive": "never"|"always"|"conditional", "successfulExit", "crashed",
 //                   "runAtLoad", "machServices", "throttleInterval",
+//                   "calendarIntervals": [ {"Hour": 3, "Minute": 0}, ... ],
 //                   "pid", "supervisorPid", "supervisorPgid", "generation", "runs",
 //                   "lastExit": {"code": n} | {"signal": n}, "lastStart", "fastExits",
 //                   "penaltyBox", "spawnScheduled" } } }
@@ -49,6 +50,7 @@ struct ServiceRecord {
     bool runAtLoad = false;
     bool machServices = false;
     int throttleInterval = 10;
+    std::vector<std::map<std::string, std::int64_t>> calendarIntervals;  // StartCalendarInterval
 
     std::optional<int> pid;
     std::optional<int> supervisorPid;

@@ -93,6 +93,16 @@ private slots:
     {
         QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+$").match(FeedbackService::osVersion()).hasMatch());
     }
+
+#ifdef QUILLWICK_SANDBOX
+    void sandboxEndpointComesFromTheEnvironmentOnce()
+    {
+        qputenv("QUILLWICK_SUPPORT_URL", "http://127.0.0.1:8123/api/support");
+        QCOMPARE(FeedbackService::endpoint(), QUrl("http://127.0.0.1:8123/api/support"));
+        qputenv("QUILLWICK_SUPPORT_URL", "http://127.0.0.1:9/other");
+        QCOMPARE(FeedbackService::endpoint(), QUrl("http://127.0.0.1:8123/api/support"));
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(FeedbackConfigurationTest)

@@ -81,11 +81,6 @@ private slots:
         QCOMPARE(FeedbackService::signature(timestamp, body, secret), expected);
     }
 
-    void hexWritesTwoLowerCaseDigitsPerByte()
-    {
-        QCOMPARE(FeedbackService::hex(QByteArray("\x00\x0a\xff", 3)), QStringLiteral("000aff"));
-    }
-
     void headersGoInTheirOrderWithTheAssertionOnlyWhenThereIsOne()
     {
         const QByteArray body = "{}";
@@ -100,14 +95,6 @@ private slots:
         FeedbackService::Headers asserted = plain;
         asserted.insert(4, {"X-Support-Assertion", "QUJD"});
         QCOMPARE(FeedbackService::headers("17", body, "s3cr3t", QStringLiteral("QUJD")), asserted);
-    }
-
-    void categoriesReadOnlyTheirExactRawValues()
-    {
-        for (const Category c : FeedbackService::allCategories)
-            QCOMPARE(FeedbackService::category(FeedbackService::rawValue(c)), std::optional(c));
-        QCOMPARE(FeedbackService::category("Bug"), std::nullopt);
-        QCOMPARE(FeedbackService::category("idea"), std::nullopt);
     }
 };
 

@@ -1,80 +1,13 @@
 // The send end to end, against a real HTTP server on 127.0.0.1 that checks the signature.
 #include <QtTest>
 
-#include <QTcpServer>
-#include <QTcpSocket>
-
 #include "FeedbackTestSupport.h"
 
 using namespace qw;
 using Category = FeedbackService::Category;
 using FeedbackError = FeedbackService::FeedbackError;
-
-namespace {
-
-struct ReceivedRequest {
-    QByteArray method, path, body;
-    QMap<QByteArray, QByteArray> headers;  // names lower-cased
-};
-
-// One request per connection. Answers `status` with `replyBody`, or nothing at all when `silent`; a
-// request whose signature does not check out gets 400 "bad signature".
-class SupportServer : public QObject {
-public:
-    int status = 200;
-    QByteArray replyBody;
-    bool silent = false;
-    QList<ReceivedRequest> received;
-
-    SupportServer()
-    {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(server_.serverPort())); }
-    void close() { server_.close(); }
-
-private:
-    void read(QTcpSocket* socket)
-    {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0) return;
-        ReceivedRequest request;
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
-        for (const QByteArray& line : lines.mid(1)) {
-            const qsizetype colon = line.indexOf(':');
-            request.headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
-        }
-        const qsizetype length = request.headers.value("content-length").toLongLong();
-        if (buffer.size() < end + 4 + length) return;
-        request.body = buffer.mid(end + 4, length);
-        received.append(request);
-        if (silent) return;
-
-        const QByteArray expected = FeedbackService::signature(
-            QString::fromLatin1(request.headers.value("x-support-timestamp")), request.body, "s3cr3t").toLatin1();
-        const bool signedRight = request.headers.value("x-support-signature") == expected;
-        const QByteArray body = signedRight ? replyBody : QByteArray("bad signature");
-        socket->write("HTTP/1.1 " + QByteArray::number(signedRight ? status : 400) + " Status\r\n"
-                      "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        socket->disconnectFromHost();
-    }
-
-    QTcpServer server_;
-    QHash<QTcpSocket*, QByteArray> buffers_;
-};
-
-}  // namespace
+using test::ReceivedRequest;
+using test::SupportServer;
 
 class FeedbackSendTest : public QObject {
     Q_OBJECT

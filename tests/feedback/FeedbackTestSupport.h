@@ -1,8 +1,13 @@
-// Shared by the feedback tests: a bundle Info.plist of the test's own, and a scripted attestation service.
+// Shared by the feedback tests: a bundle Info.plist of the test's own, a scripted attestation service and
+// a local support server.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QHash>
+#include <QMap>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -30,13 +35,15 @@ private:
     std::optional<FeedbackService::InfoPlistOverride> override_;
 };
 
+inline constexpr const char* testSecret = "s3cr3t";
+
 inline PlistDictionary configuredInfo()
 {
     return PlistDictionary{{"CFBundleName", "Quillwick"},
                            {"CFBundleDisplayName", "Job Tool"},
                            {"CFBundleShortVersionString", "2.1"},
                            {"CFBundleVersion", "57"},
-                           {"SupportSecret", "s3cr3t"}};
+                           {"SupportSecret", testSecret}};
 }
 
 // Answers the n-th call of each kind at once with the n-th queued value (nothing past the end).
@@ -72,6 +79,68 @@ private:
     {
         return std::size_t(call) < queued.size() ? queued[std::size_t(call)] : std::nullopt;
     }
+};
+
+struct ReceivedRequest {
+    QByteArray method, path, body;
+    QMap<QByteArray, QByteArray> headers;  // names lower-cased
+};
+
+// One request per connection. Answers `status` with `replyBody`, or nothing at all when `silent`; a
+// request whose signature does not check out gets 400 "bad signature".
+class SupportServer : public QObject {
+public:
+    int status = 200;
+    QByteArray replyBody;
+    bool silent = false;
+    QList<ReceivedRequest> received;
+
+    SupportServer()
+    {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(server_.serverPort())); }
+    void close() { server_.close(); }
+
+private:
+    void read(QTcpSocket* socket)
+    {
+        QByteArray& buffer = buffers_[socket];
+        buffer += socket->readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0) return;
+        ReceivedRequest request;
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        for (const QByteArray& line : lines.mid(1)) {
+            const qsizetype colon = line.indexOf(':');
+            request.headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
+        }
+        const qsizetype length = request.headers.value("content-length").toLongLong();
+        if (buffer.size() < end + 4 + length) return;
+        request.body = buffer.mid(end + 4, length);
+        received.append(request);
+        if (silent) return;
+
+        const QByteArray expected = FeedbackService::signature(
+            QString::fromLatin1(request.headers.value("x-support-timestamp")), request.body, testSecret).toLatin1();
+        const bool signedRight = request.headers.value("x-support-signature") == expected;
+        const QByteArray body = signedRight ? replyBody : QByteArray("bad signature");
+        socket->write("HTTP/1.1 " + QByteArray::number(signedRight ? status : 400) + " Status\r\n"
+                      "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer server_;
+    QHash<QTcpSocket*, QByteArray> buffers_;
 };
 
 }  // namespace qw::test

@@ -34,7 +34,7 @@ std::vector<LaunchctlListEntry> settledList()
         entries = Launchctl().list();
         std::map<std::string, bool> ended;
         for (const auto& entry : entries)
-            ended[entry.label] = entry.lastExit.has_value();
+            ended[entry.label] = entry.lastExit && *entry.lastExit != RuntimeState::ExitStatus::code(0);
         if (ended["com.example.config-check"] && ended["com.example.renderd"] && ended["com.example.flaky-uploader"])
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -195,8 +195,8 @@ TEST_F(DemoMachine, runsItsServicesWithTheStatesItPromises)
     EXPECT_EQ(status.at("com.example.renderd").lastExit, RuntimeState::ExitStatus::signal(11));
     // Loaded, but nothing has started it.
     EXPECT_FALSE(status.at("org.quietpine.backup").pid.has_value());
-    const auto backupExit = status.at("org.quietpine.backup").lastExit;
-    EXPECT_TRUE(!backupExit || *backupExit == RuntimeState::ExitStatus::neverExited());
+    EXPECT_EQ(status.at("org.quietpine.backup").lastExit, RuntimeState::ExitStatus::code(0))
+        << "list shows 0 for a job that never exited";
 
     // The app-registered helper has no file in any of the five folders.
     for (const JobDirectory directory : JobDirectory::all())

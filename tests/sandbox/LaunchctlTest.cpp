@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +21,7 @@
 
 #include "Quillwick/launchd/DisabledOverrides.h"
 #include "Quillwick/launchd/LaunchctlListEntry.h"
+#include "Quillwick/launchd/LaunchctlOutput.h"
 #include "Quillwick/launchd/RuntimeState.h"
 #include "support/SandboxRoot.h"
 
@@ -161,9 +164,7 @@ TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
     const auto result = root.launchctl({"bootstrap", kGui, job.string()});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
 
-    ASSERT_TRUE(eventually([&] { return listed(root, "com.example.once")->lastExit.has_value() &&
-                                        listed(root, "com.example.once")->lastExit->kind() ==
-                                            RuntimeState::ExitStatus::Kind::code; }));
+    ASSERT_TRUE(eventually([&] { return listed(root, "com.example.once")->lastExit == RuntimeState::ExitStatus::code(3); }));
     EXPECT_EQ(readFile(out), "hello world\n/tmp\n");
     EXPECT_EQ(readFile(err), "oops\n");
     const auto entry = listed(root, "com.example.once");
@@ -181,8 +182,13 @@ TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
     EXPECT_EQ(state->workingDirectory, "/tmp");
     EXPECT_EQ(state->standardOutPath, out.string());
     EXPECT_EQ(state->standardErrorPath, err.string());
-    EXPECT_EQ(state->environment, (std::map<std::string, std::string>{{"GREETING", "world"}}));
-    EXPECT_EQ(state->domain, kGui);
+    EXPECT_EQ(state->environment,
+              (std::map<std::string, std::string>{{"GREETING", "world"}, {"XPC_SERVICE_NAME", "com.example.once"}}));
+    EXPECT_EQ(state->defaultEnvironment.at("PATH"), "/usr/bin:/bin:/usr/sbin:/sbin");
+    EXPECT_TRUE(state->inheritedEnvironment.contains("SSH_AUTH_SOCK"));
+    ASSERT_TRUE(state->domain && state->domain->starts_with(kGui + " ["));
+    EXPECT_EQ("[" + *state->raw->string("asid") + "]", state->domain->substr(kGui.size() + 1));
+    EXPECT_EQ(state->jobState, "exited");
     EXPECT_EQ(state->runs, 1);
     EXPECT_EQ(state->pid, std::nullopt);
     EXPECT_EQ(state->lastExit, RuntimeState::ExitStatus::code(3));
@@ -236,11 +242,15 @@ TEST(LaunchctlTest, bootstrapRefusesAsLaunchdDoes)
 
     const auto loaded = root.launchctl({"bootstrap", kGui, job.string()});
     EXPECT_EQ(loaded.exitStatus, 5);
-    EXPECT_EQ(loaded.standardError, "Bootstrap failed: 5: Input/output error\n");
+    const std::string asRoot = "Try re-running the command as root for richer errors.\n";
+    EXPECT_EQ(loaded.standardError, "Bootstrap failed: 5: Input/output error\n" + asRoot);
 
     const auto missing = root.launchctl({"bootstrap", kGui, (root.path() / "nothing.plist").string()});
     EXPECT_EQ(missing.exitStatus, 2);
-    EXPECT_EQ(missing.standardError, "Bootstrap failed: 2: No such file or directory\n");
+    EXPECT_EQ(missing.standardError, "Bootstrap failed: 2: No such file or directory\n" + asRoot);
+    // The system domain is the helper's, which runs as root.
+    const auto missingDaemon = root.launchctl({"bootstrap", "system", (root.path() / "nothing.plist").string()});
+    EXPECT_EQ(missingDaemon.standardError, "Bootstrap failed: 2: No such file or directory\n");
 
     const fs::path garbage = root.writeFile("/Users/jobs/garbage.plist", "not a property list");
     EXPECT_EQ(root.launchctl({"bootstrap", kGui, garbage.string()}).exitStatus, 5);
@@ -335,6 +345,8 @@ TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
     EXPECT_EQ(throttled->runs, 3);
     EXPECT_EQ(throttled->pid, std::nullopt);
     EXPECT_EQ(throttled->summary(), "Waiting — launchd is throttling restarts after repeated failures");
+    EXPECT_EQ(throttled->state, "spawn scheduled");
+    EXPECT_EQ(throttled->properties, (std::vector<std::string>{"keepalive", "penalty box", "inferred program"}));
     // Each start waits out the throttle interval after the one before.
     const auto starts = startTimes(root, label);
     ASSERT_EQ(starts.size(), 3u);
@@ -554,6 +566,87 @@ std::vector<std::string> servicesRows(const std::string& text)
             rows.push_back(line);
     }
     return rows;
+}
+
+std::string sample(const std::string& name)
+{
+    return readFile(fs::path(QUILLWICK_TEST_DATA) / "launchctl-samples" / name);
+}
+
+std::vector<std::string> serviceKeys(const std::string& text)
+{
+    std::vector<std::string> keys;
+    if (const auto block = LaunchctlOutput::parseService(text))
+        for (const auto& entry : block->entries)
+            keys.push_back(entry.key);
+    return keys;
+}
+
+// The keys both texts hold come in the same order, and every key ours prints is one a real Mac prints.
+void expectShapeOf(const std::string& ours, const std::string& realName)
+{
+    SCOPED_TRACE(realName);
+    const auto mine = serviceKeys(ours);
+    const auto real = serviceKeys(sample(realName));
+    std::set<std::string> known;
+    for (const auto& file : fs::directory_iterator(fs::path(QUILLWICK_TEST_DATA) / "launchctl-samples"))
+        for (const auto& key : serviceKeys(readFile(file.path())))
+            known.insert(key);
+    std::vector<std::string> shared, realShared;
+    for (const auto& key : mine) {
+        EXPECT_TRUE(known.contains(key)) << key;
+        if (std::find(real.begin(), real.end(), key) != real.end())
+            shared.push_back(key);
+    }
+    for (const auto& key : real)
+        if (std::find(mine.begin(), mine.end(), key) != mine.end())
+            realShared.push_back(key);
+    EXPECT_EQ(shared, realShared);
+    EXPECT_GE(shared.size(), 12u);
+}
+
+TEST(LaunchctlTest, printedServicesHaveTheShapeOfARealMacs)
+{
+    SandboxRoot root;
+    const std::string crash = "com.example.crash";
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, crash, "kill -SEGV $$",
+                                                          "<key>RunAtLoad</key><true/><key>StartCalendarInterval</key>"
+                                                          "<dict><key>Hour</key><integer>3</integer>"
+                                                          "<key>Minute</key><integer>15</integer></dict>").string()})
+                  .exitStatus,
+              0);
+    ASSERT_TRUE(eventually([&] { return printed(root, crash)->lastExit.has_value(); }));
+    const std::string text = root.launchctl({"print", kGui + "/" + crash}).standardOutput;
+    expectShapeOf(text, "print-gui-calendar-neverexited.openclaw-backup-2026-08-22.txt");
+    expectShapeOf(text, "print-gui-exit127.motherboard-repair.txt");
+
+    // A signal death names the signal only, and reads as the crash it was.
+    const auto state = RuntimeState::fromPrintOutput(text);
+    EXPECT_FALSE(state->raw->value("last exit code")) << text;
+    EXPECT_EQ(state->raw->string("last terminating signal"), "Segmentation fault: 11");
+    EXPECT_EQ(state->summary(), "Not running — last exit killed by SIGSEGV");
+    EXPECT_EQ(state->jobState, "exited");
+    const auto* triggers = state->raw->block("event triggers");
+    ASSERT_TRUE(triggers && triggers->entries.size() == 1u) << text;
+    const auto* trigger = triggers->entries[0].value.blockValue();
+    ASSERT_TRUE(trigger);
+    EXPECT_EQ(trigger->string("stream"), "com.apple.launchd.calendarinterval");
+    EXPECT_EQ(trigger->dictionary("descriptor"), (std::map<std::string, std::string>{{"Hour", "3"}, {"Minute", "15"}}));
+    EXPECT_NE(root.launchctl({"list"}).standardOutput.find("-\t-11\t" + crash + "\n"), std::string::npos);
+
+    // A Program-only job has no arguments block.
+    const auto bare = root.writeFile("/Users/jobs/bare.plist",
+                                     "<plist><dict><key>Label</key><string>com.example.sleepy</string>"
+                                     "<key>Program</key><string>/bin/sleep</string></dict></plist>");
+    ASSERT_EQ(root.launchctl({"bootstrap", "system", bare.string()}).exitStatus, 0);
+    const std::string daemon = root.launchctl({"print", "system/com.example.sleepy"}).standardOutput;
+    expectShapeOf(daemon, "print-system-exit1.ipados18.txt");
+    EXPECT_EQ(daemon.find("arguments"), std::string::npos) << daemon;
+    const auto sleepy = RuntimeState::fromPrintOutput(daemon);
+    EXPECT_EQ(sleepy->domain, "system");
+    EXPECT_EQ(sleepy->program, "/bin/sleep");
+    EXPECT_EQ(sleepy->lastExit, RuntimeState::ExitStatus::neverExited());
+    EXPECT_TRUE(sleepy->properties.empty());
 }
 
 TEST(LaunchctlTest, domainServicesRowsHaveTheShapeOfARealMacs)

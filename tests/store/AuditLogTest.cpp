@@ -20,8 +20,8 @@ private slots:
         entry.action = QStringLiteral("load com.example.job");
         entry.succeeded = true;
         const QByteArray bytes = AuditLog::encode({entry});
-        QCOMPARE(bytes, QByteArray(R"([{"action":"load com.example.job","date":100.5,)"
-                                   R"("id":"3F2504E0-4F89-11D3-9A0C-0305E82C3301","succeeded":true}])"));
+        QCOMPARE(bytes, QByteArray(R"([{"id":"3F2504E0-4F89-11D3-9A0C-0305E82C3301","date":100.5,)"
+                                   R"("action":"load com.example.job","succeeded":true}])"));
         QCOMPARE(AuditLog::decode(bytes), std::optional<QList<AuditEntry>>({entry}));
 
         entry.detail = QStringLiteral("Saved x.plist.");

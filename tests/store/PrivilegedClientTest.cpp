@@ -168,12 +168,16 @@ private slots:
             QCOMPARE(outcome.reply->helperVersion.value_or(""), std::string("1.0.1"));
         }
 
+        // Restarted under the cached connection: the next request goes on a new one.
+        QCOMPARE(root.launchctl({"kickstart", "-k", "system/com.tarnmoor.quillwick.helper"}).exitStatus, 0);
+        QVERIFY(await(client.perform(versionRequest())).reply);
+
         QFuture<void> removal = client.removeHelper();
         QVERIFY(QTest::qWaitFor([&] { return removal.isFinished(); }, 30000));
         QCOMPARE(client.helperStatus(), ManagedService::Status::notRegistered);
         QCOMPARE(client.auditLog().front().action, QStringLiteral("Removed the privileged helper"));
         QCOMPARE(client.auditLog().back().action, QStringLiteral("Installed the privileged helper"));
-        QCOMPARE(client.auditLog().size(), 5);
+        QCOMPARE(client.auditLog().size(), 6);
 
         // Now the one-shot road, whose prompt is dismissed.
         const auto error = privilegedError(await(client.perform(versionRequest())));

@@ -1,0 +1,103 @@
+#include "Quillwick/app/AppServices.h"
+
+#include <QFutureWatcher>
+
+#ifdef QW_HAS_PRIVILEGED
+#include "Quillwick/store/PrivilegedClient.h"
+#endif
+#ifdef QW_HAS_ROUTER
+#include "Quillwick/store/OperationRouter.h"
+#include "Quillwick/store/PrivilegedError.h"
+#endif
+#ifdef QW_HAS_CRONTAB
+#include "Quillwick/cron/CrontabStore.h"
+#endif
+
+namespace qw {
+namespace {
+
+// Calls `then` on the main thread once the future is done, unless the context went first.
+template <typename T, typename F>
+void whenDone(QFuture<T> future, QObject* context, F then) {
+    auto* watcher = new QFutureWatcher<T>(context);
+    QObject::connect(watcher, &QFutureWatcher<T>::finished, context, [watcher, then]() mutable {
+        watcher->deleteLater();
+        then(watcher->future());
+    });
+    watcher->setFuture(future);
+}
+
+}  // namespace
+
+AppServices::AppServices(QObject* parent) : QObject(parent), store_(std::make_unique<JobStore>()) {
+#ifdef QW_HAS_PRIVILEGED
+    privileged_ = std::make_shared<PrivilegedClient>();
+#endif
+#ifdef QW_HAS_CRONTAB
+    crontab_ = std::make_shared<CrontabStore>();
+#endif
+#ifdef QW_HAS_ROUTER
+    router_ = std::make_shared<OperationRouter>(
+        [client = privileged_.get()](const HelperRequest& request) { return client->perform(request); });
+#endif
+    JobActionRunner::Perform perform = [this](JobAction action, const Job& job, JobActionRunner::Done done) {
+#ifdef QW_HAS_ROUTER
+        using Kind = JobActionRunner::Outcome::Kind;
+        OperationRouter& r = *router_;
+        QFuture<void> future;
+        switch (action) {
+        case JobAction::start:
+        case JobAction::restart: future = r.start(job); break;  // a kickstart restarts a running job
+        case JobAction::stop: future = r.stop(job); break;
+        case JobAction::load: future = r.load(job); break;
+        case JobAction::unload: future = r.unload(job); break;
+        case JobAction::enable: future = r.enable(job); break;
+        case JobAction::disable: future = r.disable(job); break;
+        }
+        whenDone(future, this, [done](QFuture<void> finished) {
+            try {
+                finished.waitForFinished();
+                done({Kind::succeeded, {}});
+            } catch (const PrivilegedError& e) {
+                if (e.isCancelled())
+                    done({Kind::cancelled, {}});
+                else
+                    done({Kind::failed, QString::fromUtf8(e.what())});
+            } catch (const std::exception& e) {
+                done({Kind::failed, QString::fromUtf8(e.what())});
+            }
+        });
+#else
+        // No router in this build: every job is read-only, so no control offers an action.
+        (void)action;
+        (void)job;
+        done({JobActionRunner::Outcome::Kind::cancelled, {}});
+#endif
+    };
+    JobActionRunner::Reload reload = [this](std::function<void()> then) {
+        whenDone(store_->reload(), this, [then](const QFuture<void>&) { then(); });
+    };
+    actions_ = std::make_unique<JobActionRunner>(perform, reload);
+}
+
+AppServices::~AppServices() = default;
+
+bool AppServices::isReadOnly(const Job& job) const {
+#ifdef QW_HAS_ROUTER
+    return router_->isReadOnly(job);
+#else
+    (void)job;
+    return true;
+#endif
+}
+
+bool AppServices::needsAdministrator(const Job& job) const {
+#ifdef QW_HAS_ROUTER
+    return router_->needsAdministrator(job);
+#else
+    (void)job;
+    return false;
+#endif
+}
+
+}  // namespace qw

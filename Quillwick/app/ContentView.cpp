@@ -1,0 +1,339 @@
+#include "Quillwick/app/ContentView.h"
+
+#include <unordered_set>
+
+#include <QFutureWatcher>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QThreadPool>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include "Quillwick/app/AppServices.h"
+#include "Quillwick/app/JobActionBar.h"
+#include "Quillwick/app/JobBrowsing.h"
+#include "Quillwick/app/JobListView.h"
+#include "Quillwick/app/SidebarView.h"
+#include "Quillwick/launchd/FileFacts.h"
+#include "Quillwick/launchd/JobDiagnostics.h"
+#include "Quillwick/ui/EmptyStateView.h"
+#include "Quillwick/ui/FailureAlert.h"
+#include "Quillwick/ui/Symbols.h"
+
+#ifdef QW_HAS_DETAIL
+#include "Quillwick/detail/JobDetailView.h"
+#endif
+
+namespace qw {
+namespace {
+
+QThreadPool& problemPool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setThreadPriority(QThread::LowPriority);
+        return p;
+    }();
+    return *pool;
+}
+
+std::set<std::string> scanForProblems(const std::vector<Job>& jobs, const std::set<std::string>& duplicated) {
+    const std::unordered_set<std::string> duplicates(duplicated.begin(), duplicated.end());
+    std::set<std::string> out;
+    for (const Job& job : jobs) {
+        const Diagnostics::FileFacts facts(job);
+        for (const Issue& issue : Diagnostics::issues(job, facts, duplicates)) {
+            if (issue.severity != Issue::Severity::note) {
+                out.insert(job.id());
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+ContentView::ContentView(AppServices& services, QWidget* parent)
+    : QMainWindow(parent), services_(services), sidebar_(new SidebarView), searchField_(new QLineEdit),
+      content_(new QStackedWidget), jobList_(nullptr), detail_(new QStackedWidget),
+      noSelection_(new EmptyStateView("No Job Selected", "list.bullet.rectangle",
+                                      "Choose a job to see what it does, whether it is running, and why not.")) {
+    setObjectName("mainWindow");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setMinimumSize(980, 600);
+    setWindowTitle("Quillwick");
+
+    jobList_ = new JobListView(
+        [this](JobAction action, const Job& job) { services_.actions().run(action, job); },
+        [this](const Job& job) { return services_.isReadOnly(job); });
+
+    auto* sidebarPane = new QWidget;
+    sidebarPane->setObjectName("sidebarPane");
+    auto* sidebarLayout = new QVBoxLayout(sidebarPane);
+    sidebarLayout->setContentsMargins(6, 6, 0, 0);
+    searchField_->setObjectName("searchField");
+    searchField_->setPlaceholderText("Label, program or path");
+    searchField_->setClearButtonEnabled(true);
+    sidebarLayout->addWidget(searchField_);
+    sidebarLayout->addWidget(sidebar_);
+    sidebarPane->setMinimumWidth(190);
+    sidebarPane->setMaximumWidth(280);
+
+    content_->setObjectName("contentColumn");
+    content_->addWidget(jobList_);
+    content_->setMinimumWidth(260);
+    content_->setMaximumWidth(460);
+    detail_->setObjectName("detailColumn");
+    noSelection_->setObjectName("noSelection");
+    detail_->addWidget(noSelection_);
+
+    auto* splitter = new QSplitter(Qt::Horizontal);
+    splitter->setObjectName("splitter");
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(sidebarPane);
+    splitter->addWidget(content_);
+    splitter->addWidget(detail_);
+    splitter->setStretchFactor(2, 1);
+    splitter->setSizes({210, 320, 450});
+    setCentralWidget(splitter);
+
+    auto* toolbar = addToolBar("Toolbar");
+    toolbar->setObjectName("toolbar");
+    toolbar->setMovable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    newAction_ = toolbar->addAction(symbolIcon("plus"), "New Job", this, &ContentView::create);
+    newAction_->setObjectName("newAction");
+    newAction_->setShortcut(QKeySequence::New);
+    newAction_->setShortcutContext(Qt::WindowShortcut);
+    refreshAction_ = toolbar->addAction(symbolIcon("arrow.clockwise"), "Refresh", this, [this] {
+        services_.store().refresh();
+    });
+    refreshAction_->setObjectName("refreshAction");
+    refreshAction_->setShortcut(QKeySequence::Refresh);
+
+    JobStore& store = services_.store();
+    connect(&store, &JobStore::jobsChanged, this, [this] {
+        updateJobs();
+        if (startupDone_)
+            runProblemScan();
+    });
+    connect(&store, &JobStore::duplicatedLabelsChanged, this, [this] {
+        if (startupDone_)
+            runProblemScan();
+    });
+    connect(&store, &JobStore::isLoadingChanged, this, &ContentView::updateToolbar);
+    connect(&services_.actions(), &JobActionRunner::failureChanged, this, &ContentView::showFailure);
+    connect(&services_.actions(), &JobActionRunner::busyChanged, this, [this] {
+        // A fix or action changes files the job value does not show: look again once it is over.
+        if (!services_.actions().busy() && startupDone_)
+            runProblemScan();
+        updateDetail();
+    });
+    connect(sidebar_, &SidebarView::filterChanged, this, &ContentView::setFilter);
+    connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        search_ = text;
+        updateJobs();
+    });
+    connect(jobList_, &JobListView::selectionChanged, this, &ContentView::setSelection);
+
+    updateJobs();
+    updateContent();
+    updateToolbar();
+    showFailure();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!started_) {
+        started_ = true;
+        startUp();
+    }
+}
+
+void ContentView::startUp() {
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        startupDone_ = true;
+        runProblemScan();
+        services_.store().startWatching(std::chrono::seconds(5));
+        emit startedUp();
+    });
+    watcher->setFuture(services_.store().refresh());
+}
+
+void ContentView::runProblemScan() {
+    const std::uint64_t stamp = ++problemScanIssued_;
+    const std::vector<Job> jobs = services_.store().jobs();
+    const std::set<std::string> duplicated = services_.store().duplicatedLabels();
+    auto future = QtConcurrent::run(&problemPool(), [jobs, duplicated] { return scanForProblems(jobs, duplicated); });
+    auto* watcher = new QFutureWatcher<std::set<std::string>>(this);
+    connect(watcher, &QFutureWatcher<std::set<std::string>>::finished, this, [this, watcher, stamp] {
+        watcher->deleteLater();
+        applyProblemScan(stamp, watcher->result());
+    });
+    watcher->setFuture(future);
+}
+
+void ContentView::applyProblemScan(std::uint64_t stamp, std::set<std::string> problemLabels) {
+    // Scans may finish out of order; an older one never replaces a newer result.
+    if (stamp <= problemScanShown_)
+        return;
+    problemScanShown_ = stamp;
+    if (problemLabels != problemLabels_) {
+        problemLabels_ = std::move(problemLabels);
+        jobList_->setProblemLabels(problemLabels_);
+        updateJobs();
+    }
+    emit problemScanApplied();
+}
+
+void ContentView::setFilter(const JobFilter& filter) {
+    if (filter == filter_)
+        return;
+    const bool cronChanged = (filter.kind() == JobFilter::Kind::cron) != (filter_.kind() == JobFilter::Kind::cron);
+    filter_ = filter;
+    sidebar_->setFilter(filter);
+    updateJobs();
+    if (cronChanged) {
+        updateContent();
+        updateDetail();
+    }
+    updateToolbar();
+}
+
+void ContentView::setSelection(const std::optional<std::string>& id) {
+    if (id == selection_)
+        return;
+    selection_ = id;
+    jobList_->setSelection(id);
+    updateDetail();
+}
+
+void ContentView::updateJobs() {
+    const std::vector<Job>& all = services_.store().jobs();
+    std::function<bool(const Job&)> keep;
+    if (filter_.kind() == JobFilter::Kind::problems)
+        keep = [this](const Job& job) { return problemLabels_.count(job.id()) > 0; };
+    else
+        keep = [this](const Job& job) { return filter_.matches(job); };
+    jobList_->setJobs(visibleJobs(all, keep, search_));
+    updateCounts();
+    updateDetail();
+}
+
+void ContentView::updateCounts() {
+    using K = JobFilter::Kind;
+    std::vector<JobFilter> counted{K::installed, K::all,     K::running, K::failed,  K::notLoaded,
+                                   K::disabled,  K::scheduled, K::watching, K::onDemand};
+    for (const JobFilter& f : JobFilter::locations())
+        counted.push_back(f);
+    std::unordered_map<JobFilter, int> counts;
+    for (const JobFilter& f : counted) {
+        int n = 0;
+        for (const Job& job : services_.store().jobs())
+            n += f.matches(job) ? 1 : 0;
+        counts[f] = n;
+    }
+    int cronCount = 0;
+#ifdef QW_HAS_CRONTAB
+    if (services_.crontab())
+        cronCount = int(services_.crontab()->crontab().jobs().size());
+#endif
+    sidebar_->setCounts(counts, int(problemLabels_.size()), cronCount);
+}
+
+void ContentView::updateContent() {
+    const bool cron = filter_.kind() == JobFilter::Kind::cron;
+    searchField_->setVisible(!cron);
+    if (!cron) {
+        content_->setCurrentWidget(jobList_);
+        return;
+    }
+    if (!cronList_) {
+        const JobFilter cronFilter(JobFilter::Kind::cron);
+        cronList_ = new EmptyStateView(q(cronFilter.title()), q(cronFilter.systemImage()), q(cronFilter.help()));
+        cronList_->setObjectName("cronList");
+        content_->addWidget(cronList_);
+    }
+    content_->setCurrentWidget(cronList_);
+}
+
+void ContentView::updateDetail() {
+    if (filter_.kind() == JobFilter::Kind::cron) {
+        noSelection_->setContent("No Cron Job Selected", "clock.badge.questionmark",
+                                 "Choose an entry to see when it runs and what it will do.");
+        detail_->setCurrentWidget(noSelection_);
+        return;
+    }
+    const Job* selected = nullptr;
+    if (selection_)
+        for (const Job& job : services_.store().jobs())
+            if (job.id() == *selection_) {
+                selected = &job;
+                break;
+            }
+#ifdef QW_HAS_DETAIL
+    if (selected) {
+        if (detailView_ && detailId_ == selected->id()) {
+            static_cast<JobDetailView*>(detailView_)->setJob(*selected);
+        } else {
+            delete detailView_;
+            detailView_ = new JobDetailView(*selected, services_.store(), *services_.router(), services_.actions());
+            detailView_->setObjectName("jobDetail");
+            detailId_ = selected->id();
+            detail_->addWidget(detailView_);
+        }
+        detail_->setCurrentWidget(detailView_);
+        return;
+    }
+    if (detailView_) {
+        detailView_->deleteLater();
+        detailView_ = nullptr;
+        detailId_.clear();
+    }
+#else
+    (void)selected;
+#endif
+    noSelection_->setContent("No Job Selected", "list.bullet.rectangle",
+                             "Choose a job to see what it does, whether it is running, and why not.");
+    detail_->setCurrentWidget(noSelection_);
+}
+
+void ContentView::updateToolbar() {
+    const bool cron = filter_.kind() == JobFilter::Kind::cron;
+    newAction_->setText(cron ? "New Cron Job" : "New Job");
+    newAction_->setToolTip(cron ? "Add an entry to your crontab" : "Create a launchd job");
+    newAction_->setStatusTip(newAction_->toolTip());
+#if defined(QW_HAS_NEW_JOB) || defined(QW_HAS_CRON_VIEWS)
+    newAction_->setEnabled(true);
+#else
+    // Neither creation sheet is part of this build.
+    newAction_->setEnabled(false);
+#endif
+    refreshAction_->setEnabled(!services_.store().isLoading());
+    refreshAction_->setToolTip("Refresh");
+}
+
+void ContentView::showFailure() {
+    const auto& failure = services_.actions().failure();
+    if (!failure || alert_)
+        return;
+    alert_ = qw::showFailure(this, *failure);
+    connect(alert_, &QMessageBox::finished, this, [this] { services_.actions().setFailure(std::nullopt); });
+}
+
+void ContentView::create() {
+    if (isCreating_)
+        return;
+    // The sheets plug in here once their subsystems are part of the build.
+}
+
+}  // namespace qw

@@ -1,0 +1,92 @@
+// ContentView: the main window — the sidebar of filters with counts and the search field, the job
+// list (or the crontab list for the cron filter), the detail pane, the toolbar, the creation sheet
+// and the alert for failed job actions. It starts the first scan, the problem scan and watching when
+// first shown.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include "Quillwick/store/JobFilter.h"
+
+class QAction;
+class QLineEdit;
+class QStackedWidget;
+class QMessageBox;
+
+namespace qw {
+
+class AppServices;
+class EmptyStateView;
+class JobListView;
+class SidebarView;
+
+class ContentView : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit ContentView(AppServices& services, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    JobFilter filter() const { return filter_; }
+    const std::optional<std::string>& selection() const { return selection_; }
+    const std::set<std::string>& problemLabels() const { return problemLabels_; }
+    void setSelection(const std::optional<std::string>& id);
+    void setFilter(const JobFilter& filter);
+
+    // Applies a problem scan's result when it is newer than the one shown.
+    void applyProblemScan(std::uint64_t stamp, std::set<std::string> problemLabels);
+
+    QAction* newAction() const { return newAction_; }
+    QAction* refreshAction() const { return refreshAction_; }
+
+signals:
+    // The first scan, the problem scan after it, and the start of watching are done.
+    void startedUp();
+    void problemScanApplied();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void startUp();
+    void runProblemScan();
+    void updateJobs();
+    void updateCounts();
+    void updateContent();
+    void updateDetail();
+    void updateToolbar();
+    void showFailure();
+    void create();
+
+    AppServices& services_;
+    JobFilter filter_ = JobFilter::Kind::installed;
+    std::optional<std::string> selection_;
+    QString search_;
+    std::set<std::string> problemLabels_;
+    bool isCreating_ = false;
+    std::optional<int> cronSelection_;
+    std::uint64_t problemScanIssued_ = 0;
+    std::uint64_t problemScanShown_ = 0;
+    bool started_ = false;
+    bool startupDone_ = false;
+
+    SidebarView* sidebar_;
+    QLineEdit* searchField_;
+    QStackedWidget* content_;
+    JobListView* jobList_;
+    QWidget* cronList_ = nullptr;
+    QStackedWidget* detail_;
+    EmptyStateView* noSelection_;
+    QWidget* detailView_ = nullptr;
+    std::string detailId_;
+    QAction* newAction_;
+    QAction* refreshAction_;
+    QPointer<QMessageBox> alert_;
+};
+
+}  // namespace qw

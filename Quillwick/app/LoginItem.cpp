@@ -1,0 +1,61 @@
+#include "Quillwick/app/LoginItem.h"
+
+#include <QLoggingCategory>
+
+#include "helperkit/SystemPaths.h"
+
+#if __has_include("Quillwick/platform/ManagedService.h")
+#include "Quillwick/platform/ManagedService.h"
+#define QW_HAS_MANAGED_SERVICE 1
+#endif
+
+namespace qw::LoginItem {
+namespace {
+#ifdef QW_HAS_MANAGED_SERVICE
+Q_LOGGING_CATEGORY(logLoginItem, "com.tarnmoor.quillwick.loginitem")
+
+std::optional<ManagedService> service() {
+    const auto bundle = SystemPaths::applicationBundle();
+    if (!bundle)
+        return std::nullopt;
+    return ManagedService::loginItem(*bundle, "com.tarnmoor.quillwick.plist");
+}
+#endif
+}  // namespace
+
+Status status() {
+#ifdef QW_HAS_MANAGED_SERVICE
+    if (const auto s = service())
+        return Status(int(s->status()));
+#endif
+    return Status::notFound;
+}
+
+void setEnabled(bool on) {
+#ifdef QW_HAS_MANAGED_SERVICE
+    const auto s = service();
+    const Status now = s ? Status(int(s->status())) : Status::notFound;
+    const bool registered = now == Status::enabled || now == Status::requiresApproval;
+    if (on) {
+        if (registered)
+            return;
+        if (!s)
+            throw std::runtime_error("The login item could not be found.");
+        s->registerService();
+        return;
+    }
+    if (!registered || !s)
+        return;
+    try {
+        s->unregisterService();
+    } catch (const std::exception& e) {
+        qCCritical(logLoginItem, "Could not unregister the login item: %s", e.what());
+        throw;
+    }
+#else
+    if (on)
+        throw std::runtime_error("The login item could not be found.");
+#endif
+}
+
+}  // namespace qw::LoginItem

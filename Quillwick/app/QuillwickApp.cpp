@@ -1,0 +1,114 @@
+#include "Quillwick/app/QuillwickApp.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "Quillwick/app/AppServices.h"
+#include "Quillwick/app/ContentView.h"
+#include "Quillwick/app/SettingsView.h"
+#include "Quillwick/app/UpdaterControls.h"
+#include "Quillwick/platform/gui/Updater.h"
+
+#ifdef QW_HAS_FEEDBACK
+#include "Quillwick/feedback/FeedbackView.h"
+#endif
+
+namespace qw {
+namespace {
+QuillwickApp* theApp = nullptr;
+}
+
+QuillwickApp::QuillwickApp(QObject* parent) : QObject(parent), services_(std::make_unique<AppServices>()) {
+    theApp = this;
+}
+
+QuillwickApp::~QuillwickApp() {
+    for (auto& w : mainWindows_)
+        delete w.data();
+    delete settings_.data();
+    delete feedback_.data();
+    if (theApp == this)
+        theApp = nullptr;
+}
+
+QuillwickApp* QuillwickApp::instance() { return theApp; }
+
+ContentView* QuillwickApp::newMainWindow() {
+    auto* window = new ContentView(*services_);
+    mainWindows_.emplace_back(window);
+    addMenus(window);
+    connect(window, &QObject::destroyed, this, [this] {
+        std::erase_if(mainWindows_, [](const QPointer<ContentView>& w) { return w.isNull(); });
+        // No Dock here to open another from: the last main window ends the program.
+        if (mainWindows_.empty())
+            QCoreApplication::quit();
+    });
+    window->resize(1180, 720);
+    window->show();
+    return window;
+}
+
+void QuillwickApp::addMenus(ContentView* window) {
+    QMenuBar* bar = window->menuBar();
+    QMenu* app = bar->addMenu("&Quillwick");
+    app->addAction(makeCheckForUpdatesAction(Updater::shared(), app));
+    app->addAction(makeAutomaticUpdatesAction(Updater::shared(), app));
+    app->addSeparator();
+    QAction* settings = app->addAction("Settings…", this, &QuillwickApp::showSettings);
+    settings->setShortcut(QKeySequence::Preferences);
+    settings->setMenuRole(QAction::PreferencesRole);
+    app->addAction("Send Feedback…", this, [this] { openWindow("feedback"); });
+    app->addSeparator();
+    QAction* quit = app->addAction("Quit Quillwick", qApp, &QCoreApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu* file = bar->addMenu("&File");
+    file->addAction(window->newAction());
+    // New Job holds Ctrl+N, so the platform's New Window moves to Ctrl+Shift+N.
+    QAction* newWindow = file->addAction("New Window", this, [this] { newMainWindow(); });
+    newWindow->setObjectName("newWindowAction");
+    newWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    QAction* close = file->addAction("Close Window", window, &QWidget::close);
+    close->setShortcut(QKeySequence::Close);
+    QMenu* view = bar->addMenu("&View");
+    view->addAction(window->refreshAction());
+}
+
+void QuillwickApp::showSettings() {
+    if (!settings_) {
+        settings_ = new SettingsView(*services_);
+        settings_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+void QuillwickApp::openWindow(const QString& identifier) {
+    if (identifier != "feedback")
+        return;
+    if (!feedback_) {
+        auto* window = new QWidget(nullptr, Qt::Window);
+        window->setObjectName("feedback");
+        window->setWindowTitle("Send Feedback");
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        auto* layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+#ifdef QW_HAS_FEEDBACK
+        layout->addWidget(new FeedbackView(window));
+#endif
+        feedback_ = window;
+        window->adjustSize();
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            window->move(screen->availableGeometry().center() - window->rect().center());
+    }
+    feedback_->show();
+    feedback_->raise();
+    feedback_->activateWindow();
+}
+
+}  // namespace qw

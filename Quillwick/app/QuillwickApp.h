@@ -1,0 +1,48 @@
+// QuillwickApp: the application object. It makes the one AppServices at start and keeps it for the
+// run, and owns the program's windows: any number of main windows, the single Settings window and
+// the single "Send Feedback" window. The program quits when its last main window closes.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+
+class QMainWindow;
+class QWidget;
+
+namespace qw {
+
+class AppServices;
+class ContentView;
+
+class QuillwickApp : public QObject {
+    Q_OBJECT
+public:
+    explicit QuillwickApp(QObject* parent = nullptr);
+    ~QuillwickApp() override;
+
+    AppServices& services() { return *services_; }
+
+    ContentView* newMainWindow();
+    void showSettings();
+    // Opens the one feedback window, or brings it forward.
+    void openWindow(const QString& identifier);
+
+    const std::vector<QPointer<ContentView>>& mainWindows() const { return mainWindows_; }
+    QWidget* settingsWindow() const { return settings_; }
+    QWidget* feedbackWindow() const { return feedback_; }
+
+    static QuillwickApp* instance();
+
+private:
+    void addMenus(ContentView* window);
+
+    std::unique_ptr<AppServices> services_;
+    std::vector<QPointer<ContentView>> mainWindows_;
+    QPointer<QWidget> settings_;
+    QPointer<QWidget> feedback_;
+};
+
+}  // namespace qw

@@ -1,0 +1,277 @@
+#include "Quillwick/store/OperationRouter.h"
+
+#include <QPromise>
+
+#include "helperkit/AtomicFile.h"
+#include "helperkit/JobLocation.h"
+#include "helperkit/SystemPaths.h"
+#include "helperkit/Text.h"
+
+namespace qw {
+namespace fs = std::filesystem;
+
+using OperationError = OperationRouter::OperationError;
+
+OperationError OperationError::noFile(std::string label) {
+    std::string message = "“" + label +
+                          "” has no plist on disk. It was registered by an app rather than installed as a file, so "
+                          "there is nothing here to change.";
+    return {Kind::noFile, std::move(label), std::move(message)};
+}
+
+OperationError OperationError::readOnly(std::string path) {
+    std::string message = path + " is part of macOS. Quillwick shows these jobs but never changes them.";
+    return {Kind::readOnly, std::move(path), std::move(message)};
+}
+
+OperationError OperationError::alreadyExists(std::string path) {
+    std::string message = path + " already exists. Pick a different name, or edit the job that is there.";
+    return {Kind::alreadyExists, std::move(path), std::move(message)};
+}
+
+OperationError OperationError::failed(std::string message) {
+    std::string copy = message;
+    return {Kind::failed, std::move(message), std::move(copy)};
+}
+
+OperationError OperationError::outsideCreatableFolders(std::string path) {
+    std::string message = path +
+                          " is outside the folders Quillwick creates on its own (your home folder and /tmp). Create it "
+                          "yourself if the job needs it.";
+    return {Kind::outsideCreatableFolders, std::move(path), std::move(message)};
+}
+
+namespace {
+
+QFuture<void> finished() {
+    QPromise<void> promise;
+    promise.start();
+    promise.finish();
+    return promise.future();
+}
+
+QFuture<void> failedWith(std::exception_ptr error) {
+    QPromise<void> promise;
+    promise.start();
+    promise.setException(error);
+    promise.finish();
+    return promise.future();
+}
+
+// Runs a synchronous step now and hands its outcome back as a finished future.
+template <typename Step>
+QFuture<void> now(Step&& step) {
+    try {
+        return std::forward<Step>(step)();
+    } catch (...) {
+        return failedWith(std::current_exception());
+    }
+}
+
+bool isSystemFolder(JobDirectory folder) {
+    return folder == JobDirectory::systemAgents || folder == JobDirectory::systemDaemons;
+}
+
+const JobLocation* locationOf(const Job& job) {
+    return job.definition && job.definition->location ? &*job.definition->location : nullptr;
+}
+
+std::string readOnlyPath(const Job& job) {
+    if (const JobLocation* location = locationOf(job)) return location->url.string();
+    return job.directory ? job.directory->url().string() : job.label;
+}
+
+// Whether `path` is `folder` or lies inside it, compared by whole components.
+bool isWithin(const fs::path& path, const fs::path& folder) {
+    const fs::path p = path.lexically_normal(), f = folder.lexically_normal();
+    auto pi = p.begin();
+    for (auto fi = f.begin(); fi != f.end(); ++fi) {
+        if (fi->empty()) continue;  // the trailing slash of "/tmp/"
+        if (pi == p.end() || *pi != *fi) return false;
+        ++pi;
+    }
+    return true;
+}
+
+}  // namespace
+
+OperationRouter::OperationRouter(Perform privileged, QObject* parent)
+    : QObject(parent), privileged_(std::move(privileged)) {}
+
+bool OperationRouter::isReadOnly(const Job& job) const {
+    if (job.directory && isSystemFolder(*job.directory)) return true;
+    const JobLocation* location = locationOf(job);
+    return location && isSystemFolder(location->directory);
+}
+
+bool OperationRouter::needsAdministrator(const Job& job) const {
+    const JobLocation* location = locationOf(job);
+    return location && location->directory.writability() == JobDirectory::Writability::requiresElevation;
+}
+
+QFuture<void> OperationRouter::viaHelper(HelperRequest request, std::string fallback) {
+    const auto* action = std::get_if<HelperRequest::Launchctl>(&request.operation);
+    const bool isAction = action != nullptr;
+    std::string reason = request.reason;
+    return privileged_(request).then(this, [this, isAction, reason, fallback](const HelperResponse& reply) {
+        if (reply.succeeded) return;
+        // A failed verb that said nothing on standard error still gets a sentence, as a direct run would.
+        const bool silent = Text::trimmed(reply.standardError.value_or(""), " \t\r\n").empty();
+        if (isAction && silent && reply.exitStatus && *reply.exitStatus != 0)
+            throw OperationError::failed(launchctl_.failureMessage(reason, *reply.exitStatus, ""));
+        const std::string message(Text::trimmed(reply.message.value_or(""), " \t\r\n"));
+        throw OperationError::failed(message.empty() ? fallback : message);
+    });
+}
+
+QFuture<void> OperationRouter::launchctlAction(const Job& job, PrivilegedVerb verb, const std::string& reason) {
+    return now([&]() -> QFuture<void> {
+        if (isReadOnly(job)) throw OperationError::readOnly(readOnlyPath(job));
+        std::optional<std::string> path;
+        if (verb == PrivilegedVerb::bootstrap) {
+            const JobLocation* location = locationOf(job);
+            if (!location) throw OperationError::noFile(job.label);
+            path = location->url.string();
+        }
+        const LaunchdDomain domain = job.domain();
+        if (domain.requiresRoot()) {
+            HelperRequest::Launchctl operation{verb, domain.description(), std::nullopt, path};
+            if (!path) operation.label = job.label;
+            return viaHelper(HelperRequest{1, operation, reason}, "The operation did not succeed.");
+        }
+        const ServiceTarget target = job.serviceTarget();
+        Subprocess::Result result;
+        switch (verb) {
+        case PrivilegedVerb::bootstrap: result = launchctl_.bootstrap(domain, *path); break;
+        case PrivilegedVerb::bootout: result = launchctl_.bootout(target); break;
+        case PrivilegedVerb::enable: result = launchctl_.enable(target); break;
+        case PrivilegedVerb::disable: result = launchctl_.disable(target); break;
+        case PrivilegedVerb::kickstart: result = launchctl_.kickstart(target, true); break;
+        case PrivilegedVerb::kill: result = launchctl_.kill("TERM", target); break;
+        }
+        if (result.exitStatus != 0)
+            throw OperationError::failed(launchctl_.failureMessage(reason, result.exitStatus, result.standardError));
+        return finished();
+    });
+}
+
+QFuture<void> OperationRouter::stop(const Job& job) { return launchctlAction(job, PrivilegedVerb::kill, "stop " + job.label); }
+QFuture<void> OperationRouter::load(const Job& job) { return launchctlAction(job, PrivilegedVerb::bootstrap, "load " + job.label); }
+QFuture<void> OperationRouter::unload(const Job& job) { return launchctlAction(job, PrivilegedVerb::bootout, "unload " + job.label); }
+QFuture<void> OperationRouter::enable(const Job& job) { return launchctlAction(job, PrivilegedVerb::enable, "enable " + job.label); }
+QFuture<void> OperationRouter::disable(const Job& job) { return launchctlAction(job, PrivilegedVerb::disable, "disable " + job.label); }
+QFuture<void> OperationRouter::start(const Job& job) { return launchctlAction(job, PrivilegedVerb::kickstart, "start " + job.label); }
+
+QFuture<void> OperationRouter::save(const JobDefinition& definition) {
+    return now([&]() -> QFuture<void> {
+        const std::string label = definition.label();
+        if (!definition.location) throw OperationError::noFile(label);
+        const JobLocation& location = *definition.location;
+        if (isSystemFolder(location.directory)) throw OperationError::readOnly(location.url.string());
+        const std::string filename = location.url.stem().string();
+        if (label != filename) throw JobLocation::ValidationError::labelDoesNotMatchFilename(label, filename);
+        std::string bytes = definition.file.data();
+        if (location.directory == JobDirectory::userAgents) {
+            writeFileAtomically(location.url, bytes);
+            return finished();
+        }
+        HelperRequest::Write write{location.url.string(), Bytes(bytes.begin(), bytes.end())};
+        return viaHelper(HelperRequest{1, std::move(write), "save " + label}, "The file could not be saved.");
+    });
+}
+
+QFuture<void> OperationRouter::save(const JobDefinition& definition, const Job& job) {
+    if (definition.location || !locationOf(job)) return save(definition);
+    JobDefinition located = definition;
+    located.location = *locationOf(job);
+    return save(located);
+}
+
+QFuture<void> OperationRouter::create(const JobDefinition& definition) {
+    return now([&]() -> QFuture<void> {
+        if (!definition.location) throw OperationError::noFile(definition.label());
+        const JobLocation& location = *definition.location;
+        if (isSystemFolder(location.directory)) throw OperationError::readOnly(location.url.string());
+        std::error_code ec;
+        if (fs::symlink_status(location.url, ec).type() != fs::file_type::not_found)
+            throw OperationError::alreadyExists(location.url.string());
+        if (location.directory == JobDirectory::userAgents)
+            fs::create_directories(JobDirectory(JobDirectory::userAgents).url());
+        const std::vector<std::string> logPaths = definition.logPaths();
+        return save(definition).then(this, [this, logPaths] {
+            for (const std::string& path : logPaths) {
+                try {
+                    ensureDirectory(fs::path(path).parent_path().string());
+                } catch (const std::exception&) {
+                    // A log folder Quillwick may not make is the job's to have; the file is written.
+                }
+            }
+        });
+    });
+}
+
+QFuture<void> OperationRouter::create(const std::string& label, JobDefinition definition, JobDirectory folder) {
+    if (!definition.location) definition.location = JobLocation::forLabel(folder, label);
+    return create(definition);
+}
+
+QFuture<void> OperationRouter::deleteJob(const Job& job) {
+    return now([&]() -> QFuture<void> {
+        const JobLocation* location = locationOf(job);
+        if (!location) throw OperationError::noFile(job.label);
+        if (isReadOnly(job)) throw OperationError::readOnly(location->url.string());
+        if (location->directory == JobDirectory::userAgents) {
+            fs::remove(location->url);
+            return finished();
+        }
+        return viaHelper(HelperRequest{1, HelperRequest::Delete{location->url.string()}, "delete " + job.label},
+                         "The file could not be deleted.");
+    });
+}
+
+QFuture<void> OperationRouter::repairPermissions(const Job& job) {
+    return now([&]() -> QFuture<void> {
+        const JobLocation* location = locationOf(job);
+        if (!location) throw OperationError::noFile(job.label);
+        if (isReadOnly(job)) throw OperationError::readOnly(location->url.string());
+        if (location->directory == JobDirectory::userAgents) {
+            fs::permissions(location->url, fs::perms(0644), fs::perm_options::replace);
+            return finished();
+        }
+        return viaHelper(HelperRequest{1, HelperRequest::RepairPermissions{location->url.string()},
+                                       "repair permissions on " + job.label},
+                         "The permissions could not be repaired.");
+    });
+}
+
+QFuture<void> OperationRouter::apply(const Fix& fix, const Job& job) {
+    switch (fix.kind()) {
+    case Fix::Kind::setLabelToFilename:
+        return now([&]() -> QFuture<void> {
+            if (!job.definition) throw OperationError::noFile(job.label);
+            JobDefinition copy = *job.definition;
+            copy.setLabel(fix.payload());
+            return save(copy);
+        });
+    case Fix::Kind::createDirectory:
+        return now([&]() -> QFuture<void> {
+            ensureDirectory(fix.payload());
+            return finished();
+        });
+    case Fix::Kind::repairPermissions: return repairPermissions(job);
+    case Fix::Kind::load: return load(job);
+    case Fix::Kind::enable: return enable(job);
+    }
+    return finished();
+}
+
+void OperationRouter::ensureDirectory(const std::string& path) const {
+    const SystemPaths& paths = SystemPaths::current();
+    const fs::path target(path);
+    const bool permitted = target.is_absolute() && (isWithin(target, paths.home()) || isWithin(target, paths.resolve("/tmp")) ||
+                                                    isWithin(target, paths.resolve("/private/tmp")));
+    if (!permitted) throw OperationError::outsideCreatableFolders(path);
+    fs::create_directories(target);
+}
+
+}  // namespace qw

@@ -1,0 +1,172 @@
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtTest>
+
+#include "Quillwick/cron/NewCronJobView.h"
+#include "CronTestSupport.h"
+
+namespace qw::test {
+
+class NewCronJobViewTest : public QObject {
+    Q_OBJECT
+
+    std::optional<SandboxRoot> root;
+
+    struct Sheet {
+        explicit Sheet(CrontabStore& store) : view(&store, [this] { ++created; }) {}
+        NewCronJobView view;
+        int created = 0;
+        template <typename T>
+        T* get(const char* name) { return view.findChild<T*>(name); }
+        void choose(NewCronJobView::Shape shape) { get<QComboBox>("shapePicker")->setCurrentIndex(static_cast<int>(shape)); }
+        void type(const char* field, const QString& text) {
+            auto* edit = get<QLineEdit>(field);
+            edit->clear();
+            QTest::keyClicks(edit, text);
+        }
+        QString preview() { return get<QLabel>("previewLine")->text(); }
+        QStringList issues() {
+            QStringList titles;
+            for (auto* label : view.findChildren<QLabel*>("previewIssueTitle")) titles << label->text();
+            return titles;
+        }
+        bool canAdd() { return get<QPushButton>("addButton")->isEnabled(); }
+    };
+
+private slots:
+    void init() { root.emplace(); }
+    void cleanup() { root.reset(); }
+
+    void addingAtOnceWritesADailyEntryAndCloses() {
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        Sheet sheet(store);
+        sheet.view.show();
+        QCOMPARE(sheet.preview(), QString("0 9 * * * /usr/bin/true"));
+        QVERIFY(sheet.issues().isEmpty());
+        QVERIFY(!sheet.canAdd());
+        QVERIFY(sheet.get<QLabel>("firstCrontabNotice")->isVisibleTo(&sheet.view));
+        sheet.type("commandField", "/bin/date");
+        QCOMPARE(sheet.preview(), QString("0 9 * * * /bin/date"));
+        QCOMPARE(sheet.get<QLabel>("previewDescription")->text(), QString("At 09:00"));
+        keepScreenshot(sheet.view, "new-cron-entry");
+        QTest::keyClick(sheet.get<QLineEdit>("commandField"), Qt::Key_Return);
+        QVERIFY(QTest::qWaitFor([&] { return sheet.created == 1; }, 60000));
+        QCOMPARE(sheet.view.result(), int(QDialog::Accepted));
+        QCOMPARE(installedCrontab(*root), std::string("0 9 * * * /bin/date\n"));
+        QCOMPARE(store.crontab().jobs().back().line, 0);
+        QVERIFY(!store.isEmpty());
+    }
+
+    void eachPresetBuildsItsSchedule() {
+        CrontabStore store;
+        Sheet sheet(store);
+        sheet.type("commandField", "/bin/x");
+        using Shape = NewCronJobView::Shape;
+        sheet.choose(Shape::everyFewMinutes);
+        auto* every = sheet.get<QSpinBox>("everyMinutesStepper");
+        QCOMPARE(every->text(), QString("Every 15 minutes"));
+        every->setValue(5);
+        QCOMPARE(sheet.preview(), QString("*/5 * * * * /bin/x"));
+        every->setValue(0);
+        QCOMPARE(every->value(), 1);
+        every->setValue(60);
+        QCOMPARE(every->value(), 59);
+
+        // A time set under one preset stays set under the others.
+        sheet.choose(Shape::daily);
+        sheet.get<QSpinBox>("hourStepper")->setValue(9);
+        sheet.get<QSpinBox>("minuteStepper")->setValue(30);
+        QCOMPARE(sheet.get<QSpinBox>("minuteStepper")->text(), QString("30"));
+        QCOMPARE(sheet.get<QSpinBox>("hourStepper")->text(), QString("09"));
+        sheet.choose(Shape::hourly);
+        QCOMPARE(sheet.preview(), QString("30 * * * * /bin/x"));
+        QVERIFY(!sheet.get<QWidget>("hourStepper")->isVisibleTo(&sheet.view));
+
+        sheet.choose(Shape::weekly);
+        sheet.get<QComboBox>("weekdayPicker")->setCurrentText("Friday");
+        sheet.get<QSpinBox>("hourStepper")->setValue(18);
+        sheet.get<QSpinBox>("minuteStepper")->setValue(5);
+        QCOMPARE(sheet.preview(), QString("5 18 * * 5 /bin/x"));
+
+        sheet.choose(Shape::monthly);
+        sheet.get<QSpinBox>("hourStepper")->setValue(9);
+        sheet.get<QSpinBox>("minuteStepper")->setValue(0);
+        auto* day = sheet.get<QSpinBox>("dayOfMonthStepper");
+        day->setValue(15);
+        QCOMPARE(day->text(), QString("On day 15"));
+        QCOMPARE(sheet.preview(), QString("0 9 15 * * /bin/x"));
+        day->setValue(31);
+        QCOMPARE(day->value(), 28);
+
+        sheet.choose(Shape::atStartup);
+        QCOMPARE(sheet.preview(), QString("@reboot /bin/x"));
+        QVERIFY(sheet.get<QLabel>("startupNote")->isVisibleTo(&sheet.view));
+        QVERIFY(!sheet.issues().contains("@reboot is unreliable on macOS"));  // notes are left out here
+
+        sheet.choose(Shape::custom);
+        QCOMPARE(sheet.preview(), QString("0 9 * * * /bin/x"));
+        sheet.type("expressionField", "0  9 * * 1-5");
+        QCOMPARE(sheet.preview(), QString("0 9 * * 1-5 /bin/x"));
+        QVERIFY(sheet.canAdd());
+        sheet.type("expressionField", "@Daily");
+        QCOMPARE(sheet.preview(), QString("@daily /bin/x"));
+        QVERIFY(sheet.canAdd());
+        for (const QString expression : {"0 9 * *", "0 9 * * 1-5 extra", "0\t9 * * *"}) {
+            sheet.get<QLineEdit>("expressionField")->setText(expression);
+            QCOMPARE(sheet.preview(), QString("* * * * * /bin/x"));
+            QVERIFY2(!sheet.canAdd(), qPrintable(expression));
+            QVERIFY(sheet.get<QLabel>("refusal")->isVisibleTo(&sheet.view));
+        }
+        QCOMPARE(NewCronJobView::shape("Every week"), std::optional(Shape::weekly));
+        QCOMPARE(NewCronJobView::shape("every week"), std::nullopt);
+    }
+
+    void thePreviewListsErrorsAndWarningsAndRefusesHiddenLines() {
+        QVERIFY(installCrontab(*root, "MAILTO=\"\"\n0 1 * * * /bin/old\n"));
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        Sheet sheet(store);
+        QVERIFY(!sheet.get<QLabel>("firstCrontabNotice")->isVisibleTo(&sheet.view));
+        sheet.type("commandField", "backup.sh");
+        QCOMPARE(sheet.issues(), QStringList{"This relies on PATH, and cron's PATH is not yours"});
+        sheet.type("commandField", "date +%F");
+        QCOMPARE(sheet.issues(),
+                 (QStringList{"An unescaped % will break this command", "This relies on PATH, and cron's PATH is not yours"}));
+        for (const QString& command : {QString("/bin/a\n* * * * * /bin/b"), QString("/bin/a\rb"), QString("/bin/a") + QChar(0), QString("   ")}) {
+            sheet.get<QLineEdit>("commandField")->setText(command);
+            QVERIFY(!sheet.canAdd());
+        }
+    }
+
+    void aRefusedSaveKeepsTheSheetOpenWithTheReason() {
+        QVERIFY(installCrontab(*root, "0 1 * * * /bin/old\n"));
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        Sheet sheet(store);
+        sheet.view.show();
+        sheet.choose(NewCronJobView::Shape::custom);
+        sheet.type("expressionField", "60 * * * *");
+        sheet.type("commandField", "/bin/x");
+        sheet.get<QPushButton>("addButton")->click();
+        QVERIFY(sheet.view.isBusy());
+        QVERIFY(!sheet.canAdd());
+        QVERIFY(QTest::qWaitFor([&] { return sheet.view.failure().has_value(); }, 60000));
+        QVERIFY(sheet.view.isVisible());
+        QVERIFY(sheet.canAdd());
+        QCOMPARE(sheet.created, 0);
+        QVERIFY(sheet.get<QLabel>("failureText")->text().startsWith("crontab refused the file: \"-\":1: bad minute"));
+        QCOMPARE(installedCrontab(*root), std::string("0 1 * * * /bin/old\n"));
+        sheet.get<QPushButton>("addButton")->click();
+        QVERIFY(!sheet.view.failure());
+        QVERIFY(sheet.get<QLabel>("failureText")->isHidden());
+    }
+};
+
+}  // namespace qw::test
+
+QTEST_MAIN(qw::test::NewCronJobViewTest)
+#include "NewCronJobViewTest.moc"

@@ -1,0 +1,137 @@
+// The helper's operations, called in-process in a sandbox machine: what each does, and each refusal.
+#include "helper/PrivilegedOperations.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "helper/JobFolder.h"
+#include "tests/helper/HelperTestSupport.h"
+
+namespace qw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::bytes;
+using test::request;
+
+struct PrivilegedOperationsTest : ::testing::Test {
+    test::SandboxRoot root;
+    std::string daemons = root.resolve("/Library/LaunchDaemons").string();
+
+    HelperResponse perform(HelperRequest::Operation operation) {
+        return PrivilegedOperations::perform(request(std::move(operation)));
+    }
+};
+
+TEST_F(PrivilegedOperationsTest, writeReadRepairAndDeleteAJobFile) {
+    const std::string path = daemons + "/com.example.job.plist";
+    auto reply = perform(HelperRequest::Write{path, bytes(test::jobPlist("com.example.job"))});
+    ASSERT_TRUE(reply.succeeded) << reply.message.value_or("");
+    EXPECT_EQ(reply.message, "Saved com.example.job.plist.");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(info.st_uid, FileOwner::system().uid);
+
+    // Standardised: the dot-dot form names the same file.
+    reply = perform(HelperRequest::Read{daemons + "/../LaunchDaemons/com.example.job.plist"});
+    ASSERT_TRUE(reply.succeeded);
+    EXPECT_EQ(reply.contents, bytes(test::jobPlist("com.example.job")));
+
+    ::chmod(path.c_str(), 0666);
+    reply = perform(HelperRequest::RepairPermissions{path});
+    EXPECT_EQ(reply.message, "Set com.example.job.plist to root:wheel, mode 644.");
+    ::stat(path.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+
+    reply = perform(HelperRequest::Delete{path});
+    EXPECT_EQ(reply.message, "Deleted com.example.job.plist.");
+    EXPECT_FALSE(fs::exists(path));
+
+    // Reads reach the /System folders, writes do not.
+    root.writeFile("/System/Library/LaunchDaemons/com.apple.x.plist", test::jobPlist("com.apple.x"));
+    EXPECT_TRUE(perform(HelperRequest::Read{root.resolve("/System/Library/LaunchDaemons/com.apple.x.plist")}).succeeded);
+    EXPECT_FALSE(perform(HelperRequest::Delete{root.resolve("/System/Library/LaunchDaemons/com.apple.x.plist")}).succeeded);
+}
+
+TEST_F(PrivilegedOperationsTest, refusalsSayWhyAndChangeNothing) {
+    const std::string job = daemons + "/com.example.job.plist";
+    const std::string otherUser = root.resolve("/Users/someone-else/Library/LaunchAgents/a.b.plist").string();
+    root.writeFile("/Users/someone-else/Library/LaunchAgents/a.b.plist", test::jobPlist("a.b"));
+    const struct {
+        HelperRequest::Operation operation;
+        std::string message;
+    } cases[] = {
+        {HelperRequest::Write{job, bytes(test::jobPlist("com.example.other"))},
+         "The job's Label is “com.example.other” but the file is named “com.example.job.plist”. They have to match."},
+        {HelperRequest::Write{job, bytes("<plist><dict/></plist>")}, "“” is not a usable launchd label."},
+        {HelperRequest::Write{job, bytes("<plist><array/></plist>")},
+         "com.example.job.plist is a property list, but not a dictionary. A launchd job has to be a dictionary of "
+         "keys at the top level."},
+        {HelperRequest::Write{"/tmp/x.plist", bytes("not even a plist")},
+         "/tmp/x.plist is not in /Library/LaunchAgents or /Library/LaunchDaemons. Quillwick will not write "
+         "anywhere else as root."},
+        {HelperRequest::Read{daemons + "/x.txt"}, daemons + "/x.txt is not a .plist file."},
+        {HelperRequest::Read{otherUser},
+         otherUser + " is not in /Library/LaunchAgents or /Library/LaunchDaemons. Quillwick will not write anywhere "
+                     "else as root."},
+        {HelperRequest::Read{daemons + "/missing.plist"}, "Could not read missing.plist: No such file or directory."},
+        {HelperRequest::Launchctl{PrivilegedVerb::kickstart, "gui/abc", "a.b", std::nullopt},
+         "“gui/abc” is not a launchd domain."},
+        {HelperRequest::Launchctl{PrivilegedVerb::kickstart, "gui/501", "a.b", std::nullopt},
+         "The helper acts only in the system domain, not in “gui/501”."},
+        {HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", "a.b", std::nullopt},
+         "bootstrap needs the job's plist path."},
+        {HelperRequest::Launchctl{PrivilegedVerb::enable, "system", "a.b", job}, "enable does not take a path."},
+        {HelperRequest::Launchctl{PrivilegedVerb::kill, "system", std::nullopt, std::nullopt},
+         "“” is not a usable launchd label."},
+        {HelperRequest::Launchctl{PrivilegedVerb::kill, "system", "../x", std::nullopt},
+         "“../x” is not a usable launchd label."},
+    };
+    for (const auto& c : cases) {
+        const HelperResponse reply = perform(c.operation);
+        EXPECT_FALSE(reply.succeeded);
+        EXPECT_EQ(reply.message, c.message);
+    }
+    EXPECT_FALSE(fs::exists(job));
+    EXPECT_TRUE(fs::is_empty(daemons));
+}
+
+TEST_F(PrivilegedOperationsTest, otherVersionsAreRefusedBeforeAnythingElse) {
+    for (int version : {0, 2}) {
+        HelperRequest r = request(HelperRequest::Delete{daemons + "/x.plist"});
+        r.version = version;
+        const auto reply = PrivilegedOperations::perform(r);
+        EXPECT_EQ(reply, HelperResponse::failure("This helper speaks request version 1 but was sent version " +
+                                                 std::to_string(version) +
+                                                 ". Quit Quillwick and open it again, or reinstall the helper in "
+                                                 "Settings."));
+    }
+}
+
+TEST_F(PrivilegedOperationsTest, launchctlRunsInTheSystemDomainAndPassesItsOutcomeOn) {
+    const std::string path = daemons + "/com.example.sleeper.plist";
+    root.writeFile("/Library/LaunchDaemons/com.example.sleeper.plist", test::jobPlist("com.example.sleeper"));
+    auto reply = perform(HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", std::nullopt, path});
+    EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
+    EXPECT_EQ(reply.exitStatus, 0);
+    EXPECT_EQ(reply.message, std::nullopt);
+    EXPECT_EQ(root.launchctl({"print", "system/com.example.sleeper"}).exitStatus, 0);
+
+    // Loaded twice: launchctl's own refusal, with its status and text.
+    reply = perform(HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", std::nullopt, path});
+    EXPECT_FALSE(reply.succeeded);
+    EXPECT_EQ(reply.exitStatus, 5);
+    EXPECT_EQ(reply.message, reply.standardError);
+    EXPECT_EQ(reply.message, "Bootstrap failed: 5: Input/output error\n");
+
+    reply = perform(HelperRequest::Launchctl{PrivilegedVerb::bootout, "system", "com.example.sleeper", std::nullopt});
+    EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
+}
+
+TEST(HelperLogText, controlCharactersAreEscaped) {
+    EXPECT_EQ(PrivilegedOperations::escapedForLog("a\nb\x1b[31m\\"), "a\\x0ab\\x1b[31m\\\\");
+}
+
+}  // namespace
+}  // namespace qw
