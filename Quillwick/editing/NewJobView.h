@@ -25,6 +25,7 @@ class QVBoxLayout;
 
 namespace qw {
 
+class OperationRouter;
 class TemplateChip;
 
 class NewJobView : public QDialog {
@@ -40,6 +41,7 @@ public:
         std::function<bool(std::exception_ptr)> isCancelled;
     };
 
+    NewJobView(OperationRouter& router, OnCreated onCreated, QWidget* parent = nullptr);
     NewJobView(Operations operations, OnCreated onCreated, QWidget* parent = nullptr);
 
     const NewJobDraft& draft() const { return draft_; }
