@@ -32,6 +32,7 @@ namespace qw {
 
 class EmptyStateView;
 class KeyEditor;
+class OperationRouter;
 class UnknownKeyRow;
 
 class JobConfigureView : public QWidget {
@@ -49,6 +50,7 @@ public:
         std::function<bool(std::exception_ptr)> isCancelled;
     };
 
+    JobConfigureView(Job job, OperationRouter& router, OnSaved onSaved, QWidget* parent = nullptr);
     JobConfigureView(Job job, Operations operations, OnSaved onSaved, QWidget* parent = nullptr);
 
     void setJob(Job job);

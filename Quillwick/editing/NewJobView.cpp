@@ -1,0 +1,361 @@
+#include "Quillwick/editing/NewJobView.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "Quillwick/editing/FormBits.h"
+#include "Quillwick/editing/PathField.h"
+#include "Quillwick/editing/TemplateChip.h"
+#include "Quillwick/ui/Style.h"
+#include "Quillwick/ui/Symbols.h"
+
+namespace qw {
+
+namespace {
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// A symbol and a caption in one row.
+QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent) {
+    auto* note = new QWidget(parent);
+    auto* row = new QHBoxLayout(note);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    auto* icon = new QLabel(note);
+    icon->setPixmap(symbolIcon(symbol, color).pixmap(14, 14));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(FormBits::caption(text, color, note), 1);
+    return note;
+}
+
+}  // namespace
+
+NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* parent)
+    : QDialog(parent), operations_(std::move(operations)), onCreated_(std::move(onCreated)) {
+    setWindowTitle(QStringLiteral("New Job"));
+    setWindowModality(Qt::WindowModal);
+    resize(820, 560);
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+
+    // Templates.
+    auto* chipScroll = new QScrollArea(this);
+    chipScroll->setFrameShape(QFrame::NoFrame);
+    // Six chips are wider than the sheet; a mouse wheel cannot scroll sideways, so the bar shows.
+    chipScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    chipScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chipScroll->setWidgetResizable(true);
+    auto* chipRow = new QWidget(chipScroll);
+    auto* chips = new QHBoxLayout(chipRow);
+    chips->setContentsMargins(14, 14, 14, 14);
+    chips->setSpacing(10);
+    for (const JobTemplate& t : JobTemplate::all()) {
+        auto* chip = new TemplateChip(t, chipRow);
+        connect(chip, &TemplateChip::clicked, this, [this, &t] { selectTemplate(t); });
+        chips->addWidget(chip);
+        chips_.append(chip);
+    }
+    chips->addStretch(1);
+    chipScroll->setWidget(chipRow);
+    chipScroll->setFixedHeight(chipRow->sizeHint().height() + chipScroll->horizontalScrollBar()->sizeHint().height());
+    stack->addWidget(chipScroll);
+    stack->addWidget(divider(this));
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->setChildrenCollapsible(false);
+
+    // The form.
+    auto* formScroll = new QScrollArea(split);
+    formScroll->setWidgetResizable(true);
+    formScroll->setFrameShape(QFrame::NoFrame);
+    formScroll->setMinimumWidth(340);
+    auto* form = new QWidget(formScroll);
+    auto* formStack = new QVBoxLayout(form);
+    formStack->setContentsMargins(12, 12, 12, 12);
+    formStack->setSpacing(10);
+
+    auto* nameGroup = new QGroupBox(QStringLiteral("Name"), form);
+    auto* nameRows = new QFormLayout(nameGroup);
+    label_ = new QLineEdit(nameGroup);
+    label_->setObjectName(QStringLiteral("labelField"));
+    label_->setPlaceholderText(QStringLiteral("com.example.backup"));
+    nameRows->addRow(QStringLiteral("Label"), label_);
+    labelHint_ = FormBits::caption(qs(NewJobDraft::labelHint), orangeColor(), nameGroup);
+    labelHint_->setObjectName(QStringLiteral("labelHint"));
+    nameRows->addRow(labelHint_);
+    duplicate_ = FormBits::caption(QString(), orangeColor(), nameGroup);
+    duplicate_->setObjectName(QStringLiteral("duplicateNotice"));
+    nameRows->addRow(duplicate_);
+    formStack->addWidget(nameGroup);
+    formStack->addWidget(FormBits::caption(
+        QStringLiteral("This becomes the filename as well as the label, and has to be unique on this Mac."), secondaryColor(), form));
+
+    parameters_ = new QGroupBox(form);
+    parameterRows_ = new QFormLayout(parameters_);
+    parameterRows_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    formStack->addWidget(parameters_);
+
+    auto* whereGroup = new QGroupBox(form);
+    auto* whereRows = new QFormLayout(whereGroup);
+    auto* where = new QWidget(whereGroup);
+    auto* whereStack = new QVBoxLayout(where);
+    whereStack->setContentsMargins(0, 0, 0, 0);
+    whereStack->setSpacing(2);
+    folderPath_ = new QLabel(where);
+    folderPath_->setObjectName(QStringLiteral("folderPath"));
+    folderPath_->setTextFormat(Qt::PlainText);
+    folderPath_->setWordWrap(true);
+    QFont mono = monospaceFont();
+    mono.setPointSizeF(captionFont().pointSizeF());
+    folderPath_->setFont(mono);
+    folderPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    whereStack->addWidget(folderPath_);
+    folderBlurb_ = FormBits::caption(QString(), secondaryColor(), where);
+    whereStack->addWidget(folderBlurb_);
+    whereRows->addRow(QStringLiteral("Goes in"), where);
+    adminNote_ = symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
+                            secondaryColor(), whereGroup);
+    adminNote_->setObjectName(QStringLiteral("administratorNote"));
+    whereRows->addRow(adminNote_);
+    formStack->addWidget(whereGroup);
+    formStack->addStretch(1);
+    formScroll->setWidget(form);
+
+    // The preview.
+    auto* previewPane = new QWidget(split);
+    previewPane->setMinimumWidth(320);
+    auto* previewStack = new QVBoxLayout(previewPane);
+    previewStack->setContentsMargins(0, 0, 0, 0);
+    previewStack->setSpacing(0);
+    auto* heading = new QLabel(QStringLiteral("This will write"), previewPane);
+    heading->setFont(headlineFont());
+    heading->setContentsMargins(12, 12, 12, 12);
+    previewStack->addWidget(heading);
+    previewStack->addWidget(divider(previewPane));
+    preview_ = new QPlainTextEdit(previewPane);
+    preview_->setObjectName(QStringLiteral("preview"));
+    preview_->setReadOnly(true);
+    preview_->setFrameShape(QFrame::NoFrame);
+    preview_->setFont(mono);
+    preview_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    preview_->setTabStopDistance(QFontMetricsF(mono).horizontalAdvance(QLatin1Char(' ')) * 4);
+    preview_->document()->setDocumentMargin(12);
+    previewStack->addWidget(preview_, 1);
+    previewStack->addWidget(divider(previewPane));
+    auto* checks = new QWidget(previewPane);
+    auto* checksStack = new QVBoxLayout(checks);
+    checksStack->setContentsMargins(12, 12, 12, 12);
+    checksStack->setSpacing(4);
+    schedule_ = new QLabel(checks);
+    schedule_->setObjectName(QStringLiteral("scheduleSummary"));
+    schedule_->setTextFormat(Qt::PlainText);
+    schedule_->setWordWrap(true);
+    checksStack->addWidget(schedule_);
+    issues_ = new QVBoxLayout;
+    issues_->setSpacing(4);
+    checksStack->addLayout(issues_);
+    previewStack->addWidget(checks);
+    split->addWidget(formScroll);
+    split->addWidget(previewPane);
+    split->setSizes({440, 380});
+    stack->addWidget(split, 1);
+    stack->addWidget(divider(this));
+
+    // The footer.
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(12, 12, 12, 12);
+    footer->setSpacing(10);
+    load_ = new QCheckBox(QStringLiteral("Load it after creating"), this);
+    load_->setObjectName(QStringLiteral("loadToggle"));
+    load_->setChecked(draft_.loadAfterCreating);
+    footer->addWidget(load_);
+    footer->addStretch(1);
+    failureLabel_ = new QLabel(this);
+    failureLabel_->setObjectName(QStringLiteral("failure"));
+    failureLabel_->setTextFormat(Qt::PlainText);
+    failureLabel_->setWordWrap(true);
+    failureLabel_->setMaximumWidth(380);
+    failureLabel_->setMaximumHeight(failureLabel_->fontMetrics().lineSpacing() * 2 + 2);
+    FormBits::setTextColor(failureLabel_, redColor());
+    footer->addWidget(failureLabel_);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 0);
+    progress_->setTextVisible(false);
+    progress_->setMaximumSize(60, 12);
+    footer->addWidget(progress_);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    footer->addWidget(cancel);
+    create_ = new QPushButton(QStringLiteral("Create"), this);
+    create_->setObjectName(QStringLiteral("createButton"));
+    create_->setDefault(true);
+    footer->addWidget(create_);
+    stack->addLayout(footer);
+
+    connect(label_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        draft_.label = text.toStdString();
+        update();
+    });
+    connect(load_, &QCheckBox::clicked, this, [this](bool on) { draft_.loadAfterCreating = on; });
+    connect(cancel, &QPushButton::clicked, this, &NewJobView::reject);
+    connect(create_, &QPushButton::clicked, this, &NewJobView::create);
+    buildParameters();
+    update();
+}
+
+void NewJobView::selectTemplate(const JobTemplate& chosen) {
+    if (chosen.id() != draft_.jobTemplate().id()) {
+        draft_.selectTemplate(chosen);
+        buildParameters();
+    }
+    update();
+}
+
+void NewJobView::buildParameters() {
+    while (parameterRows_->rowCount() > 0) parameterRows_->removeRow(0);
+    const JobTemplate& t = draft_.jobTemplate();
+    parameters_->setTitle(qs(t.name()));
+    for (const JobTemplate::Parameter& p : t.parameters()) {
+        const QString id = qs(p.id);
+        QWidget* control = nullptr;
+        using Kind = JobTemplate::Parameter::Kind;
+        if (p.kind == Kind::path || p.kind == Kind::directory) {
+            auto* field = new PathField(p.kind == Kind::directory, parameters_);
+            field->setPath(qs(draft_.value(p.id)));
+            connect(field, &PathField::pathEdited, this, [this, id](const QString& text) {
+                draft_.values[id.toStdString()] = text.toStdString();
+                update();
+            });
+            control = field;
+        } else {
+            auto* edit = new QLineEdit(qs(draft_.value(p.id)), parameters_);
+            edit->setPlaceholderText(qs(p.placeholder));
+            if (p.kind == Kind::integer) edit->setMaximumWidth(120);
+            connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& text) {
+                draft_.values[id.toStdString()] = text.toStdString();
+                update();
+            });
+            control = edit;
+        }
+        control->setObjectName(QStringLiteral("parameter:") + id);
+        auto* cell = new QWidget(parameters_);
+        auto* cellStack = new QVBoxLayout(cell);
+        cellStack->setContentsMargins(0, 0, 0, 0);
+        cellStack->setSpacing(4);
+        control->setParent(cell);
+        cellStack->addWidget(control);
+        cellStack->addWidget(FormBits::caption(qs(p.help), secondaryColor(), cell));
+        parameterRows_->addRow(qs(p.title), cell);
+    }
+}
+
+void NewJobView::update() {
+    for (TemplateChip* chip : chips_) chip->setChecked(chip->jobTemplate().id() == draft_.jobTemplate().id());
+    labelHint_->setVisible(!draft_.label.empty() && !draft_.labelIsValid());
+    const auto duplicate = draft_.duplicateNotice();
+    duplicate_->setText(duplicate ? QString::fromStdString(*duplicate) : QString());
+    duplicate_->setVisible(duplicate.has_value());
+
+    const JobDirectory directory = draft_.jobTemplate().directory();
+    folderPath_->setText(QString::fromStdString(directory.url().string()));
+    folderBlurb_->setText(qs(directory.blurb()));
+    adminNote_->setVisible(directory != JobDirectory::userAgents);
+
+    const JobDefinition preview = draft_.previewDefinition();
+    QString xml;
+    try {
+        xml = QString::fromStdString(preview.file.xmlText());
+    } catch (...) {
+        // An unwritable preview blocks nothing; it just shows empty.
+    }
+    if (preview_->toPlainText() != xml) preview_->setPlainText(xml);
+    schedule_->setText(QString::fromStdString(preview.scheduleSummary()));
+    while (QLayoutItem* item = issues_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const Issue& issue : draft_.previewIssues()) {
+        auto* note = symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title), orangeColor(), this);
+        note->setObjectName(QStringLiteral("issue"));
+        issues_->addWidget(note);
+    }
+
+    failureLabel_->setText(failure_.value_or(QString()));
+    failureLabel_->setVisible(failure_.has_value());
+    progress_->setVisible(busy_);
+    create_->setEnabled(draft_.canCreate() && !busy_);
+}
+
+void NewJobView::fail(std::exception_ptr error) {
+    if (!operations_.isCancelled(error)) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            failure_ = QString::fromStdString(e.what());
+        } catch (...) {
+            failure_ = QStringLiteral("The job could not be created.");
+        }
+    }
+    busy_ = false;
+    update();
+}
+
+void NewJobView::create() {
+    if (busy_ || !draft_.canCreate()) return;
+    busy_ = true;
+    failure_.reset();
+    update();
+    const JobDefinition definition = draft_.definitionToCreate();
+    const Job job = draft_.jobToLoad();
+    const QString label = QString::fromStdString(draft_.label);
+    const bool load = draft_.loadAfterCreating;
+
+    auto finished = [this, label] {
+        auto close = [this] {
+            busy_ = false;
+            accept();
+        };
+        if (!onCreated_) return close();
+        onCreated_(label).then(this, [close](QFuture<void>) { close(); }).onCanceled(this, close);
+    };
+    operations_.create(definition).then(this, [this, job, load, finished](QFuture<void> created) {
+        try {
+            created.waitForFinished();
+        } catch (...) {
+            return fail(std::current_exception());
+        }
+        if (!load) return finished();
+        operations_.load(job).then(this, [this, finished](QFuture<void> loaded) {
+            try {
+                loaded.waitForFinished();
+            } catch (...) {
+                // The file stays written; pressing Create again now meets the duplicate notice.
+                return fail(std::current_exception());
+            }
+            finished();
+        });
+    });
+}
+
+}  // namespace qw

@@ -1,0 +1,161 @@
+// The New Job sheet, typed into as a user would, in a sandbox of its own.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "Quillwick/editing/NewJobView.h"
+#include "Quillwick/editing/PathField.h"
+#include "Quillwick/editing/TemplateChip.h"
+#include "support/SandboxRoot.h"
+
+using namespace qw;
+
+namespace {
+
+struct Cancelled : std::exception {};
+
+// Creates files as the router does for the user's agents; loading fails or succeeds as told.
+struct FakeRouter {
+    std::optional<std::exception_ptr> loadFails;
+    std::vector<std::string> loaded;
+
+    NewJobView::Operations operations() {
+        return {[](const JobDefinition& d) {
+                    std::filesystem::create_directories(d.location->url.parent_path());
+                    d.file.write(d.location->url);
+                    return QtFuture::makeReadyFuture();
+                },
+                [this](const Job& job) {
+                    if (loadFails) return QtFuture::makeExceptionalFuture(*loadFails);
+                    loaded.push_back(job.label);
+                    return QtFuture::makeReadyFuture();
+                },
+                [](std::exception_ptr e) {
+                    try {
+                        std::rethrow_exception(e);
+                    } catch (const Cancelled&) {
+                        return true;
+                    } catch (...) {
+                        return false;
+                    }
+                }};
+    }
+};
+
+void type(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+QLineEdit* parameter(const NewJobView& sheet, const QString& id) {
+    QWidget* w = sheet.findChild<QWidget*>("parameter:" + id);
+    if (auto* path = qobject_cast<PathField*>(w)) return path->findChild<QLineEdit*>();
+    return qobject_cast<QLineEdit*>(w);
+}
+
+}  // namespace
+
+class NewJobViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void labelChecksGateCreate() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.show();
+        QVERIFY(sheet.preview()->toPlainText().contains("com.example.job.log"));
+        QVERIFY(!sheet.createButton()->isEnabled());
+        QVERIFY(!sheet.findChild<QLabel*>("labelHint")->isVisible());
+
+        type(parameter(sheet, "program"), "/bin/sleep");
+        type(sheet.labelField(), "-bad");
+        QVERIFY(sheet.findChild<QLabel*>("labelHint")->isVisible());
+        QVERIFY(!sheet.createButton()->isEnabled());
+
+        root.writeFile("/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/com.example.backup.plist", "x");
+        type(sheet.labelField(), "com.example.backup");
+        const QString path = QString::fromStdString((root.paths().userLaunchAgents() / "com.example.backup.plist").string());
+        QCOMPARE(sheet.findChild<QLabel*>("duplicateNotice")->text(), "A job with this name already exists at " + path + ".");
+        QVERIFY(!sheet.createButton()->isEnabled());
+        type(sheet.labelField(), "com.example.fresh");
+        QVERIFY(sheet.createButton()->isEnabled());
+    }
+
+    void switchingTemplatesKeepsTheProgramAndOnlyBootIsLocked() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.show();
+        type(parameter(sheet, "program"), "/bin/echo");
+        sheet.findChild<TemplateChip*>("chip:interval")->click();
+        QCOMPARE(parameter(sheet, "program")->text(), QString("/bin/echo"));
+        QCOMPARE(parameter(sheet, "seconds")->text(), QString("3600"));
+        QVERIFY(sheet.preview()->toPlainText().contains("<key>StartInterval</key>\n\t<integer>3600</integer>"));
+        sheet.findChild<TemplateChip*>("chip:login")->click();
+        QVERIFY(!parameter(sheet, "seconds"));
+        QVERIFY(!sheet.draft().values.contains("seconds"));
+
+        for (const JobTemplate& t : JobTemplate::all()) {
+            auto* chip = sheet.findChild<TemplateChip*>(QString::fromStdString("chip:" + t.id()));
+            QCOMPARE(bool(chip->findChild<QLabel*>("lock")), t.id() == "boot");
+            chip->click();
+            QCOMPARE(sheet.findChild<QWidget*>("administratorNote")->isVisible(), t.id() == "boot");
+        }
+    }
+
+    void createWritesTheFileLoadsItAndHandsOverTheLabel() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        QString created;
+        NewJobView sheet(router.operations(), [&](const QString& label) {
+            created = label;
+            return QtFuture::makeReadyFuture();
+        });
+        sheet.open();
+        type(sheet.labelField(), "com.example.hello");
+        type(parameter(sheet, "program"), "/bin/echo");
+        type(parameter(sheet, "arguments"), "hello  world");
+        QTest::keyClick(sheet.labelField(), Qt::Key_Return);
+        QTRY_COMPARE(created, QString("com.example.hello"));
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        QCOMPARE(router.loaded, std::vector<std::string>{"com.example.hello"});
+        const std::string bytes = test::readFile(root.paths().userLaunchAgents() / "com.example.hello.plist");
+        QVERIFY(bytes.find("<string>/bin/echo</string>\n\t\t<string>hello</string>\n\t\t<string>world</string>") != std::string::npos);
+    }
+
+    void aFailedLoadKeepsTheSheetOpenWithItsReasonAndACancelledPromptSaysNothing() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        router.loadFails = std::make_exception_ptr(std::runtime_error("Bootstrap failed: 5: Input/output error"));
+        bool created = false;
+        NewJobView sheet(router.operations(), [&](const QString&) {
+            created = true;
+            return QtFuture::makeReadyFuture();
+        });
+        sheet.show();
+        type(sheet.labelField(), "com.example.once");
+        type(parameter(sheet, "program"), "/bin/true");
+        sheet.createButton()->click();
+        QTRY_VERIFY(!sheet.isBusy());
+        QCOMPARE(sheet.findChild<QLabel*>("failure")->text(), QString("Bootstrap failed: 5: Input/output error"));
+        QVERIFY(sheet.isVisible() && !created);
+        QVERIFY(sheet.findChild<QLabel*>("duplicateNotice")->isVisible());
+        QVERIFY(!sheet.createButton()->isEnabled());
+
+        router.loadFails = std::make_exception_ptr(Cancelled());
+        sheet.loadToggle()->click();  // off: nothing to load
+        type(sheet.labelField(), "com.example.twice");
+        sheet.loadToggle()->click();
+        sheet.createButton()->click();
+        QTRY_VERIFY(!sheet.isBusy());
+        QVERIFY(!sheet.failure());
+        QVERIFY(!sheet.findChild<QLabel*>("failure")->isVisible());
+    }
+};
+
+QTEST_MAIN(NewJobViewTest)
+#include "NewJobViewTest.moc"
