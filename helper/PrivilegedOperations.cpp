@@ -25,15 +25,6 @@ const Logger& logger() {
     return instance;
 }
 
-fs::path resolvedFolder(const fs::path& folder) {
-    std::error_code ec;
-    fs::path resolved = fs::weakly_canonical(folder, ec);
-    if (ec) resolved = folder;
-    resolved = resolved.lexically_normal();
-    if (resolved.has_relative_path() && !resolved.has_filename()) resolved = resolved.parent_path();
-    return resolved;
-}
-
 // The folder of any of the five launchd folders a path lies in, links in the folder resolved; the file
 // itself is never followed.
 JobLocation readableLocation(const std::string& path) {
@@ -42,12 +33,12 @@ JobLocation readableLocation(const std::string& path) {
         throw JobLocation::ValidationError::notAPlist(path);
     if (!standardized.is_absolute() || path.find('\0') != std::string::npos)
         throw JobLocation::ValidationError::outsidePermittedDirectories(path);
-    const fs::path parent = resolvedFolder(standardized.parent_path());
+    const fs::path parent = JobLocation::resolvedFolder(standardized.parent_path());
     const SystemPaths& paths = SystemPaths::current();
     for (JobDirectory directory : JobDirectory::all()) {
         // The user agents are those of whoever runs the helper (root's own, as root).
         const fs::path folder = directory == JobDirectory::userAgents ? paths.userLaunchAgents() : directory.url();
-        if (resolvedFolder(folder).native() == parent.native())
+        if (JobLocation::resolvedFolder(folder).native() == parent.native())
             return JobLocation(directory, parent / standardized.filename());
     }
     throw JobLocation::ValidationError::outsidePermittedDirectories(path);

@@ -6,10 +6,7 @@ namespace qw {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Resolves every symbolic link in the part of the path that exists; the rest stays as written.
-fs::path resolvedFolder(const fs::path& folder) {
+fs::path JobLocation::resolvedFolder(const fs::path& folder) {
     std::error_code ec;
     fs::path resolved = fs::weakly_canonical(folder, ec);
     if (ec) resolved = folder;
@@ -17,8 +14,6 @@ fs::path resolvedFolder(const fs::path& folder) {
     if (resolved.has_relative_path() && !resolved.has_filename()) resolved = resolved.parent_path();
     return resolved;
 }
-
-}  // namespace
 
 JobLocation JobLocation::forLabel(JobDirectory directory, std::string_view label) {
     return JobLocation(directory, directory.url() / (std::string(label) + ".plist"));

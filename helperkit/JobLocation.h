@@ -22,6 +22,8 @@ struct JobLocation {
     static JobLocation forLabel(JobDirectory directory, std::string_view label);
     // The helper tool's check of a path it is asked to change or load; throws ValidationError.
     static JobLocation validatingPath(const std::string& path);
+    // A folder with every symbolic link resolved in the part of it that exists; the rest as written.
+    static std::filesystem::path resolvedFolder(const std::filesystem::path& folder);
 
     bool operator==(const JobLocation&) const = default;
 };

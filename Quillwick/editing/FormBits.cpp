@@ -1,5 +1,7 @@
 #include "Quillwick/editing/FormBits.h"
 
+#include <QHBoxLayout>
+
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -42,6 +44,28 @@ QLabel* badge(const QString& word, const QColor& color, QWidget* parent) {
                              .arg(color.name(QColor::HexArgb)));
     label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return label;
+}
+
+ListFrame listFrame(const QString& title, QWidget* owner) {
+    auto* stack = new QVBoxLayout(owner);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(4);
+    auto* heading = new QHBoxLayout;
+    auto* titleLabel = new QLabel(title, owner);
+    titleLabel->setTextFormat(Qt::PlainText);
+    heading->addWidget(titleLabel);
+    heading->addStretch(1);
+    auto* add = iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), owner);
+    add->setObjectName(QStringLiteral("addButton"));
+    heading->addWidget(add);
+    stack->addLayout(heading);
+    auto* rows = new QVBoxLayout;
+    rows->setSpacing(4);
+    stack->addLayout(rows);
+    auto* empty = caption(QStringLiteral("Empty"), secondaryColor(), owner);
+    empty->setObjectName(QStringLiteral("emptyNote"));
+    stack->addWidget(empty);
+    return {stack, add, rows, empty};
 }
 
 }  // namespace qw::FormBits

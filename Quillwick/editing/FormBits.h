@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QString>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace qw::FormBits {
 
@@ -15,5 +16,14 @@ QToolButton* iconButton(const QString& symbol, const QString& name, QWidget* par
 // A small word on a rounded, faintly filled capsule.
 QLabel* badge(const QString& word, const QColor& color, QWidget* parent = nullptr);
 void setTextColor(QWidget* widget, const QColor& color);
+
+// The frame of an editable list: its title with an Add button, the rows below, and an "Empty" note.
+struct ListFrame {
+    QVBoxLayout* stack;
+    QToolButton* add;
+    QVBoxLayout* rows;
+    QLabel* empty;
+};
+ListFrame listFrame(const QString& title, QWidget* owner);
 
 }  // namespace qw::FormBits

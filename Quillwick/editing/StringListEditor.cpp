@@ -14,24 +14,10 @@ namespace qw {
 
 StringListEditor::StringListEditor(const QString& title, bool isPath, bool wantsDirectory, QWidget* parent)
     : QWidget(parent), title_(title), isPath_(isPath), wantsDirectory_(wantsDirectory) {
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(4);
-    auto* heading = new QHBoxLayout;
-    auto* titleLabel = new QLabel(title, this);
-    titleLabel->setTextFormat(Qt::PlainText);
-    heading->addWidget(titleLabel);
-    heading->addStretch(1);
-    add_ = FormBits::iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), this);
-    add_->setObjectName(QStringLiteral("addButton"));
-    heading->addWidget(add_);
-    stack->addLayout(heading);
-    rows_ = new QVBoxLayout;
-    rows_->setSpacing(4);
-    stack->addLayout(rows_);
-    empty_ = FormBits::caption(QStringLiteral("Empty"), secondaryColor(), this);
-    empty_->setObjectName(QStringLiteral("emptyNote"));
-    stack->addWidget(empty_);
+    const FormBits::ListFrame frame = FormBits::listFrame(title, this);
+    add_ = frame.add;
+    rows_ = frame.rows;
+    empty_ = frame.empty;
     connect(add_, &QToolButton::clicked, this, &StringListEditor::append);
     rebuild();
 }
