@@ -29,6 +29,11 @@
 #ifdef QW_HAS_CRONTAB
 #include "Quillwick/cron/CrontabStore.h"
 #endif
+#ifdef QW_HAS_CRON_VIEWS
+#include "Quillwick/cron/CronDetailView.h"
+#include "Quillwick/cron/CronListView.h"
+#include "Quillwick/cron/NewCronJobView.h"
+#endif
 
 namespace qw {
 namespace {
@@ -224,6 +229,17 @@ void ContentView::setSelection(const std::optional<std::string>& id) {
     updateDetail();
 }
 
+void ContentView::setCronSelection(std::optional<qint64> line) {
+    if (line == cronSelection_)
+        return;
+    cronSelection_ = line;
+#ifdef QW_HAS_CRON_VIEWS
+    if (auto* list = qobject_cast<CronListView*>(cronList_))
+        list->setSelection(line);
+#endif
+    updateDetail();
+}
+
 void ContentView::updateJobs() {
     const std::vector<Job>& all = services_.store().jobs();
     std::function<bool(const Job&)> keep;
@@ -264,6 +280,14 @@ void ContentView::updateContent() {
         content_->setCurrentWidget(jobList_);
         return;
     }
+#ifdef QW_HAS_CRON_VIEWS
+    if (!cronList_ && services_.crontab()) {
+        auto* list = new CronListView(services_.crontab(), cronSelection_);
+        connect(list, &CronListView::selectionChanged, this, &ContentView::setCronSelection);
+        cronList_ = list;
+        content_->addWidget(cronList_);
+    }
+#endif
     if (!cronList_) {
         const JobFilter cronFilter(JobFilter::Kind::cron);
         cronList_ = new EmptyStateView(q(cronFilter.title()), q(cronFilter.systemImage()), q(cronFilter.help()));
@@ -275,6 +299,33 @@ void ContentView::updateContent() {
 
 void ContentView::updateDetail() {
     if (filter_.kind() == JobFilter::Kind::cron) {
+#ifdef QW_HAS_CRON_VIEWS
+        std::optional<CronJob> job;
+        if (cronSelection_ && services_.crontab())
+            for (const CronJob& j : services_.crontab()->crontab().jobs())
+                if (j.line == *cronSelection_) {
+                    job = j;
+                    break;
+                }
+        auto* shown = static_cast<CronDetailView*>(cronDetail_);
+        if (job && shown && shown->job().line == job->line) {
+            shown->setJob(*job);
+        } else if (shown) {
+            // The pane may be the one whose save led here: it goes once that call is over.
+            shown->hide();
+            shown->deleteLater();
+            cronDetail_ = nullptr;
+        }
+        if (job && !cronDetail_) {
+            cronDetail_ = new CronDetailView(*job, services_.crontab());
+            cronDetail_->setObjectName("cronDetail");
+            detail_->addWidget(cronDetail_);
+        }
+        if (cronDetail_) {
+            detail_->setCurrentWidget(cronDetail_);
+            return;
+        }
+#endif
         noSelection_->setContent("No Cron Job Selected", "clock.badge.questionmark",
                                  "Choose an entry to see when it runs and what it will do.");
         detail_->setCurrentWidget(noSelection_);
@@ -340,7 +391,24 @@ void ContentView::showFailure() {
 void ContentView::create() {
     if (isCreating_)
         return;
-    // The sheets plug in here once their subsystems are part of the build.
+#ifdef QW_HAS_CRON_VIEWS
+    if (filter_.kind() == JobFilter::Kind::cron && services_.crontab()) {
+        CrontabStore* store = services_.crontab();
+        auto* sheet = new NewCronJobView(
+            store,
+            [this, store] {
+                const std::vector<CronJob> jobs = store->crontab().jobs();
+                setCronSelection(jobs.empty() ? std::nullopt : std::optional<qint64>(jobs.back().line));
+            },
+            this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        isCreating_ = true;
+        connect(sheet, &QDialog::finished, this, [this] { isCreating_ = false; });
+        sheet->open();
+        return;
+    }
+#endif
+    // The job sheet plugs in here once its subsystem is part of the build.
 }
 
 }  // namespace qw

@@ -37,6 +37,9 @@ public:
     const std::set<std::string>& problemLabels() const { return problemLabels_; }
     void setSelection(const std::optional<std::string>& id);
     void setFilter(const JobFilter& filter);
+    // The `line` of the selected crontab entry.
+    const std::optional<qint64>& cronSelection() const { return cronSelection_; }
+    void setCronSelection(std::optional<qint64> line);
 
     // Applies a problem scan's result when it is newer than the one shown.
     void applyProblemScan(std::uint64_t stamp, std::set<std::string> problemLabels);
@@ -69,7 +72,7 @@ private:
     QString search_;
     std::set<std::string> problemLabels_;
     bool isCreating_ = false;
-    std::optional<int> cronSelection_;
+    std::optional<qint64> cronSelection_;
     std::uint64_t problemScanIssued_ = 0;
     std::uint64_t problemScanShown_ = 0;
     bool started_ = false;
@@ -83,6 +86,7 @@ private:
     QStackedWidget* detail_;
     EmptyStateView* noSelection_;
     QWidget* detailView_ = nullptr;
+    QWidget* cronDetail_ = nullptr;
     std::string detailId_;
     QAction* newAction_;
     QAction* refreshAction_;

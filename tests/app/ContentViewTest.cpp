@@ -1,5 +1,5 @@
 // The main window over the demo machine: start-up, filters and their counts, search, the cron switch
-// and the problem scan's stamps.
+// and the problem scan's stamps, the crontab columns and the feedback window.
 #include <QLineEdit>
 #include <QListView>
 #include <QSignalSpy>
@@ -8,9 +8,19 @@
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
 #include "Quillwick/app/JobListModel.h"
+#include "Quillwick/app/Neighbours.h"
+#include "Quillwick/app/QuillwickApp.h"
 #include "Quillwick/app/SidebarView.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "support/SandboxRoot.h"
+
+#ifdef QW_HAS_CRON_VIEWS
+#include "Quillwick/cron/CronDetailView.h"
+#include "Quillwick/cron/CrontabStore.h"
+#endif
+#ifdef QW_HAS_FEEDBACK
+#include "Quillwick/feedback/FeedbackView.h"
+#endif
 
 using namespace qw;
 
@@ -57,6 +67,61 @@ private slots:
         QCOMPARE(window.newAction()->toolTip(), QString("Add an entry to your crontab"));
         QCOMPARE(window.findChild<EmptyStateView*>("noSelection")->title(), QString("No Cron Job Selected"));
         root.haltLaunchd();
+    }
+
+    // moc cannot see the neighbours' macros: the slots always exist and skip without them.
+    void theCronFilterListsTheCrontabAndShowsTheChosenEntry() {
+#ifndef QW_HAS_CRON_VIEWS
+        QSKIP("no crontab views in this build");
+#else
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy read(services.crontab(), &CrontabStore::crontabChanged);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.setFilter(JobFilter::Kind::cron);
+        window.show();
+        QVERIFY(read.count() > 0 || read.wait(20000));
+        QVERIFY(started.count() > 0 || started.wait(20000));
+
+        auto* rows = window.findChild<QListView*>("cronRows");
+        QVERIFY(rows && rows->isVisibleTo(&window));
+        const std::vector<CronJob> jobs = services.crontab()->crontab().jobs();
+        QCOMPARE(jobs.size(), std::size_t(5));  // the commented-out entry is listed too
+        QCOMPARE(rows->model()->rowCount(), 5);
+        QCOMPARE(window.findChild<EmptyStateView*>("noSelection")->title(), QString("No Cron Job Selected"));
+
+        rows->setCurrentIndex(rows->model()->index(1, 0));
+        QCOMPARE(window.cronSelection(), std::optional<qint64>(jobs[1].line));
+        auto* detail = window.findChild<CronDetailView*>("cronDetail");
+        QVERIFY(detail && detail->isVisibleTo(&window));
+        QCOMPARE(detail->job().command, jobs[1].command);
+
+        // Leaving the filter and coming back keeps the entry shown.
+        window.setFilter(JobFilter::Kind::all);
+        window.setFilter(JobFilter::Kind::cron);
+        QVERIFY(window.findChild<CronDetailView*>("cronDetail")->isVisibleTo(&window));
+        window.setCronSelection(std::nullopt);
+        QVERIFY(!rows->currentIndex().isValid());
+        QVERIFY(window.findChild<EmptyStateView*>("noSelection")->isVisibleTo(&window));
+        root.haltLaunchd();
+#endif
+    }
+
+    void theOneFeedbackWindowHoldsTheForm() {
+#ifndef QW_HAS_FEEDBACK
+        QSKIP("no feedback form in this build");
+#else
+        test::SandboxRoot root;
+        QuillwickApp app;
+        app.openWindow("feedback");
+        QWidget* window = app.feedbackWindow();
+        QVERIFY(window && window->isWindow());
+        QVERIFY(window->findChild<FeedbackView*>());
+        app.openWindow("feedback");
+        QCOMPARE(app.feedbackWindow(), window);
+#endif
     }
 
     void anOlderProblemScanNeverReplacesANewerOne() {
