@@ -29,6 +29,9 @@
 #ifdef QW_HAS_CRONTAB
 #include "Quillwick/cron/CrontabStore.h"
 #endif
+#ifdef QW_HAS_NEW_JOB
+#include "Quillwick/editing/NewJobView.h"
+#endif
 #ifdef QW_HAS_CRON_VIEWS
 #include "Quillwick/cron/CronDetailView.h"
 #include "Quillwick/cron/CronListView.h"
@@ -408,7 +411,30 @@ void ContentView::create() {
         return;
     }
 #endif
-    // The job sheet plugs in here once its subsystem is part of the build.
+#if defined(QW_HAS_NEW_JOB) && defined(QW_HAS_ROUTER)
+    if (filter_.kind() != JobFilter::Kind::cron && services_.router()) {
+        auto* sheet = new NewJobView(
+            *services_.router(),
+            [this](const QString& label) {
+                const std::string wanted = label.toStdString();
+                return services_.store().refresh().then(this, [this, wanted] {
+                    std::optional<std::string> found;
+                    for (const Job& job : services_.store().jobs()) {
+                        if (job.label == wanted) {
+                            found = job.id();
+                            break;
+                        }
+                    }
+                    setSelection(found);
+                });
+            },
+            this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        isCreating_ = true;
+        connect(sheet, &QDialog::finished, this, [this] { isCreating_ = false; });
+        sheet->open();
+    }
+#endif
 }
 
 }  // namespace qw

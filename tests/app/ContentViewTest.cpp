@@ -21,6 +21,9 @@
 #ifdef QW_HAS_FEEDBACK
 #include "Quillwick/feedback/FeedbackView.h"
 #endif
+#ifdef QW_HAS_NEW_JOB
+#include "Quillwick/editing/NewJobView.h"
+#endif
 
 using namespace qw;
 
@@ -106,6 +109,22 @@ private slots:
         QVERIFY(!rows->currentIndex().isValid());
         QVERIFY(window.findChild<EmptyStateView*>("noSelection")->isVisibleTo(&window));
         root.haltLaunchd();
+#endif
+    }
+
+    void newOpensOneJobSheetOutsideTheCronFilter() {
+#ifndef QW_HAS_NEW_JOB
+        QSKIP("no job sheet in this build");
+#else
+        test::SandboxRoot root;
+        AppServices services;
+        ContentView window(services);
+        window.show();
+        QVERIFY(window.newAction()->isEnabled());
+        window.newAction()->trigger();
+        window.newAction()->trigger();
+        QCOMPARE(window.findChildren<NewJobView*>().size(), qsizetype(1));
+        QCOMPARE(window.findChild<NewJobView*>()->windowModality(), Qt::WindowModal);
 #endif
     }
 
