@@ -66,14 +66,7 @@ void CalendarIntervalEditor::setText(const QString& text, int row, int field) {
 }
 
 void CalendarIntervalEditor::rebuild() {
-    while (QLayoutItem* item = rows_->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->setObjectName(QString());  // a row on its way out is not found by name
-            w->deleteLater();
-        }
-        delete item;
-    }
+    FormBits::clearRows(rows_);
     for (int i = 0; i < int(intervals_.size()); ++i) {
         auto* block = new QWidget(this);
         block->setObjectName(QStringLiteral("interval%1").arg(i));

@@ -87,14 +87,7 @@ void DictionaryEditor::changed() {
 }
 
 void DictionaryEditor::rebuild() {
-    while (QLayoutItem* item = rows_->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->setObjectName(QString());  // a row on its way out is not found by name
-            w->deleteLater();
-        }
-        delete item;
-    }
+    FormBits::clearRows(rows_);
     for (const auto& [k, v] : entries_) {
         const QString key = QString::fromStdString(k);
         auto* row = new QWidget(this);

@@ -68,4 +68,22 @@ ListFrame listFrame(const QString& title, QWidget* owner) {
     return {stack, add, rows, empty};
 }
 
+void clearRows(QVBoxLayout* rows) {
+    while (QLayoutItem* item = rows->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->setObjectName(QString());
+            w->deleteLater();
+        }
+        delete item;
+    }
+}
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
 }  // namespace qw::FormBits

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFrame>
 #include <QLabel>
 #include <QString>
 #include <QToolButton>
@@ -25,5 +26,9 @@ struct ListFrame {
     QLabel* empty;
 };
 ListFrame listFrame(const QString& title, QWidget* owner);
+// Empties a list's rows; a row on its way out is hidden and loses its name, so tests never find it.
+void clearRows(QVBoxLayout* rows);
+// A thin horizontal rule between sections.
+QFrame* divider(QWidget* parent);
 
 }  // namespace qw::FormBits

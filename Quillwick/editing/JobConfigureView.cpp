@@ -28,12 +28,6 @@ namespace {
 
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 }  // namespace
 
@@ -55,7 +49,7 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
     stack->addWidget(scroll_, 1);
-    stack->addWidget(divider(editorPage_));
+    stack->addWidget(FormBits::divider(editorPage_));
 
     auto* bar = new QWidget(editorPage_);
     bar->setObjectName(QStringLiteral("saveBar"));
@@ -262,7 +256,7 @@ void JobConfigureView::rebuildForm() {
         auto* rows = new QVBoxLayout(group);
         rows->setSpacing(8);
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (i > 0) rows->addWidget(divider(group));
+            if (i > 0) rows->addWidget(FormBits::divider(group));
             auto* editor = new KeyEditor(*keys[i], binding, editable, group);
             rows->addWidget(editor);
             editors_.append(editor);

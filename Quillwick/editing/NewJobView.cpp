@@ -27,12 +27,6 @@ namespace {
 
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
 
 // A symbol and a caption in one row.
 QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent) {
@@ -79,7 +73,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     chipScroll->setWidget(chipRow);
     chipScroll->setFixedHeight(chipRow->sizeHint().height() + chipScroll->horizontalScrollBar()->sizeHint().height());
     stack->addWidget(chipScroll);
-    stack->addWidget(divider(this));
+    stack->addWidget(FormBits::divider(this));
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->setChildrenCollapsible(false);
@@ -151,7 +145,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     heading->setFont(headlineFont());
     heading->setContentsMargins(12, 12, 12, 12);
     previewStack->addWidget(heading);
-    previewStack->addWidget(divider(previewPane));
+    previewStack->addWidget(FormBits::divider(previewPane));
     preview_ = new QPlainTextEdit(previewPane);
     preview_->setObjectName(QStringLiteral("preview"));
     preview_->setReadOnly(true);
@@ -161,7 +155,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     preview_->setTabStopDistance(QFontMetricsF(mono).horizontalAdvance(QLatin1Char(' ')) * 4);
     preview_->document()->setDocumentMargin(12);
     previewStack->addWidget(preview_, 1);
-    previewStack->addWidget(divider(previewPane));
+    previewStack->addWidget(FormBits::divider(previewPane));
     auto* checks = new QWidget(previewPane);
     auto* checksStack = new QVBoxLayout(checks);
     checksStack->setContentsMargins(12, 12, 12, 12);
@@ -179,7 +173,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     split->addWidget(previewPane);
     split->setSizes({440, 380});
     stack->addWidget(split, 1);
-    stack->addWidget(divider(this));
+    stack->addWidget(FormBits::divider(this));
 
     // The footer.
     auto* footer = new QHBoxLayout;

@@ -62,14 +62,7 @@ void StringListEditor::setElement(const QString& text, int index) {
 }
 
 void StringListEditor::rebuild() {
-    while (QLayoutItem* item = rows_->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->setObjectName(QString());  // a row on its way out is not found by name
-            w->deleteLater();
-        }
-        delete item;
-    }
+    FormBits::clearRows(rows_);
     fields_.clear();
     for (int i = 0; i < values_.size(); ++i) {
         auto* row = new QWidget(this);
