@@ -86,4 +86,14 @@ QFrame* divider(QWidget* parent) {
     return line;
 }
 
+QString errorText(std::exception_ptr error, const QString& fallback) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromStdString(e.what());
+    } catch (...) {
+        return fallback;
+    }
+}
+
 }  // namespace qw::FormBits

@@ -2,6 +2,8 @@
 // buttons and word badges. Text is always plain: it may come from a job file.
 #pragma once
 
+#include <exception>
+
 #include <QColor>
 #include <QFrame>
 #include <QLabel>
@@ -28,6 +30,8 @@ struct ListFrame {
 ListFrame listFrame(const QString& title, QWidget* owner);
 // Empties a list's rows; a row on its way out is hidden and loses its name, so tests never find it.
 void clearRows(QVBoxLayout* rows);
+// The sentence an error carries, or the fallback for one that carries none.
+QString errorText(std::exception_ptr error, const QString& fallback);
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
 

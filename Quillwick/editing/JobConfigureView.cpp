@@ -160,15 +160,8 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         result.waitForFinished();
     } catch (...) {
         std::exception_ptr error = std::current_exception();
-        if (!operations_.isCancelled(error)) {
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& e) {
-                failure_ = QString::fromStdString(e.what());
-            } catch (...) {
-                failure_ = QStringLiteral("The file could not be saved.");
-            }
-        }
+        if (!operations_.isCancelled(error))
+            failure_ = FormBits::errorText(error, QStringLiteral("The file could not be saved."));
         busy_ = false;
         updateSaveBar();
         if (failure_) {

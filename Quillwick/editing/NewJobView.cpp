@@ -302,15 +302,8 @@ void NewJobView::update() {
 }
 
 void NewJobView::fail(std::exception_ptr error) {
-    if (!operations_.isCancelled(error)) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            failure_ = QString::fromStdString(e.what());
-        } catch (...) {
-            failure_ = QStringLiteral("The job could not be created.");
-        }
-    }
+    if (!operations_.isCancelled(error))
+        failure_ = FormBits::errorText(error, QStringLiteral("The job could not be created."));
     busy_ = false;
     update();
 }
