@@ -37,7 +37,7 @@ const QHash<QString, QString>& table() {
         {"list.bullet.rectangle", "view-list-details"},
         {"lock", "object-locked"},
         {"lock.fill", "lock"},
-        {"lock.rotation", "emblem-locked"},
+        {"lock.rotation", "object-locked"},
         {"lock.shield", "security-high"},
         {"pause.circle", "media-playback-pause"},
         {"person", "user"},
@@ -169,8 +169,12 @@ QIcon symbolIcon(const QString& sfSymbolName) {
 
 QIcon symbolIcon(const QString& sfSymbolName, const QColor& tint) {
     ensureTheme();
-    if (themeIconName(sfSymbolName).isEmpty())
+    const QString themeName = themeIconName(sfSymbolName);
+    if (themeName.isEmpty())
         return drawnIcon(sfSymbolName, tint);
+    // Emblems are filled, coloured badges: painted in one colour they become solid squares.
+    if (themeName.startsWith(QLatin1String("emblem-")))
+        return symbolIcon(sfSymbolName);
     return tinted(symbolIcon(sfSymbolName), tint);
 }
 
