@@ -117,6 +117,23 @@ private slots:
         QCOMPARE(view.selection(), std::optional<std::string>(b.id()));
     }
 
+    void neighbouringRowsComeAndGoTogetherAndTheOrderIsTheNewOne() {
+        JobListModel model;
+        auto job = [](const char* label) { return fileJob(label, JobDirectory::userAgents); };
+        model.setJobs({job("a"), job("b"), job("c"), job("d"), job("e")});
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy moved(&model, &QAbstractItemModel::rowsMoved);
+        model.setJobs({job("x"), job("y"), job("d"), job("a"), job("z")});
+        QStringList order;
+        for (int row = 0; row < model.rowCount(); ++row)
+            order << model.index(row).data().toString();
+        QCOMPARE(order, (QStringList{"x", "y", "d", "a", "z"}));
+        QCOMPARE(removed.count(), 2);  // b and c, then e
+        QCOMPARE(inserted.count(), 2);  // x and y, then z
+        QCOMPARE(moved.count(), 1);
+    }
+
     void contextMenuOffersWhatAppliesAndReadOnlyDisablesOnlyTheActions() {
         Job idleDisabled = loaded(fileJob("x", JobDirectory::userAgents, {{"StandardOutPath", "/tmp/x.log"}}));
         idleDisabled.isDisabled = true;

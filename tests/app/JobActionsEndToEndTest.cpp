@@ -1,0 +1,205 @@
+// Job actions from the job list's context menu, carried out by the sandbox's launchd: what the menu
+// starts really happens there, and the privileged road's failures reach the alert (a cancelled
+// prompt, nothing). The program runs from a bundle of its own, so the one-shot helper is found.
+#include <csignal>
+#include <fstream>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Quillwick/app/AppServices.h"
+#include "Quillwick/app/ContentView.h"
+#include "Quillwick/store/PrivilegedClient.h"
+#include "helperkit/LaunchdDomain.h"
+#include "support/SandboxRoot.h"
+
+using namespace qw;
+
+namespace {
+
+const Job* findJob(AppServices& services, const std::string& label) {
+    for (const Job& job : services.store().jobs())
+        if (job.label == label)
+            return &job;
+    return nullptr;
+}
+
+// Running, not a zombie waiting for its parent.
+bool isAlive(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    const auto end = line.rfind(')');
+    return end != std::string::npos && end + 2 < line.size() && line[end + 2] != 'Z';
+}
+
+// Right-clicks the one listed row (the search field narrows the list to it) and picks `item`.
+bool chooseFromMenu(ContentView& window, const QString& item) {
+    auto* list = window.findChild<QListView*>("jobListView");
+    if (list->model()->rowCount() != 1)
+        return false;
+    const QModelIndex row = list->model()->index(0, 0);
+    list->scrollTo(row);
+    const QPoint at = list->visualRect(row).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &click);
+    const auto menus = window.findChildren<QMenu*>("jobActionsMenu");
+    if (menus.isEmpty())
+        return false;
+    QMenu* menu = menus.last();
+    for (QAction* action : menu->actions()) {
+        if (action->text() == item && action->isEnabled()) {
+            action->trigger();
+            menu->close();
+            return true;
+        }
+    }
+    menu->close();
+    return false;
+}
+
+struct Window {
+    AppServices services;
+    ContentView view{services};
+
+    Window(const QString& search) {
+        view.setAttribute(Qt::WA_DeleteOnClose, false);
+        view.setFilter(JobFilter::Kind::all);
+        view.findChild<QLineEdit*>("searchField")->setText(search);
+    }
+    bool start() {
+        QSignalSpy started(&view, &ContentView::startedUp);
+        view.show();
+        return started.wait(20000);
+    }
+    bool idle() {
+        QDeadlineTimer deadline(20000);
+        while (services.actions().busy() && !deadline.hasExpired())
+            QTest::qWait(10);
+        return !services.actions().busy();
+    }
+};
+
+}  // namespace
+
+class JobActionsEndToEndTest : public QObject {
+    Q_OBJECT
+private slots:
+    void everyActionOfTheMenuChangesWhatLaunchdReports() {
+        test::SandboxRoot root({.demo = true});
+        const std::string label = "com.example.watchdog";  // sleeps a minute, starts at load
+        const std::string target = LaunchdDomain::currentGUI().description() + "/" + label;
+        auto disabledLine = [&](const char* state) {
+            const auto out = root.launchctl({"print-disabled", LaunchdDomain::currentGUI().description()});
+            return out.standardOutput.find("\"" + label + "\" => " + state) != std::string::npos;
+        };
+        Window w(QString::fromStdString(label));
+        QVERIFY(w.start());
+        QVERIFY(findJob(w.services, label) && !findJob(w.services, label)->isLoaded());
+        QVERIFY(root.launchctl({"print", target}).exitStatus != 0);
+
+        QVERIFY(chooseFromMenu(w.view, "Load"));
+        QVERIFY(w.idle());
+        QCOMPARE(root.launchctl({"print", target}).exitStatus, 0);
+        QVERIFY(findJob(w.services, label)->isLoaded());
+
+        if (findJob(w.services, label)->isRunning()) {
+            QVERIFY(chooseFromMenu(w.view, "Stop"));
+            QVERIFY(w.idle());
+        }
+        QVERIFY(!findJob(w.services, label)->isRunning());
+
+        QVERIFY(chooseFromMenu(w.view, "Start"));
+        QVERIFY(w.idle());
+        const auto pid = findJob(w.services, label)->pid();
+        QVERIFY(pid && isAlive(*pid));
+
+        QVERIFY(chooseFromMenu(w.view, "Restart"));
+        QVERIFY(w.idle());
+        const auto restarted = findJob(w.services, label)->pid();
+        QVERIFY(restarted && *restarted != *pid && isAlive(*restarted));
+        QTRY_VERIFY(!isAlive(*pid));
+
+        QVERIFY(chooseFromMenu(w.view, "Stop"));
+        QVERIFY(w.idle());
+        QVERIFY(!findJob(w.services, label)->isRunning());
+        QTRY_VERIFY(!isAlive(*restarted));
+
+        QVERIFY(chooseFromMenu(w.view, "Disable"));
+        QVERIFY(w.idle());
+        QVERIFY(disabledLine("disabled"));
+        QVERIFY(findJob(w.services, label)->isDisabled);
+        QVERIFY(!chooseFromMenu(w.view, "Start"));  // offered, but off while disabled
+
+        QVERIFY(chooseFromMenu(w.view, "Enable"));
+        QVERIFY(w.idle());
+        QVERIFY(disabledLine("enabled"));
+        QVERIFY(!findJob(w.services, label)->isDisabled);
+
+        QVERIFY(chooseFromMenu(w.view, "Unload"));
+        QVERIFY(w.idle());
+        QVERIFY(root.launchctl({"print", target}).exitStatus != 0);
+        QVERIFY(!findJob(w.services, label)->isLoaded());
+        QVERIFY(!w.services.actions().failure());
+        root.haltLaunchd();
+    }
+
+    void aRefusedPromptAlertsUntilOKAndACancelledOneSaysNothing() {
+        test::SandboxRoot root({.demo = true});
+        const std::string label = "com.lumenfold.updater";  // in /Library/LaunchDaemons: needs the prompt
+        const std::string target = "system/" + label;
+        Window w(QString::fromStdString(label));
+        QVERIFY(w.start());
+        QVERIFY(w.services.privileged());
+        QVERIFY(w.services.needsAdministrator(*findJob(w.services, label)));
+
+        qputenv("QUILLWICK_PROMPT", "cancel");
+        QVERIFY(chooseFromMenu(w.view, "Unload"));
+        QVERIFY(w.idle());
+        QTest::qWait(50);
+        QVERIFY(!w.services.actions().failure());
+        QVERIFY(!w.view.findChild<QMessageBox*>("failureAlert"));
+        QCOMPARE(root.launchctl({"print", target}).exitStatus, 0);
+
+        qputenv("QUILLWICK_PROMPT", "fail");
+        QVERIFY(chooseFromMenu(w.view, "Unload"));
+        QVERIFY(w.idle());
+        qunsetenv("QUILLWICK_PROMPT");
+        const auto failure = w.services.actions().failure();
+        QVERIFY(failure && !failure->isEmpty());
+        auto* alert = w.view.findChild<QMessageBox*>("failureAlert");
+        QVERIFY(alert && alert->isVisible());
+        QCOMPARE(alert->windowTitle(), QString("That didn’t work"));
+        QCOMPARE(alert->text(), QString("That didn’t work"));
+        QVERIFY(alert->informativeText().contains(failure->toHtmlEscaped()));
+        QCOMPARE(root.launchctl({"print", target}).exitStatus, 0);
+
+        // While the alert is up, the same failure does not stack a second one.
+        QCOMPARE(w.view.findChildren<QMessageBox*>("failureAlert").size(), qsizetype(1));
+        alert->buttons().front()->click();
+        QTRY_VERIFY(!w.view.findChild<QMessageBox*>("failureAlert"));
+        QVERIFY(!w.services.actions().failure());
+
+        // With the password given, the helper does it and the audit log says so.
+        QVERIFY(chooseFromMenu(w.view, "Unload"));
+        QVERIFY(w.idle());
+        QVERIFY(!w.services.actions().failure());
+        QVERIFY(root.launchctl({"print", target}).exitStatus != 0);
+        QVERIFY(!findJob(w.services, label)->isLoaded());
+        QCOMPARE(w.services.privileged()->auditLog().size(), qsizetype(1));
+        QVERIFY(w.services.privileged()->auditLog().front().succeeded);
+        root.haltLaunchd();
+    }
+};
+
+QTEST_MAIN(JobActionsEndToEndTest)
+#include "JobActionsEndToEndTest.moc"
