@@ -71,7 +71,7 @@ struct Window {
     AppServices services;
     ContentView view{services};
 
-    Window(const QString& search) {
+    explicit Window(const QString& search) {
         view.setAttribute(Qt::WA_DeleteOnClose, false);
         view.setFilter(JobFilter::Kind::all);
         view.findChild<QLineEdit*>("searchField")->setText(search);
@@ -165,7 +165,6 @@ private slots:
         qputenv("QUILLWICK_PROMPT", "cancel");
         QVERIFY(chooseFromMenu(w.view, "Unload"));
         QVERIFY(w.idle());
-        QTest::qWait(50);
         QVERIFY(!w.services.actions().failure());
         QVERIFY(!w.view.findChild<QMessageBox*>("failureAlert"));
         QCOMPARE(root.launchctl({"print", target}).exitStatus, 0);

@@ -109,6 +109,15 @@ private slots:
         toggle->click();
         QVERIFY(!toggle->isChecked() && !loginItemLoaded(root));
         QCOMPARE(registrations(root), before + 3);
+
+        // Held for approval, the item counts as on; turning it off still unregisters it.
+        root.writeFile("/private/var/db/launchd/needs-approval", "");
+        auto* approval = settings.findChild<QWidget*>("loginApprovalRow");
+        QVERIFY(!approval->isVisibleTo(&settings));
+        toggle->click();
+        QVERIFY(toggle->isChecked() && approval->isVisibleTo(&settings) && loginItemLoaded(root));
+        toggle->click();
+        QVERIFY(!toggle->isChecked() && !approval->isVisibleTo(&settings) && !loginItemLoaded(root));
         root.haltLaunchd();
     }
 
