@@ -226,7 +226,8 @@ void JobSourceView::load() {
         }
     }
     setText(text);
-    original_ = text;
+    // As the editor holds it: a file's own line ends (CR LF) must not read as an edit.
+    original_ = this->text();
     problem_.reset();
     loadedId_ = job_.id();
     update();

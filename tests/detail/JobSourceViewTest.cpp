@@ -225,15 +225,15 @@ private slots:
         test::SandboxRoot root;
         Helper helper;
         OperationRouter router(helper.perform());
-        const std::string broken = "<plist><dict><key>Label</key>\xff<string>com.example.src";
+        const std::string broken = "<plist>\r\n<dict><key>Label</key>\xff<string>com.example.src";
         Job job = jobFile(JobDirectory::userAgents, broken);
         QVERIFY(job.definition->loadFailure);
         JobSourceView view(job, router, {});
         view.show();
-        QCOMPARE(view.text(), QString("<plist><dict><key>Label</key>\uFFFD<string>com.example.src"));
+        QCOMPARE(view.text(), QString("<plist>\n<dict><key>Label</key>\uFFFD<string>com.example.src"));
         QVERIFY(view.editor()->isReadOnly() && !view.isEditable());
         QCOMPARE(view.notice(), QString::fromStdString(*job.definition->loadFailure));
-        QVERIFY(!view.saveButton()->isEnabled());
+        QVERIFY(!view.saveButton()->isEnabled() && !view.revertButton()->isEnabled());
         view.save();
         QCOMPARE(test::readFile(job.definition->location->url), broken);
 
