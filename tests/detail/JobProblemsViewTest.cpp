@@ -39,7 +39,9 @@ struct Machine {
     std::unique_ptr<JobProblemsView> view;
     int reloads = 0;
 
-    void open(const std::string& macPath, const std::string& label, const std::string& extra = {}) {
+    // Writes the job file ("~" is the user's home), scans, and shows the tab once its first check is in.
+    void open(std::string macPath, const std::string& label, const std::string& extra = {}) {
+        if (macPath.starts_with('~')) macPath.replace(0, 1, "/Users/" + root.paths().home().filename().string());
         root.writeFile(macPath, plist(label, extra));
         // The store applies its scan on this thread, so wait by turning the event loop.
         const QFuture<void> scanned = store.reload();
@@ -48,23 +50,20 @@ struct Machine {
             ++reloads;
             return store.reload().then(view.get(), [this, label] { view->setJob(job(label)); });
         });
-        view->resize(560, 700);
+        QCOMPARE(view->findChild<EmptyStateView*>()->title(), QString("Nothing Wrong"));
+        view->show();
+        QTRY_VERIFY(!view->cards().empty());
     }
     Job job(const std::string& label) const {
         for (const Job& j : store.jobs())
             if (j.label == label) return j;
         return {};
     }
-    void showAndCheck() {
-        view->show();
-        QTRY_VERIFY(!view->cards().empty());
-    }
     IssueCard* card(const QString& title, int nth = 0) const {
         for (IssueCard* c : view->cards())
             if (QString::fromStdString(c->issue().title) == title && nth-- == 0) return c;
         return nullptr;
     }
-    std::string user() const { return "/Users/" + root.paths().home().filename().string(); }
 };
 
 const QString logFolder = QStringLiteral("The log folder does not exist");
@@ -78,11 +77,9 @@ private slots:
     void aFixRunsOnItsOwnCardAndItsProblemIsGoneAfterTheRecheck() {
         Machine m;
         const fs::path out = m.root.paths().home() / "Logs/out", err = m.root.paths().home() / "Logs/err";
-        m.open(m.user() + "/Library/LaunchAgents/com.example.logs.plist", "com.example.logs",
+        m.open("~/Library/LaunchAgents/com.example.logs.plist", "com.example.logs",
                "<key>StandardOutPath</key><string>" + (out / "o.log").string() + "</string>"
                "<key>StandardErrorPath</key><string>" + (err / "e.log").string() + "</string>");
-        QCOMPARE(m.view->findChild<EmptyStateView*>()->title(), QString("Nothing Wrong"));
-        m.showAndCheck();
         IssueCard* first = m.card(logFolder, 0);
         IssueCard* second = m.card(logFolder, 1);
         QVERIFY(first && second && m.card(notLoaded));
@@ -108,16 +105,14 @@ private slots:
         Machine m;
         m.open("/System/Library/LaunchDaemons/com.apple.x.plist", "com.apple.x",
                "<key>StandardOutPath</key><string>" + (m.root.paths().home() / "none/o.log").string() + "</string>");
-        m.showAndCheck();
         QVERIFY(m.card(logFolder));
         QVERIFY(m.view->findChildren<QPushButton*>().isEmpty());
     }
 
     void aFailedRepairAlertsAndLeavesTheCards() {
         Machine m;
-        m.open(m.user() + "/Library/LaunchAgents/com.example.var.plist", "com.example.var",
+        m.open("~/Library/LaunchAgents/com.example.var.plist", "com.example.var",
                "<key>StandardOutPath</key><string>/nowhere/at/all/o.log</string>");
-        m.showAndCheck();
         const std::vector<Issue> before = m.view->issues();
         m.card(logFolder)->fixButton()->click();
         QTRY_VERIFY(m.view->findChild<QMessageBox*>());
@@ -140,7 +135,6 @@ private slots:
             return QtFuture::makeExceptionalFuture<HelperResponse>(std::make_exception_ptr(PrivilegedError::cancelled()));
         };
         m.open("/Library/LaunchDaemons/com.example.daemon.plist", "com.example.daemon");
-        m.showAndCheck();
         m.card(notLoaded)->fixButton()->click();
         QTRY_COMPARE(asked, 1);
         QTRY_VERIFY(!m.view->isBusy());
