@@ -11,7 +11,9 @@
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
 #include "Quillwick/app/JobActionBar.h"
+#include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobDetailView.h"
+#include "Quillwick/detail/JobProblemsView.h"
 #include "Quillwick/ui/Style.h"
 #include "support/SandboxRoot.h"
 
@@ -149,6 +151,39 @@ private slots:
         pane = window.findChild<JobDetailView*>("jobDetail");
         QCOMPARE(pane->job().id(), heartbeat);
         QCOMPARE(pane->tab(), JobDetailView::Tab::overview);
+        root.haltLaunchd();
+    }
+
+    void aFixFromThePaneReloadsTheJobAndKeepsItSelected() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(started.wait(20000));
+        const Job* greeter = findJob(services.store(), "com.example.greeter");
+        QVERIFY(greeter && !greeter->isLoaded());
+        const std::string id = greeter->id();
+        window.setSelection(id);
+        auto* pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::problems);
+        auto* problems = pane->findChild<JobProblemsView*>("problemsTab");
+        QPushButton* load = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     for (auto* b : problems->findChildren<QPushButton*>("fixButton"))
+                                         if (b->text() == "Load") load = b;
+                                     return load != nullptr;
+                                 }()),
+                                 10000);
+        load->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!problems->isBusy(), 20000);
+        QVERIFY(!problems->failure());
+        QCOMPARE(window.selection(), std::optional<std::string>(id));
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane);
+        QVERIFY(pane->job().isLoaded());
+        QVERIFY(statusOf(*pane) != QString("Not loaded"));
+        for (const Issue& issue : problems->issues()) QVERIFY(!issue.fix || issue.fix->title() != "Load");
         root.haltLaunchd();
     }
 };
