@@ -42,7 +42,8 @@ JobDefinition readDefinition(JobDirectory folder, const fs::path& url) {
         } catch (const std::runtime_error& e) {
             throw PlistFile::ReadError(PlistFile::ReadError::Kind::unreadable, url, e.what());
         }
-        return JobDefinition(PlistFile::fromData(bytes, url), std::move(location));
+        // Copied, not moved: the parse can still throw once the argument has taken it.
+        return JobDefinition(PlistFile::fromData(bytes, url), location);
     } catch (const PlistFile::ReadError& e) {
         return JobDefinition(PlistFile(), std::move(location), std::string(e.what()));
     }

@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
+#include <QStringList>
 
 namespace qw {
 namespace {
@@ -172,8 +173,10 @@ QIcon symbolIcon(const QString& sfSymbolName, const QColor& tint) {
     const QString themeName = themeIconName(sfSymbolName);
     if (themeName.isEmpty())
         return drawnIcon(sfSymbolName, tint);
-    // Emblems are filled, coloured badges: painted in one colour they become solid squares.
-    if (themeName.startsWith(QLatin1String("emblem-")))
+    // Emblems and the status dialogs' symbols are filled, coloured badges: painted in one colour they
+    // become solid shapes without their mark.
+    static const QStringList badges = {"dialog-error", "dialog-information", "dialog-warning"};
+    if (themeName.startsWith(QLatin1String("emblem-")) || badges.contains(themeName))
         return symbolIcon(sfSymbolName);
     return tinted(symbolIcon(sfSymbolName), tint);
 }

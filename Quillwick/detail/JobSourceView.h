@@ -1,0 +1,91 @@
+// JobSourceView: the detail pane's Source tab — the job file as XML in a monospaced editor, checked
+// (a dictionary, a label that matches the file name) before the router writes it back in the file's
+// own format. The text is taken when the tab first comes into view and kept, edits included, for as
+// long as the job is the same; only Revert or a job of another id replaces edited text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QFuture>
+#include <QString>
+#include <QWidget>
+
+#include "Quillwick/launchd/Job.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedLayout;
+
+namespace qw {
+
+class EmptyStateView;
+class OperationRouter;
+
+class JobSourceView : public QWidget {
+    Q_OBJECT
+public:
+    using OnSaved = std::function<QFuture<void>()>;
+
+    JobSourceView(Job job, OperationRouter& router, OnSaved onSaved, QWidget* parent = nullptr);
+
+    void setJob(Job job);
+
+    // Replaces the text with the job's own and clears the notice; the action of Revert.
+    void load();
+    // Checks the text and starts the write; the action of Save and of Ctrl+S.
+    void save();
+    bool isEditable() const;
+
+    const Job& job() const { return job_; }
+    QString text() const;
+    const QString& original() const { return original_; }
+    bool hasChanges() const { return text() != original_; }
+    const std::optional<QString>& problem() const { return problem_; }
+    bool isBusy() const { return busy_; }
+    const std::optional<QString>& failure() const { return failure_; }
+
+    // Parts, for tests.
+    QPlainTextEdit* editor() const { return editor_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* revertButton() const { return revert_; }
+    QString notice() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void setText(const QString& text);
+    void update();
+    void updateBar();
+    void saveFinished(QFuture<void> result, const QString& written, std::uint64_t generation);
+    void finishSave();
+
+    Job job_;
+    OperationRouter& router_;
+    OnSaved onSaved_;
+    QString original_;
+    std::optional<QString> problem_;
+    bool busy_ = false;
+    std::optional<QString> failure_;
+    // The id the text was loaded for (none before the tab was first shown), and a counter that a new
+    // job bumps, so that a save finishing for an older job leaves the new text alone.
+    std::optional<std::string> loadedId_;
+    std::uint64_t generation_ = 0;
+
+    QStackedLayout* pages_;
+    EmptyStateView* placeholder_;
+    QWidget* editorPage_;
+    QPlainTextEdit* editor_;
+    QLabel* noticeIcon_;
+    QLabel* noticeText_;
+    QProgressBar* progress_;
+    QPushButton* revert_;
+    QPushButton* save_;
+};
+
+}  // namespace qw

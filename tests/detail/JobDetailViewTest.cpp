@@ -1,0 +1,192 @@
+// The detail pane over the demo machine: the header's status from launchctl and from the list entry, the
+// busy caption of an action and the run-time reload that only a success brings, and a pane that keeps
+// its tab across rescans but starts afresh for another job.
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+
+#include "Quillwick/app/AppServices.h"
+#include "Quillwick/app/ContentView.h"
+#include "Quillwick/app/JobActionBar.h"
+#include "Quillwick/detail/IssueCard.h"
+#include "Quillwick/detail/JobDetailView.h"
+#include "Quillwick/detail/JobProblemsView.h"
+#include "Quillwick/ui/Style.h"
+#include "support/SandboxRoot.h"
+
+using namespace qw;
+
+namespace {
+
+const Job* findJob(const JobStore& store, const std::string& label) {
+    for (const auto& job : store.jobs())
+        if (job.label == label) return &job;
+    return nullptr;
+}
+
+Job listed(std::optional<std::int32_t> pid, std::optional<RuntimeState::ExitStatus> exit, bool disabled = false) {
+    Job job;
+    job.label = "com.example.listed";
+    job.status = LaunchctlListEntry{};
+    job.status->label = job.label;
+    job.status->pid = pid;
+    job.status->lastExit = exit;
+    job.isDisabled = disabled;
+    return job;
+}
+
+// The store's futures finish on the main thread, so they are waited for with its events running.
+void settle(QFuture<void> future) { QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), 20000); }
+
+QString statusOf(const JobDetailView& pane) { return pane.findChild<QLabel*>("detailStatus")->text(); }
+
+bool isRed(const JobDetailView& pane) {
+    return pane.findChild<QLabel*>("detailStatus")->palette().color(QPalette::WindowText) == redColor();
+}
+
+}  // namespace
+
+class JobDetailViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theStatusFallsBackToTheListEntry() {
+        using Exit = RuntimeState::ExitStatus;
+        QCOMPARE(JobDetailView::statusText(listed(4321, Exit::code(1)), std::nullopt), QString("Running (pid 4321)"));
+        QCOMPARE(JobDetailView::statusText(listed(std::nullopt, Exit::code(0)), std::nullopt), QString("Loaded, waiting"));
+        QCOMPARE(JobDetailView::statusText(listed(std::nullopt, Exit::signal(15)), std::nullopt), QString("Loaded, waiting"));
+        QCOMPARE(JobDetailView::statusText(listed(std::nullopt, Exit::code(78)), std::nullopt),
+                 QString("Not running — last exit code 78"));
+        QCOMPARE(JobDetailView::statusText(listed(std::nullopt, std::nullopt, true), std::nullopt), QString("Disabled"));
+        Job unloaded;
+        unloaded.label = "com.example.gone";
+        QCOMPARE(JobDetailView::statusText(unloaded, std::nullopt), QString("Not loaded"));
+        // A loaded job's run-time state wins over its disabled mark.
+        RuntimeState state;
+        state.pid = 7;
+        QCOMPARE(JobDetailView::statusText(listed(std::nullopt, std::nullopt, true), state), QString("Running (pid 7)"));
+        QCOMPARE(JobDetailView::tabNamed("Problems"), JobDetailView::Tab::problems);
+        QVERIFY(!JobDetailView::tabNamed("problems"));
+    }
+
+    void aCrashedJobShowsLaunchctlsAccountInRed() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        settle(services.store().refresh());
+        QTRY_VERIFY_WITH_TIMEOUT(findJob(services.store(), "com.example.renderd") &&
+                                     findJob(services.store(), "com.example.renderd")->health() == Job::Health::failed,
+                                 10000);
+        JobDetailView pane(*findJob(services.store(), "com.example.renderd"), services.store(), *services.router(),
+                           services.actions());
+        pane.show();
+        QTRY_VERIFY_WITH_TIMEOUT(pane.runtime().has_value(), 10000);
+        QCOMPARE(statusOf(pane), QString("Not running — last exit killed by SIGSEGV"));
+        QVERIFY(isRed(pane));
+        QCOMPARE(pane.findChild<QLabel*>("detailLabel")->toolTip(), QString("com.example.renderd"));
+        auto* tabs = pane.findChild<QTabWidget*>("detailTabs");
+        QStringList titles;
+        for (int i = 0; i < tabs->count(); ++i) titles << tabs->tabText(i);
+        QCOMPARE(titles, QStringList({"Overview", "Configure", "Log", "Problems", "Source"}));
+        QCOMPARE(tabs->tabToolTip(4), QString("The plist itself, as text."));
+        root.haltLaunchd();
+    }
+
+    void anActionShowsItsCaptionAndOnlyASuccessReloadsTheState() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        settle(services.store().refresh());
+        const Job* heartbeat = findJob(services.store(), "com.example.heartbeat");
+        QVERIFY(heartbeat && heartbeat->isLoaded());
+        JobActionRunner::Done pending;
+        JobActionRunner runner([&](JobAction, const Job&, JobActionRunner::Done done) { pending = std::move(done); },
+                               [](std::function<void()> then) { then(); });
+        JobDetailView pane(*heartbeat, services.store(), *services.router(), runner);
+        pane.show();
+        QTRY_VERIFY_WITH_TIMEOUT(pane.runtime().has_value(), 10000);
+
+        // launchd forgets the job behind the pane's back: only a reload would show it.
+        root.launchctl({"bootout", "gui/" + std::to_string(getuid()) + "/com.example.heartbeat"});
+        auto* bar = pane.findChild<JobActionBar*>("detailActionBar");
+        auto* stop = bar->findChild<QPushButton*>("stopButton");
+        QVERIFY(stop && stop->isEnabled());
+        stop->click();
+        QVERIFY(pane.findChild<QWidget*>("busyIndicator")->isVisibleTo(&pane));
+        QCOMPARE(pane.findChild<QLabel*>("busyCaption")->text(), QString("Stop…"));
+        QVERIFY(!stop->isEnabled());
+        pending({JobActionRunner::Outcome::Kind::failed, "no"});
+        QVERIFY(!pane.findChild<QWidget*>("busyIndicator")->isVisibleTo(&pane));
+        QTest::qWait(300);
+        QVERIFY(pane.runtime().has_value());
+
+        bar->findChild<QPushButton*>("stopButton")->click();
+        pending({JobActionRunner::Outcome::Kind::succeeded, {}});
+        QTRY_VERIFY_WITH_TIMEOUT(!pane.runtime().has_value(), 10000);
+        root.haltLaunchd();
+    }
+
+    void aRescanKeepsTheTabAndAnotherJobStartsOnOverview() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(started.wait(20000));
+        const std::string heartbeat = findJob(services.store(), "com.example.heartbeat")->id();
+        const std::string ticker = findJob(services.store(), "com.example.ticker")->id();
+
+        window.setSelection(heartbeat);
+        auto* pane = window.findChild<JobDetailView*>("jobDetail");
+        QVERIFY(pane && pane->isVisible());
+        pane->setTab(JobDetailView::Tab::source);
+        settle(services.store().reload());
+        QTest::qWait(50);
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane);
+        QCOMPARE(pane->tab(), JobDetailView::Tab::source);
+
+        window.setSelection(ticker);
+        window.setSelection(heartbeat);
+        pane = window.findChild<JobDetailView*>("jobDetail");
+        QCOMPARE(pane->job().id(), heartbeat);
+        QCOMPARE(pane->tab(), JobDetailView::Tab::overview);
+        root.haltLaunchd();
+    }
+
+    void aFixFromThePaneReloadsTheJobAndKeepsItSelected() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(started.wait(20000));
+        const Job* greeter = findJob(services.store(), "com.example.greeter");
+        QVERIFY(greeter && !greeter->isLoaded());
+        const std::string id = greeter->id();
+        window.setSelection(id);
+        auto* pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::problems);
+        auto* problems = pane->findChild<JobProblemsView*>("problemsTab");
+        QPushButton* load = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     for (auto* b : problems->findChildren<QPushButton*>("fixButton"))
+                                         if (b->text() == "Load") load = b;
+                                     return load != nullptr;
+                                 }()),
+                                 10000);
+        load->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!problems->isBusy(), 20000);
+        QVERIFY(!problems->failure());
+        QCOMPARE(window.selection(), std::optional<std::string>(id));
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane);
+        QVERIFY(pane->job().isLoaded());
+        QVERIFY(statusOf(*pane) != QString("Not loaded"));
+        for (const Issue& issue : problems->issues()) QVERIFY(!issue.fix || issue.fix->title() != "Load");
+        root.haltLaunchd();
+    }
+};
+
+QTEST_MAIN(JobDetailViewTest)
+#include "JobDetailViewTest.moc"
