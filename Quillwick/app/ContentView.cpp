@@ -4,7 +4,6 @@
 
 #include <QFutureWatcher>
 #include <QLineEdit>
-#include <QListView>
 #include <QMessageBox>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -156,9 +155,6 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
         updateJobs();
     });
     connect(jobList_, &JobListView::selectionChanged, this, &ContentView::setSelection);
-    // The list, not the search field, has the focus at first: a caret blinking there redrew the idle
-    // window twice a second.
-    jobList_->listView()->setFocus();
 
     updateJobs();
     updateContent();
