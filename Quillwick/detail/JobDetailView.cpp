@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPromise>
-#include <QResizeEvent>
 #include <QTabWidget>
 #include <QThreadPool>
 #include <QVBoxLayout>
@@ -23,42 +22,13 @@
 #include "Quillwick/launchd/Launchctl.h"
 #include "Quillwick/store/JobStore.h"
 #include "Quillwick/store/OperationRouter.h"
+#include "Quillwick/ui/ElidedLabel.h"
 #include "Quillwick/ui/HealthDot.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
 namespace qw {
 namespace {
-
-// The label is one line that loses its middle, not its end, when the pane is narrow.
-class MiddleElidedLabel : public QLabel {
-public:
-    explicit MiddleElidedLabel(QWidget* parent) : QLabel(parent) {
-        setTextFormat(Qt::PlainText);
-        setTextInteractionFlags(Qt::TextSelectableByMouse);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-    void setFullText(const QString& text) {
-        full_ = text;
-        setToolTip(text.toHtmlEscaped());
-        elide();
-    }
-    const QString& fullText() const { return full_; }
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() {
-        const QString shown = fontMetrics().elidedText(full_, Qt::ElideMiddle, qMax(0, width()));
-        if (shown != text()) setText(shown);
-    }
-    QString full_;
-};
 
 QThreadPool& runtimePool() {
     // Its own pool, so a slow launchctl never waits behind the store's scans.
@@ -146,10 +116,10 @@ JobDetailView::JobDetailView(Job job, JobStore& store, OperationRouter& router, 
     titleRow->setSpacing(8);
     dot_ = new HealthDot(job_.health(), 11, header);
     dot_->setObjectName("detailHealth");
-    auto* label = new MiddleElidedLabel(header);
-    label->setObjectName("detailLabel");
-    label->setFont(titleFont());
-    label_ = label;
+    label_ = new ElidedLabel(header);
+    label_->setObjectName("detailLabel");
+    label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label_->setFont(titleFont());
     titleRow->addWidget(dot_, 0, Qt::AlignVCenter);
     titleRow->addWidget(label_, 1);
 
@@ -299,7 +269,7 @@ void JobDetailView::setRuntime(std::optional<RuntimeState> runtime) {
 
 void JobDetailView::updateHeader() {
     dot_->setHealth(job_.health());
-    static_cast<MiddleElidedLabel*>(label_)->setFullText(QString::fromStdString(job_.label));
+    label_->setFullText(QString::fromStdString(job_.label));
     status_->setText(statusText(job_, runtime_));
     setTextColour(status_, job_.health() == Job::Health::failed ? redColor() : secondaryColor());
 }

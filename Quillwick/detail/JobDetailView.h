@@ -23,6 +23,7 @@ class QTabWidget;
 
 namespace qw {
 
+class ElidedLabel;
 class HealthDot;
 class JobActionBar;
 class JobActionRunner;
@@ -81,7 +82,7 @@ private:
     bool shownOnce_ = false;
 
     HealthDot* dot_;
-    QLabel* label_;
+    ElidedLabel* label_;
     QWidget* busy_;
     QLabel* busyCaption_;
     QLabel* status_;

@@ -16,6 +16,7 @@
 #include "Quillwick/editing/FormBits.h"
 #include "Quillwick/store/LaunchdActivityLog.h"
 #include "Quillwick/store/LogTail.h"
+#include "Quillwick/ui/ElidedLabel.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
@@ -24,29 +25,6 @@ namespace qw {
 namespace {
 
 constexpr int activityMinutes = 60;
-
-// One line, shortened in the middle to the width it is given; the whole text stays in the tooltip.
-class MiddleElidedLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    void setFullText(const QString& text) {
-        full_ = text;
-        setToolTip(text.toHtmlEscaped());
-        elide();
-    }
-    const QString& fullText() const { return full_; }
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, width())); }
-    QString full_;
-};
 
 QString lastComponent(QString path) {
     while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
@@ -137,12 +115,10 @@ JobLogView::JobLogView(Job job, std::optional<RuntimeState> runtime, QWidget* pa
     noticeLayout->addWidget(noticeIcon);
     noticeLayout->addWidget(noticeText, 1);
     footer->addWidget(notice_, 1);
-    auto* path = new MiddleElidedLabel(this);
+    auto* path = new ElidedLabel(this);
     path->setObjectName("logPath");
-    path->setTextFormat(Qt::PlainText);
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     path->setFont(captionFont());
-    path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     FormBits::setTextColor(path, secondaryColor());
     pathLabel_ = path;
     footer->addWidget(pathLabel_, 1);
@@ -270,7 +246,7 @@ LogTail* JobLogView::tail(const QString& path) const {
 }
 
 QString JobLogView::footerPath() const {
-    return pathLabel_->isVisibleTo(this) ? static_cast<MiddleElidedLabel*>(pathLabel_)->fullText() : QString();
+    return pathLabel_->isVisibleTo(this) ? pathLabel_->fullText() : QString();
 }
 
 void JobLogView::showEvent(QShowEvent* event) {
@@ -330,8 +306,7 @@ void JobLogView::refresh() {
     const bool noFiles = logPaths().isEmpty();
     const bool launchd = source_.kind == Source::Kind::launchd;
     notice_->setVisible(noFiles);
-    auto* path = static_cast<MiddleElidedLabel*>(pathLabel_);
-    path->setFullText(!noFiles && !launchd ? source_.path : QString());
+    pathLabel_->setFullText(!noFiles && !launchd ? source_.path : QString());
     pathLabel_->setVisible(!noFiles && !launchd);
     reload_->setVisible(launchd);
     reload_->setEnabled(!activity_->isLoading());

@@ -24,6 +24,7 @@ class QStackedLayout;
 
 namespace qw {
 
+class ElidedLabel;
 class EmptyStateView;
 class LaunchdActivityLog;
 class LogLines;
@@ -96,7 +97,7 @@ private:
     LogLines* lines_;
     std::optional<Source> linesShowing_;  // the source whose lines the list holds
     QWidget* notice_;
-    QLabel* pathLabel_;
+    ElidedLabel* pathLabel_;
     QPushButton* reload_;
 };
 

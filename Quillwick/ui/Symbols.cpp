@@ -1,11 +1,13 @@
 #include "Quillwick/ui/Symbols.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace qw {
@@ -72,6 +74,13 @@ const QHash<QString, QString>& table() {
 
 void ensureTheme() {
     static const bool once = [] {
+        // Platforms without a desktop theme (offscreen, a bare X server) look only in the resources.
+        QStringList paths = QIcon::themeSearchPaths();
+        for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+            const QString icons = QDir(data).filePath(QStringLiteral("icons"));
+            if (!paths.contains(icons) && QDir(icons).exists()) paths << icons;
+        }
+        QIcon::setThemeSearchPaths(paths);
         if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor")
             QIcon::setThemeName("breeze");
         return true;

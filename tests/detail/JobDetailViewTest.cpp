@@ -41,6 +41,14 @@ Job listed(std::optional<std::int32_t> pid, std::optional<RuntimeState::ExitStat
 // The store's futures finish on the main thread, so they are waited for with its events running.
 void settle(QFuture<void> future) { QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), 20000); }
 
+// Shows the window and waits for its first scan.
+bool startUp(ContentView& window) {
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    QSignalSpy started(&window, &ContentView::startedUp);
+    window.show();
+    return started.wait(20000);
+}
+
 QString statusOf(const JobDetailView& pane) { return pane.findChild<QLabel*>("detailStatus")->text(); }
 
 bool isRed(const JobDetailView& pane) {
@@ -130,10 +138,7 @@ private slots:
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
-        QVERIFY(started.wait(20000));
+        QVERIFY(startUp(window));
         const std::string heartbeat = findJob(services.store(), "com.example.heartbeat")->id();
         const std::string ticker = findJob(services.store(), "com.example.ticker")->id();
 
@@ -158,10 +163,7 @@ private slots:
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
-        QVERIFY(started.wait(20000));
+        QVERIFY(startUp(window));
         const Job* greeter = findJob(services.store(), "com.example.greeter");
         QVERIFY(greeter && !greeter->isLoaded());
         const std::string id = greeter->id();
