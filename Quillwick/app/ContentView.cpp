@@ -4,6 +4,7 @@
 
 #include <QFutureWatcher>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -155,6 +156,9 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
         updateJobs();
     });
     connect(jobList_, &JobListView::selectionChanged, this, &ContentView::setSelection);
+    // The list, not the search field, has the focus at first: a caret blinking there redrew the idle
+    // window twice a second.
+    jobList_->listView()->setFocus();
 
     updateJobs();
     updateContent();
