@@ -4,14 +4,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Quillwick/app/Neighbours.h"
+#include "Quillwick/feedback/FeedbackService.h"
 #include "Quillwick/platform/gui/BundleInfo.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
-
-#ifdef QW_HAS_FEEDBACK_SERVICE
-#include "Quillwick/feedback/FeedbackService.h"
-#endif
 
 namespace qw {
 namespace {
@@ -50,16 +46,9 @@ AboutSettings::AboutSettings(std::function<void(const QString&)> openWindow, QWi
     icon->setAlignment(Qt::AlignHCenter);
     layout->addWidget(icon);
 
-#ifdef QW_HAS_FEEDBACK_SERVICE
     const QString name = FeedbackService::appName();
     const QUrl website = FeedbackService::websiteURL();
     const QString host = FeedbackService::makerHost();
-#else
-    const QString name = QString::fromStdString(
-        bundleString(info, "CFBundleDisplayName").value_or(bundleString(info, "CFBundleName").value_or("App")));
-    const QUrl website;
-    const QString host;
-#endif
     auto* title = label(name, this, "aboutName");
     QFont f = title->font();
     f.setWeight(QFont::DemiBold);
@@ -81,9 +70,6 @@ AboutSettings::AboutSettings(std::function<void(const QString&)> openWindow, QWi
     auto* feedback = new QPushButton("Send Feedback…", this);
     feedback->setObjectName("sendFeedbackButton");
     connect(feedback, &QPushButton::clicked, this, [openWindow] { openWindow("feedback"); });
-#ifndef QW_HAS_FEEDBACK
-    feedback->setVisible(false);
-#endif
     layout->addWidget(feedback, 0, Qt::AlignHCenter);
 
     if (!host.isEmpty() || website.isValid()) {

@@ -2,16 +2,10 @@
 
 #include <QFutureWatcher>
 
-#ifdef QW_HAS_PRIVILEGED
-#include "Quillwick/store/PrivilegedClient.h"
-#endif
-#ifdef QW_HAS_ROUTER
-#include "Quillwick/store/OperationRouter.h"
-#include "Quillwick/store/PrivilegedError.h"
-#endif
-#ifdef QW_HAS_CRONTAB
 #include "Quillwick/cron/CrontabStore.h"
-#endif
+#include "Quillwick/store/OperationRouter.h"
+#include "Quillwick/store/PrivilegedClient.h"
+#include "Quillwick/store/PrivilegedError.h"
 
 namespace qw {
 namespace {
@@ -30,18 +24,11 @@ void whenDone(QFuture<T> future, QObject* context, F then) {
 }  // namespace
 
 AppServices::AppServices(QObject* parent) : QObject(parent), store_(std::make_unique<JobStore>()) {
-#ifdef QW_HAS_PRIVILEGED
     privileged_ = std::make_shared<PrivilegedClient>();
-#endif
-#ifdef QW_HAS_CRONTAB
     crontab_ = std::make_shared<CrontabStore>();
-#endif
-#ifdef QW_HAS_ROUTER
     router_ = std::make_shared<OperationRouter>(
         [client = privileged_.get()](const HelperRequest& request) { return client->perform(request); });
-#endif
     JobActionRunner::Perform perform = [this](JobAction action, const Job& job, JobActionRunner::Done done) {
-#ifdef QW_HAS_ROUTER
         using Kind = JobActionRunner::Outcome::Kind;
         OperationRouter& r = *router_;
         QFuture<void> future;
@@ -67,12 +54,6 @@ AppServices::AppServices(QObject* parent) : QObject(parent), store_(std::make_un
                 done({Kind::failed, QString::fromUtf8(e.what())});
             }
         });
-#else
-        // No router in this build: every job is read-only, so no control offers an action.
-        (void)action;
-        (void)job;
-        done({JobActionRunner::Outcome::Kind::cancelled, {}});
-#endif
     };
     JobActionRunner::Reload reload = [this](std::function<void()> then) {
         whenDone(store_->reload(), this, [then](const QFuture<void>&) { then(); });
@@ -83,21 +64,11 @@ AppServices::AppServices(QObject* parent) : QObject(parent), store_(std::make_un
 AppServices::~AppServices() = default;
 
 bool AppServices::isReadOnly(const Job& job) const {
-#ifdef QW_HAS_ROUTER
     return router_->isReadOnly(job);
-#else
-    (void)job;
-    return true;
-#endif
 }
 
 bool AppServices::needsAdministrator(const Job& job) const {
-#ifdef QW_HAS_ROUTER
     return router_->needsAdministrator(job);
-#else
-    (void)job;
-    return false;
-#endif
 }
 
 }  // namespace qw

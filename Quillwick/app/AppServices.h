@@ -8,7 +8,6 @@
 #include <QObject>
 
 #include "Quillwick/app/JobActionRunner.h"
-#include "Quillwick/app/Neighbours.h"
 #include "Quillwick/store/JobStore.h"
 
 namespace qw {
@@ -24,7 +23,6 @@ public:
     ~AppServices() override;
 
     JobStore& store() { return *store_; }
-    // Absent only in a build without that subsystem.
     PrivilegedClient* privileged() { return privileged_.get(); }
     OperationRouter* router() { return router_.get(); }
     JobActionRunner& actions() { return *actions_; }

@@ -18,26 +18,17 @@
 #include "Quillwick/app/JobBrowsing.h"
 #include "Quillwick/app/JobListView.h"
 #include "Quillwick/app/SidebarView.h"
+#include "Quillwick/cron/CronDetailView.h"
+#include "Quillwick/cron/CronListView.h"
+#include "Quillwick/cron/CrontabStore.h"
+#include "Quillwick/cron/NewCronJobView.h"
+#include "Quillwick/detail/JobDetailView.h"
+#include "Quillwick/editing/NewJobView.h"
 #include "Quillwick/launchd/FileFacts.h"
 #include "Quillwick/launchd/JobDiagnostics.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Symbols.h"
-
-#ifdef QW_HAS_DETAIL
-#include "Quillwick/detail/JobDetailView.h"
-#endif
-#ifdef QW_HAS_CRONTAB
-#include "Quillwick/cron/CrontabStore.h"
-#endif
-#ifdef QW_HAS_NEW_JOB
-#include "Quillwick/editing/NewJobView.h"
-#endif
-#ifdef QW_HAS_CRON_VIEWS
-#include "Quillwick/cron/CronDetailView.h"
-#include "Quillwick/cron/CronListView.h"
-#include "Quillwick/cron/NewCronJobView.h"
-#endif
 
 namespace qw {
 namespace {
@@ -146,10 +137,8 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
             runProblemScan();
         updateDetail();
     });
-#ifdef QW_HAS_CRONTAB
     if (CrontabStore* crontab = services_.crontab())
         connect(crontab, &CrontabStore::crontabChanged, this, &ContentView::updateCounts);
-#endif
     connect(sidebar_, &SidebarView::filterChanged, this, &ContentView::setFilter);
     connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
         search_ = text;
@@ -240,10 +229,8 @@ void ContentView::setCronSelection(std::optional<qint64> line) {
     if (line == cronSelection_)
         return;
     cronSelection_ = line;
-#ifdef QW_HAS_CRON_VIEWS
     if (auto* list = qobject_cast<CronListView*>(cronList_))
         list->setSelection(line);
-#endif
     updateDetail();
 }
 
@@ -273,10 +260,8 @@ void ContentView::updateCounts() {
         counts[f] = n;
     }
     int cronCount = 0;
-#ifdef QW_HAS_CRONTAB
     if (services_.crontab())
         cronCount = int(services_.crontab()->crontab().jobs().size());
-#endif
     sidebar_->setCounts(counts, int(problemLabels_.size()), cronCount);
 }
 
@@ -287,14 +272,12 @@ void ContentView::updateContent() {
         content_->setCurrentWidget(jobList_);
         return;
     }
-#ifdef QW_HAS_CRON_VIEWS
     if (!cronList_ && services_.crontab()) {
         auto* list = new CronListView(services_.crontab(), cronSelection_);
         connect(list, &CronListView::selectionChanged, this, &ContentView::setCronSelection);
         cronList_ = list;
         content_->addWidget(cronList_);
     }
-#endif
     if (!cronList_) {
         const JobFilter cronFilter(JobFilter::Kind::cron);
         cronList_ = new EmptyStateView(q(cronFilter.title()), q(cronFilter.systemImage()), q(cronFilter.help()));
@@ -306,7 +289,6 @@ void ContentView::updateContent() {
 
 void ContentView::updateDetail() {
     if (filter_.kind() == JobFilter::Kind::cron) {
-#ifdef QW_HAS_CRON_VIEWS
         std::optional<CronJob> job;
         if (cronSelection_ && services_.crontab())
             for (const CronJob& j : services_.crontab()->crontab().jobs())
@@ -332,7 +314,6 @@ void ContentView::updateDetail() {
             detail_->setCurrentWidget(cronDetail_);
             return;
         }
-#endif
         noSelection_->setContent("No Cron Job Selected", "clock.badge.questionmark",
                                  "Choose an entry to see when it runs and what it will do.");
         detail_->setCurrentWidget(noSelection_);
@@ -345,7 +326,6 @@ void ContentView::updateDetail() {
                 selected = &job;
                 break;
             }
-#ifdef QW_HAS_DETAIL
     if (selected) {
         if (detailView_ && detailId_ == selected->id()) {
             static_cast<JobDetailView*>(detailView_)->setJob(*selected);
@@ -364,9 +344,6 @@ void ContentView::updateDetail() {
         detailView_ = nullptr;
         detailId_.clear();
     }
-#else
-    (void)selected;
-#endif
     noSelection_->setContent("No Job Selected", "list.bullet.rectangle",
                              "Choose a job to see what it does, whether it is running, and why not.");
     detail_->setCurrentWidget(noSelection_);
@@ -377,12 +354,7 @@ void ContentView::updateToolbar() {
     newAction_->setText(cron ? "New Cron Job" : "New Job");
     newAction_->setToolTip(cron ? "Add an entry to your crontab" : "Create a launchd job");
     newAction_->setStatusTip(newAction_->toolTip());
-#if defined(QW_HAS_NEW_JOB) || defined(QW_HAS_CRON_VIEWS)
     newAction_->setEnabled(true);
-#else
-    // Neither creation sheet is part of this build.
-    newAction_->setEnabled(false);
-#endif
     refreshAction_->setEnabled(!services_.store().isLoading());
     refreshAction_->setToolTip("Refresh");
 }
@@ -398,7 +370,6 @@ void ContentView::showFailure() {
 void ContentView::create() {
     if (isCreating_)
         return;
-#ifdef QW_HAS_CRON_VIEWS
     if (filter_.kind() == JobFilter::Kind::cron && services_.crontab()) {
         CrontabStore* store = services_.crontab();
         auto* sheet = new NewCronJobView(
@@ -414,8 +385,6 @@ void ContentView::create() {
         sheet->open();
         return;
     }
-#endif
-#if defined(QW_HAS_NEW_JOB) && defined(QW_HAS_ROUTER)
     if (filter_.kind() != JobFilter::Kind::cron && services_.router()) {
         auto* sheet = new NewJobView(
             *services_.router(),
@@ -438,7 +407,6 @@ void ContentView::create() {
         connect(sheet, &QDialog::finished, this, [this] { isCreating_ = false; });
         sheet->open();
     }
-#endif
 }
 
 }  // namespace qw

@@ -2,16 +2,11 @@
 
 #include <QLoggingCategory>
 
-#include "helperkit/SystemPaths.h"
-
-#if __has_include("Quillwick/platform/ManagedService.h")
 #include "Quillwick/platform/ManagedService.h"
-#define QW_HAS_MANAGED_SERVICE 1
-#endif
+#include "helperkit/SystemPaths.h"
 
 namespace qw::LoginItem {
 namespace {
-#ifdef QW_HAS_MANAGED_SERVICE
 Q_LOGGING_CATEGORY(logLoginItem, "com.tarnmoor.quillwick.loginitem")
 
 std::optional<ManagedService> service() {
@@ -20,19 +15,15 @@ std::optional<ManagedService> service() {
         return std::nullopt;
     return ManagedService::loginItem(*bundle, "com.tarnmoor.quillwick.plist");
 }
-#endif
 }  // namespace
 
 Status status() {
-#ifdef QW_HAS_MANAGED_SERVICE
     if (const auto s = service())
         return Status(int(s->status()));
-#endif
     return Status::notFound;
 }
 
 void setEnabled(bool on) {
-#ifdef QW_HAS_MANAGED_SERVICE
     const auto s = service();
     const Status now = s ? Status(int(s->status())) : Status::notFound;
     const bool registered = now == Status::enabled || now == Status::requiresApproval;
@@ -52,10 +43,6 @@ void setEnabled(bool on) {
         qCCritical(logLoginItem, "Could not unregister the login item: %s", e.what());
         throw;
     }
-#else
-    if (on)
-        throw std::runtime_error("The login item could not be found.");
-#endif
 }
 
 }  // namespace qw::LoginItem

@@ -12,12 +12,9 @@
 #include <QVBoxLayout>
 
 #include "Quillwick/platform/gui/DesktopServices.h"
+#include "Quillwick/store/PrivilegedClient.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
-
-#ifdef QW_HAS_PRIVILEGED
-#include "Quillwick/store/PrivilegedClient.h"
-#endif
 
 namespace qw {
 namespace {
@@ -50,7 +47,6 @@ QWidget* iconRow(const QString& symbol, const QColor& tint, const QString& text,
 
 }  // namespace
 
-#ifdef QW_HAS_PRIVILEGED
 AuditLogSheet::AuditLogSheet(const QList<AuditEntry>& entries, std::function<void()> onClear, QWidget* parent)
     : QDialog(parent), list_(new QListWidget(this)) {
     setObjectName("auditLogSheet");
@@ -104,7 +100,6 @@ void AuditLogSheet::setEntries(const QList<AuditEntry>& entries) {
         list_->setItemWidget(item, row);
     }
 }
-#endif
 
 PrivilegesSettings::PrivilegesSettings(PrivilegedClient* privileged, QWidget* parent)
     : QWidget(parent), privileged_(privileged) {
@@ -193,10 +188,8 @@ PrivilegesSettings::PrivilegesSettings(PrivilegedClient* privileged, QWidget* pa
     connect(installButton_, &QPushButton::clicked, this, &PrivilegesSettings::install);
     connect(removeButton_, &QPushButton::clicked, this, &PrivilegesSettings::remove);
     connect(auditButton_, &QPushButton::clicked, this, &PrivilegesSettings::showAuditLog);
-#ifdef QW_HAS_PRIVILEGED
     if (privileged_)
         connect(privileged_, &PrivilegedClient::auditLogChanged, this, &PrivilegesSettings::present);
-#endif
     present();
 }
 
@@ -208,12 +201,10 @@ void PrivilegesSettings::showEvent(QShowEvent* event) {
 void PrivilegesSettings::present() {
     int raw = 3;
     bool emptyLog = true;
-#ifdef QW_HAS_PRIVILEGED
     if (privileged_) {
         raw = int(privileged_->helperStatus());
         emptyLog = privileged_->auditLog().isEmpty();
     }
-#endif
     const bool enabled = raw == 1, approval = raw == 2;
     QString symbol = "circle", text = raw == 0 || raw == 3 ? "Not installed" : "Unknown";
     QColor tint = secondaryColor();
@@ -252,7 +243,6 @@ void PrivilegesSettings::present() {
 }
 
 void PrivilegesSettings::install() {
-#ifdef QW_HAS_PRIVILEGED
     busy_ = true;
     failure_.reset();
     try {
@@ -262,11 +252,9 @@ void PrivilegesSettings::install() {
     }
     busy_ = false;
     present();
-#endif
 }
 
 void PrivilegesSettings::remove() {
-#ifdef QW_HAS_PRIVILEGED
     busy_ = true;
     failure_.reset();
     present();
@@ -282,17 +270,14 @@ void PrivilegesSettings::remove() {
         present();
     });
     watcher->setFuture(privileged_->removeHelper());
-#endif
 }
 
 void PrivilegesSettings::showAuditLog() {
-#ifdef QW_HAS_PRIVILEGED
     PrivilegedClient* client = privileged_;
     auto* sheet = new AuditLogSheet(client->auditLog(), [client] { client->clearAuditLog(); }, this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(client, &PrivilegedClient::auditLogChanged, sheet, [sheet, client] { sheet->setEntries(client->auditLog()); });
     sheet->open();
-#endif
 }
 
 }  // namespace qw

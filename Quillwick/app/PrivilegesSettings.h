@@ -9,11 +9,8 @@
 #include <QList>
 #include <QWidget>
 
-#include "Quillwick/app/Neighbours.h"
 
-#ifdef QW_HAS_PRIVILEGED
 #include "Quillwick/store/AuditEntry.h"
-#endif
 
 class QLabel;
 class QListWidget;
@@ -23,7 +20,6 @@ namespace qw {
 
 class PrivilegedClient;
 
-#ifdef QW_HAS_PRIVILEGED
 // No Q_OBJECT: moc cannot see the condition around it, and the sheet declares no signals.
 class AuditLogSheet : public QDialog {
 public:
@@ -34,7 +30,6 @@ public:
 private:
     QListWidget* list_;
 };
-#endif
 
 class PrivilegesSettings : public QWidget {
     Q_OBJECT

@@ -10,11 +10,8 @@
 #include "Quillwick/app/ContentView.h"
 #include "Quillwick/app/SettingsView.h"
 #include "Quillwick/app/UpdaterControls.h"
-#include "Quillwick/platform/gui/Updater.h"
-
-#ifdef QW_HAS_FEEDBACK
 #include "Quillwick/feedback/FeedbackView.h"
-#endif
+#include "Quillwick/platform/gui/Updater.h"
 
 namespace qw {
 namespace {
@@ -98,9 +95,7 @@ void QuillwickApp::openWindow(const QString& identifier) {
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSizeConstraint(QLayout::SetFixedSize);
-#ifdef QW_HAS_FEEDBACK
         layout->addWidget(new FeedbackView(window));
-#endif
         feedback_ = window;
         window->adjustSize();
         if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -12,12 +12,8 @@
 
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
-#include "Quillwick/app/Neighbours.h"
 #include "Quillwick/app/QuillwickApp.h"
-
-#ifdef QW_HAS_DETAIL
 #include "Quillwick/detail/JobDetailView.h"
-#endif
 
 namespace qw {
 namespace {
@@ -39,7 +35,6 @@ std::optional<std::string> idOf(QuillwickApp& app, const std::string& label) {
 
 // Each tab of the pane in turn, the Log tab on a job that keeps one; then `done`.
 void tourDetail(QuillwickApp& app, ContentView* window, const QString& folder, std::function<void()> done) {
-#ifdef QW_HAS_DETAIL
     struct Step {
         const char* label;
         JobDetailView::Tab tab;
@@ -61,10 +56,6 @@ void tourDetail(QuillwickApp& app, ContentView* window, const QString& folder, s
         });
     };
     (*next)(0);
-#else
-    (void)app, (void)window, (void)folder;
-    done();
-#endif
 }
 
 }  // namespace

@@ -10,23 +10,15 @@
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
 #include "Quillwick/app/JobListModel.h"
-#include "Quillwick/app/Neighbours.h"
 #include "Quillwick/app/QuillwickApp.h"
 #include "Quillwick/app/SidebarView.h"
+#include "Quillwick/cron/CronDetailView.h"
+#include "Quillwick/cron/CrontabStore.h"
+#include "Quillwick/editing/NewJobView.h"
+#include "Quillwick/feedback/FeedbackView.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "helperkit/LaunchdDomain.h"
 #include "support/SandboxRoot.h"
-
-#ifdef QW_HAS_CRON_VIEWS
-#include "Quillwick/cron/CronDetailView.h"
-#include "Quillwick/cron/CrontabStore.h"
-#endif
-#ifdef QW_HAS_FEEDBACK
-#include "Quillwick/feedback/FeedbackView.h"
-#endif
-#ifdef QW_HAS_NEW_JOB
-#include "Quillwick/editing/NewJobView.h"
-#endif
 
 using namespace qw;
 
@@ -92,11 +84,7 @@ private slots:
         root.haltLaunchd();
     }
 
-    // moc cannot see the neighbours' macros: the slots always exist and skip without them.
     void theCronFilterListsTheCrontabAndShowsTheChosenEntry() {
-#ifndef QW_HAS_CRON_VIEWS
-        QSKIP("no crontab views in this build");
-#else
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
@@ -129,13 +117,9 @@ private slots:
         QVERIFY(!rows->currentIndex().isValid());
         QVERIFY(window.findChild<EmptyStateView*>("noSelection")->isVisibleTo(&window));
         root.haltLaunchd();
-#endif
     }
 
     void newOpensOneJobSheetOutsideTheCronFilter() {
-#ifndef QW_HAS_NEW_JOB
-        QSKIP("no job sheet in this build");
-#else
         test::SandboxRoot root;
         AppServices services;
         ContentView window(services);
@@ -145,13 +129,9 @@ private slots:
         window.newAction()->trigger();
         QCOMPARE(window.findChildren<NewJobView*>().size(), qsizetype(1));
         QCOMPARE(window.findChild<NewJobView*>()->windowModality(), Qt::WindowModal);
-#endif
     }
 
     void theOneFeedbackWindowHoldsTheForm() {
-#ifndef QW_HAS_FEEDBACK
-        QSKIP("no feedback form in this build");
-#else
         test::SandboxRoot root;
         QuillwickApp app;
         app.openWindow("feedback");
@@ -160,7 +140,6 @@ private slots:
         QVERIFY(window->findChild<FeedbackView*>());
         app.openWindow("feedback");
         QCOMPARE(app.feedbackWindow(), window);
-#endif
     }
 
     void aRescanThatFindsTheSameJobsRedrawsNothing() {
