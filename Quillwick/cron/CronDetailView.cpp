@@ -13,6 +13,7 @@
 #include "Quillwick/cron/CronDiagnostics.h"
 #include "Quillwick/cron/CronIssueRow.h"
 #include "Quillwick/cron/CrontabStore.h"
+#include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Hint.h"
 #include "Quillwick/ui/Style.h"
@@ -72,12 +73,8 @@ CronDetailView::CronDetailView(CronJob job, CrontabStore* store, QWidget* parent
     controls->addWidget(enabled_);
     controls->addWidget(new Hint(Hint::cronDisabling(), content));
     controls->addStretch(1);
-    progress_ = new QProgressBar(content);
+    progress_ = smallBusyIndicator(content);
     progress_->setObjectName("busyIndicator");
-    progress_->setRange(0, 0);
-    progress_->setTextVisible(false);
-    progress_->setFixedWidth(60);
-    progress_->setMaximumHeight(12);
     controls->addWidget(progress_);
     delete_ = new QPushButton(QStringLiteral("Delete…"), content);
     delete_->setObjectName("deleteButton");

@@ -17,6 +17,7 @@
 #include "Quillwick/cron/CronDiagnostics.h"
 #include "Quillwick/cron/CronText.h"
 #include "Quillwick/cron/CrontabStore.h"
+#include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -218,11 +219,8 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     tint(failureLabel_, redColor());
     bar->addWidget(failureLabel_, 0, Qt::AlignVCenter);
     bar->addStretch(1);
-    progress_ = new QProgressBar(this);
+    progress_ = smallBusyIndicator(this);
     progress_->setObjectName("busyIndicator");
-    progress_->setRange(0, 0);
-    progress_->setTextVisible(false);
-    progress_->setFixedSize(60, 12);
     bar->addWidget(progress_, 0, Qt::AlignVCenter);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName("cancelButton");

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -76,11 +77,8 @@ IssueCard::IssueCard(Issue issue, bool isBusy, bool canFix, std::function<void()
     }
     row->addLayout(text, 1);
 
-    progress_ = new QProgressBar(this);
+    progress_ = smallBusyIndicator(this);
     progress_->setObjectName(QStringLiteral("fixProgress"));
-    progress_->setRange(0, 0);
-    progress_->setTextVisible(false);
-    progress_->setFixedSize(40, 10);
     row->addWidget(progress_, 0, Qt::AlignTop);
     setBusy(isBusy);
 }

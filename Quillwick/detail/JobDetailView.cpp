@@ -22,6 +22,7 @@
 #include "Quillwick/launchd/Launchctl.h"
 #include "Quillwick/store/JobStore.h"
 #include "Quillwick/store/OperationRouter.h"
+#include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/ElidedLabel.h"
 #include "Quillwick/ui/HealthDot.h"
 #include "Quillwick/ui/Style.h"
@@ -128,10 +129,7 @@ JobDetailView::JobDetailView(Job job, JobStore& store, OperationRouter& router, 
     auto* busyRow = new QHBoxLayout(busy_);
     busyRow->setContentsMargins(0, 0, 0, 0);
     busyRow->setSpacing(6);
-    auto* spinner = new QProgressBar(busy_);
-    spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(48, 10);
+    auto* spinner = smallBusyIndicator(busy_);
     busyCaption_ = new QLabel(busy_);
     busyCaption_->setObjectName("busyCaption");
     busyCaption_->setFont(captionFont());

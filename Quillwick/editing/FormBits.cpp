@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 
+#include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -84,6 +85,24 @@ QFrame* divider(QWidget* parent) {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+SaveBar saveBar(QWidget* parent, const QString& objectName) {
+    SaveBar parts{};
+    parts.bar = new QWidget(parent);
+    parts.bar->setObjectName(objectName);
+    parts.row = new QHBoxLayout(parts.bar);
+    parts.row->setContentsMargins(12, 12, 12, 12);
+    parts.row->setSpacing(10);
+    parts.progress = smallBusyIndicator(parts.bar);
+    parts.row->addWidget(parts.progress);
+    parts.revert = new QPushButton(QStringLiteral("Revert"), parts.bar);
+    parts.revert->setObjectName(QStringLiteral("revertButton"));
+    parts.row->addWidget(parts.revert);
+    parts.save = new QPushButton(QStringLiteral("Save"), parts.bar);
+    parts.save->setObjectName(QStringLiteral("saveButton"));
+    parts.row->addWidget(parts.save);
+    return parts;
 }
 
 QString errorText(std::exception_ptr error, const QString& fallback) {

@@ -5,8 +5,11 @@
 #include <exception>
 
 #include <QColor>
+#include <QHBoxLayout>
 #include <QFrame>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QString>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -34,5 +37,16 @@ void clearRows(QVBoxLayout* rows);
 QString errorText(std::exception_ptr error, const QString& fallback);
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
+
+// The bar under an editor, ending in a busy indicator, Revert and Save; the caller inserts its own
+// controls at the start of `row`.
+struct SaveBar {
+    QWidget* bar;
+    QHBoxLayout* row;
+    QProgressBar* progress;
+    QPushButton* revert;
+    QPushButton* save;
+};
+SaveBar saveBar(QWidget* parent, const QString& objectName);
 
 }  // namespace qw::FormBits

@@ -51,11 +51,8 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     stack->addWidget(scroll_, 1);
     stack->addWidget(FormBits::divider(editorPage_));
 
-    auto* bar = new QWidget(editorPage_);
-    bar->setObjectName(QStringLiteral("saveBar"));
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
+    const FormBits::SaveBar parts = FormBits::saveBar(editorPage_, QStringLiteral("saveBar"));
+    QWidget* bar = parts.bar;
     addButton_ = new QToolButton(bar);
     addButton_->setObjectName(QStringLiteral("addKeyButton"));
     addButton_->setText(QStringLiteral("Add Key…"));
@@ -66,7 +63,7 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     addMenu_ = new QMenu(addButton_);
     addMenu_->setToolTipsVisible(true);
     addButton_->setMenu(addMenu_);
-    row->addWidget(addButton_);
+    parts.row->insertWidget(0, addButton_);
     adminNote_ = new QLabel(bar);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
     {
@@ -78,21 +75,12 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
         note->addWidget(lock);
         note->addWidget(FormBits::caption(QStringLiteral("Saving asks for an administrator password."), secondaryColor(), adminNote_));
     }
-    row->addWidget(adminNote_);
-    row->addStretch(1);
-    progress_ = new QProgressBar(bar);
-    progress_->setRange(0, 0);
-    progress_->setMaximumWidth(60);
-    progress_->setMaximumHeight(12);
-    progress_->setTextVisible(false);
-    row->addWidget(progress_);
-    revert_ = new QPushButton(QStringLiteral("Revert"), bar);
-    revert_->setObjectName(QStringLiteral("revertButton"));
-    row->addWidget(revert_);
-    save_ = new QPushButton(QStringLiteral("Save"), bar);
-    save_->setObjectName(QStringLiteral("saveButton"));
+    parts.row->insertWidget(1, adminNote_);
+    parts.row->insertStretch(2, 1);
+    progress_ = parts.progress;
+    revert_ = parts.revert;
+    save_ = parts.save;
     save_->setShortcut(QKeySequence::Save);
-    row->addWidget(save_);
     stack->addWidget(bar);
     pages_->addWidget(editorPage_);
 

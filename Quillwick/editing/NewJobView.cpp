@@ -18,6 +18,7 @@
 #include "Quillwick/editing/FormBits.h"
 #include "Quillwick/editing/PathField.h"
 #include "Quillwick/editing/TemplateChip.h"
+#include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -192,10 +193,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     failureLabel_->setMaximumHeight(failureLabel_->fontMetrics().lineSpacing() * 2 + 2);
     FormBits::setTextColor(failureLabel_, redColor());
     footer->addWidget(failureLabel_);
-    progress_ = new QProgressBar(this);
-    progress_->setRange(0, 0);
-    progress_->setTextVisible(false);
-    progress_->setMaximumSize(60, 12);
+    progress_ = smallBusyIndicator(this);
     footer->addWidget(progress_);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
