@@ -16,32 +16,32 @@ namespace {
 }
 
 // A name no one else is likely to choose; O_EXCL settles the rest.
-std::filesystem::path asideName(const std::filesystem::path& url, unsigned attempt) {
+std::filesystem::path asideName(const std::filesystem::path& path, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = "." + url.filename().string() + "." + std::to_string(::getpid()) + "." +
+    std::string name = "." + path.filename().string() + "." + std::to_string(::getpid()) + "." +
                        std::to_string(counter++) + "." + std::to_string((ticks ^ attempt) & 0xFFFFFF) + ".tmp";
-    return url.parent_path() / name;
+    return path.parent_path() / name;
 }
 
 }  // namespace
 
-void writeFileAtomically(const std::filesystem::path& url, std::string_view bytes, unsigned mode) {
-    if (url.filename().empty()) raise("Cannot write a file without a name", url, EISDIR);
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode) {
+    if (path.filename().empty()) raise("Cannot write a file without a name", path, EISDIR);
     std::filesystem::path aside;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        aside = asideName(url, attempt);
+        aside = asideName(path, attempt);
         // The kernel applies the umask to `mode`; O_NOFOLLOW keeps a planted link from redirecting us.
         fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode));
-        if (fd < 0 && errno != EEXIST) raise("Cannot create the file", url, errno);
+        if (fd < 0 && errno != EEXIST) raise("Cannot create the file", path, errno);
     }
-    if (fd < 0) raise("Cannot create the file", url, EEXIST);
+    if (fd < 0) raise("Cannot create the file", path, EEXIST);
 
     auto abandon = [&](const char* what, int error) {
         ::close(fd);
         ::unlink(aside.c_str());
-        raise(what, url, error);
+        raise(what, path, error);
     };
     const char* p = bytes.data();
     std::size_t left = bytes.size();
@@ -58,15 +58,15 @@ void writeFileAtomically(const std::filesystem::path& url, std::string_view byte
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(aside.c_str());
-        raise("Cannot write the file", url, error);
+        raise("Cannot write the file", path, error);
     }
-    if (::rename(aside.c_str(), url.c_str()) != 0) {
+    if (::rename(aside.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(aside.c_str());
-        raise("Cannot move the file into place", url, error);
+        raise("Cannot move the file into place", path, error);
     }
     // The rename itself is durable only once the folder is flushed too.
-    const std::filesystem::path folder = url.parent_path().empty() ? "." : url.parent_path();
+    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

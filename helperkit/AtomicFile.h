@@ -8,6 +8,6 @@
 namespace qw {
 
 // Throws std::filesystem::filesystem_error. `mode` applies to the new file (default: 0644 less umask).
-void writeFileAtomically(const std::filesystem::path& url, std::string_view bytes, unsigned mode = 0644);
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode = 0644);
 
 }  // namespace qw

@@ -11,8 +11,8 @@
 namespace qw {
 namespace {
 
-std::string describe(PlistFile::ReadError::Kind kind, const std::filesystem::path& url, const std::string& underlying) {
-    const std::string name = url.filename().string();
+std::string describe(PlistFile::ReadError::Kind kind, const std::filesystem::path& path, const std::string& underlying) {
+    const std::string name = path.filename().string();
     if (kind == PlistFile::ReadError::Kind::unreadable) return "Could not read " + name + ": " + underlying;
     return name + " is a property list, but not a dictionary. A launchd job has to be a dictionary of keys at the top level.";
 }
@@ -24,26 +24,26 @@ std::string errorText(int error) { return std::error_code(error, std::generic_ca
 
 }  // namespace
 
-PlistFile::ReadError::ReadError(Kind kind, std::filesystem::path url, std::string underlying)
-    : std::runtime_error(describe(kind, url, underlying)),
+PlistFile::ReadError::ReadError(Kind kind, std::filesystem::path path, std::string underlying)
+    : std::runtime_error(describe(kind, path, underlying)),
       kind_(kind),
-      url_(std::move(url)),
+      path_(std::move(path)),
       underlying_(std::move(underlying)) {}
 
-PlistFile PlistFile::read(const std::filesystem::path& url) {
+PlistFile PlistFile::read(const std::filesystem::path& path) {
     using Kind = ReadError::Kind;
     // Non-blocking, so that a FIFO in a job folder cannot stall the reader on open.
-    const int fd = ::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw ReadError(Kind::unreadable, url, errorText(errno));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw ReadError(Kind::unreadable, path, errorText(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
-        throw ReadError(Kind::unreadable, url, errorText(error));
+        throw ReadError(Kind::unreadable, path, errorText(error));
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        throw ReadError(Kind::unreadable, url, S_ISDIR(st.st_mode) ? errorText(EISDIR) : "Not a regular file.");
+        throw ReadError(Kind::unreadable, path, S_ISDIR(st.st_mode) ? errorText(EISDIR) : "Not a regular file.");
     }
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(std::min<off_t>(st.st_size, largestFile)) + 1);
@@ -54,32 +54,32 @@ PlistFile PlistFile::read(const std::filesystem::path& url) {
             if (errno == EINTR) continue;
             const int error = errno;
             ::close(fd);
-            throw ReadError(Kind::unreadable, url, errorText(error));
+            throw ReadError(Kind::unreadable, path, errorText(error));
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
         if (bytes.size() > largestFile) {
             ::close(fd);
-            throw ReadError(Kind::unreadable, url, "The file is too large to be a property list.");
+            throw ReadError(Kind::unreadable, path, "The file is too large to be a property list.");
         }
     }
     ::close(fd);
-    return fromData(bytes, url);
+    return fromData(bytes, path);
 }
 
-PlistFile PlistFile::fromData(std::string_view bytes, const std::filesystem::path& url) {
+PlistFile PlistFile::fromData(std::string_view bytes, const std::filesystem::path& path) {
     PlistCodec::Parsed parsed;
     try {
         parsed = PlistCodec::read(bytes);
     } catch (const PlistParseError& e) {
-        throw ReadError(ReadError::Kind::unreadable, url, e.what());
+        throw ReadError(ReadError::Kind::unreadable, path, e.what());
     }
     PlistDictionary* root = parsed.empty ? nullptr : parsed.value.dictionaryValue();
-    if (!root) throw ReadError(ReadError::Kind::notADictionary, url);
+    if (!root) throw ReadError(ReadError::Kind::notADictionary, path);
     return PlistFile(std::move(*root), parsed.format);
 }
 
-PlistFile PlistFile::fromText(std::string_view text, const std::filesystem::path& url) { return fromData(text, url); }
+PlistFile PlistFile::fromText(std::string_view text, const std::filesystem::path& path) { return fromData(text, path); }
 
 std::optional<PlistValue> PlistFile::operator[](std::string_view key) const {
     if (const PlistValue* v = root.find(key)) return *v;
@@ -95,7 +95,7 @@ std::string PlistFile::data() const { return PlistCodec::write(root, format); }
 
 std::string PlistFile::xmlText() const { return PlistCodec::writeXml(root); }
 
-void PlistFile::write(const std::filesystem::path& url) const { writeFileAtomically(url, data()); }
+void PlistFile::write(const std::filesystem::path& path) const { writeFileAtomically(path, data()); }
 
 std::size_t PlistFile::hash() const {
     const std::size_t h = root.hash();

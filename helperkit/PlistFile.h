@@ -21,23 +21,23 @@ public:
         // unreadable: "Could not read <file name>: <underlying>"
         // notADictionary: "<file name> is a property list, but not a dictionary. A launchd job has to be a
         // dictionary of keys at the top level."
-        ReadError(Kind kind, std::filesystem::path url, std::string underlying = {});
+        ReadError(Kind kind, std::filesystem::path path, std::string underlying = {});
         Kind kind() const { return kind_; }
-        const std::filesystem::path& url() const { return url_; }
+        const std::filesystem::path& path() const { return path_; }
         const std::string& underlying() const { return underlying_; }
 
     private:
         Kind kind_;
-        std::filesystem::path url_;
+        std::filesystem::path path_;
         std::string underlying_;
     };
 
     PlistFile() = default;
     PlistFile(PlistDictionary root, PlistFormat format) : root(std::move(root)), format(format) {}
 
-    static PlistFile read(const std::filesystem::path& url);                              // init(contentsOf:)
-    static PlistFile fromData(std::string_view bytes, const std::filesystem::path& url);  // init(data:url:)
-    static PlistFile fromText(std::string_view text, const std::filesystem::path& url);   // init(text:url:)
+    static PlistFile read(const std::filesystem::path& path);
+    static PlistFile fromData(std::string_view bytes, const std::filesystem::path& path);
+    static PlistFile fromText(std::string_view text, const std::filesystem::path& path);
 
     std::optional<PlistValue> operator[](std::string_view key) const;
     const PlistValue* find(std::string_view key) const { return root.find(key); }
@@ -45,7 +45,7 @@ public:
 
     std::string data() const;     // bytes in `format`; throws PlistWriteError
     std::string xmlText() const;  // always XML
-    void write(const std::filesystem::path& url) const;  // atomic; throws PlistWriteError or std::filesystem::filesystem_error
+    void write(const std::filesystem::path& path) const;  // atomic; throws PlistWriteError or std::filesystem::filesystem_error
 
     std::size_t hash() const;
     bool operator==(const PlistFile& other) const = default;

@@ -7,7 +7,7 @@
 
 #include <QObject>
 
-#include "Quillwick/app/JobActionRunner.h"
+#include "Quillwick/actions/JobActionRunner.h"
 #include "Quillwick/store/JobStore.h"
 
 namespace qw {

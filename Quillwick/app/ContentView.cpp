@@ -14,7 +14,7 @@
 #include <QtConcurrent>
 
 #include "Quillwick/app/AppServices.h"
-#include "Quillwick/app/JobActionBar.h"
+#include "Quillwick/actions/JobActionBar.h"
 #include "Quillwick/app/JobBrowsing.h"
 #include "Quillwick/app/JobListView.h"
 #include "Quillwick/app/SidebarView.h"

@@ -5,7 +5,7 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
-#include "Quillwick/app/JobActionsMenu.h"
+#include "Quillwick/actions/JobActionsMenu.h"
 #include "Quillwick/app/JobListModel.h"
 #include "Quillwick/app/JobRowDelegate.h"
 #include "Quillwick/ui/EmptyStateView.h"

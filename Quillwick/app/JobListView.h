@@ -11,7 +11,7 @@
 
 #include <QWidget>
 
-#include "Quillwick/app/JobAction.h"
+#include "Quillwick/actions/JobAction.h"
 #include "Quillwick/launchd/Job.h"
 
 class QListView;

@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
-#include "Quillwick/app/JobActionBar.h"
-#include "Quillwick/app/JobActionRunner.h"
+#include "Quillwick/actions/JobActionBar.h"
+#include "Quillwick/actions/JobActionRunner.h"
 #include "Quillwick/detail/JobLogView.h"
 #include "Quillwick/detail/JobOverviewView.h"
 #include "Quillwick/detail/JobProblemsView.h"

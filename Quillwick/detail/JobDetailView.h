@@ -13,7 +13,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "Quillwick/app/JobAction.h"
+#include "Quillwick/actions/JobAction.h"
 #include "Quillwick/launchd/Job.h"
 #include "Quillwick/launchd/RuntimeState.h"
 

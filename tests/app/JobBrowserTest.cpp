@@ -10,8 +10,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "Quillwick/app/JobActionBar.h"
-#include "Quillwick/app/JobActionsMenu.h"
+#include "Quillwick/actions/JobActionBar.h"
+#include "Quillwick/actions/JobActionsMenu.h"
 #include "Quillwick/app/JobBrowsing.h"
 #include "Quillwick/app/JobListModel.h"
 #include "Quillwick/app/JobListView.h"

@@ -2,7 +2,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "Quillwick/app/JobActionRunner.h"
+#include "Quillwick/actions/JobActionRunner.h"
 #include "Quillwick/app/UpdaterControls.h"
 #include "Quillwick/platform/gui/Updater.h"
 #include "helperkit/Base64.h"

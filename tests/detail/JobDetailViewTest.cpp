@@ -10,7 +10,7 @@
 
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
-#include "Quillwick/app/JobActionBar.h"
+#include "Quillwick/actions/JobActionBar.h"
 #include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobDetailView.h"
 #include "Quillwick/detail/JobProblemsView.h"

@@ -83,7 +83,7 @@ TEST(PlistFile, readErrorsSayWhatWentWrong) {
 
     auto missing = readError([] { PlistFile::read("/nonexistent/folder/com.example.gone.plist"); });
     EXPECT_EQ(missing.kind(), Kind::unreadable);
-    EXPECT_EQ(missing.url(), "/nonexistent/folder/com.example.gone.plist");
+    EXPECT_EQ(missing.path(), "/nonexistent/folder/com.example.gone.plist");
     EXPECT_EQ(std::string(missing.what()).rfind("Could not read com.example.gone.plist: ", 0), 0u) << missing.what();
 
     auto nothing = readError([] { PlistFile::fromData(std::string("bplist00") + std::string(33, '\0'), "n.plist"); });

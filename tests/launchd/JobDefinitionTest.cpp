@@ -324,7 +324,7 @@ TEST_F(JobDefinitionFileTest, unreadableFilesThrowTheReadError) {
             ADD_FAILURE() << name << " was read";
         } catch (const PlistFile::ReadError& error) {
             EXPECT_EQ(error.kind(), kind) << name;
-            EXPECT_EQ(error.url(), path);
+            EXPECT_EQ(error.path(), path);
         }
     }
 }

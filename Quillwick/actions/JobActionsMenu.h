@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "Quillwick/app/JobAction.h"
+#include "Quillwick/actions/JobAction.h"
 #include "Quillwick/launchd/Job.h"
 
 class QMenu;

@@ -1,4 +1,4 @@
-#include "Quillwick/app/JobActionBar.h"
+#include "Quillwick/actions/JobActionBar.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "Quillwick/app/JobActionsMenu.h"
+#include "Quillwick/actions/JobActionsMenu.h"
 #include "Quillwick/platform/gui/DesktopServices.h"
 #include "Quillwick/ui/Hint.h"
 #include "Quillwick/ui/Style.h"

@@ -1,4 +1,4 @@
-#include "Quillwick/app/JobActionRunner.h"
+#include "Quillwick/actions/JobActionRunner.h"
 
 #include <QPointer>
 

@@ -1,4 +1,4 @@
-#include "Quillwick/app/JobAction.h"
+#include "Quillwick/actions/JobAction.h"
 
 namespace qw {
 

@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QString>
 
-#include "Quillwick/app/JobAction.h"
+#include "Quillwick/actions/JobAction.h"
 #include "Quillwick/launchd/Job.h"
 
 namespace qw {

@@ -1,4 +1,4 @@
-#include "Quillwick/app/JobActionsMenu.h"
+#include "Quillwick/actions/JobActionsMenu.h"
 
 #include <QMenu>
 
