@@ -37,11 +37,19 @@ ContentView* QuillwickApp::newMainWindow() {
     auto* window = new ContentView(*services_);
     mainWindows_.emplace_back(window);
     addMenus(window);
-    connect(window, &QObject::destroyed, this, [this] {
-        std::erase_if(mainWindows_, [](const QPointer<ContentView>& w) { return w.isNull(); });
-        // No Dock here to open another from: the last main window ends the program.
-        if (mainWindows_.empty())
-            QCoreApplication::quit();
+    // A widget announces its destruction before its guarded pointers clear: the closing window is
+    // still in the list then, so it is taken out by its address.
+    connect(window, &QObject::destroyed, this, [this, window](QObject*) {
+        std::erase_if(mainWindows_, [window](const QPointer<ContentView>& w) { return w.isNull() || w.data() == window; });
+        // No Dock here to open another from: the last main window ends the program, and the other
+        // windows go with it.
+        if (!mainWindows_.empty())
+            return;
+        if (settings_)
+            settings_->close();
+        if (feedback_)
+            feedback_->close();
+        QCoreApplication::quit();
     });
     window->resize(1180, 720);
     window->show();

@@ -4,8 +4,10 @@
 #include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
@@ -188,6 +190,35 @@ private slots:
         QCOMPARE(window.problemLabels(), (std::set<std::string>{"a"}));
         auto* sidebar = window.findChild<SidebarView*>("sidebar");
         QCOMPARE(sidebar->itemFor(JobFilter::Kind::problems)->data(0, SidebarView::CountRole).toInt(), 1);
+    }
+
+    // The program runs while a main window is open; the last one to close ends it, and the settings
+    // and feedback windows close with it.
+    void closingTheLastMainWindowEndsTheProgram() {
+        test::SandboxRoot root;
+        QuillwickApp app;
+        QPointer<ContentView> first = app.newMainWindow();
+        QPointer<ContentView> second = app.newMainWindow();
+        app.showSettings();
+        app.openWindow("feedback");
+        QPointer<QWidget> settings = app.settingsWindow();
+        QPointer<QWidget> feedback = app.feedbackWindow();
+        QVERIFY(settings && settings->isVisible() && feedback && feedback->isVisible());
+
+        first->close();
+        QTRY_VERIFY(!first);
+        QCOMPARE(app.mainWindows().size(), std::size_t(1));
+        QVERIFY(second->isVisible() && settings->isVisible());
+
+        QTimer::singleShot(0, second, &QWidget::close);
+        QTimer stuck;  // what the program would do without end
+        stuck.setSingleShot(true);
+        connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        stuck.start(30000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(app.mainWindows().empty());
+        QVERIFY(!settings || !settings->isVisible());
+        QVERIFY(!feedback || !feedback->isVisible());
     }
 };
 
