@@ -248,8 +248,8 @@ void JobSourceView::save() {
     updateBar();
     const std::uint64_t generation = generation_;
     router_.save(definition, job_)
-        .then(this, [this, written, generation](QFuture<void> result) { saveFinished(result, written, generation); })
-        .onCanceled(this, [this] { finishSave(); });
+        .then(&lifetime_, [this, written, generation](QFuture<void> result) { saveFinished(result, written, generation); })
+        .onCanceled(&lifetime_, [this] { finishSave(); });
 }
 
 void JobSourceView::saveFinished(QFuture<void> result, const QString& written, std::uint64_t generation) {
@@ -272,7 +272,7 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, s
         finishSave();
         return;
     }
-    onSaved_().then(this, [this](QFuture<void>) { finishSave(); }).onCanceled(this, [this] { finishSave(); });
+    onSaved_().then(&lifetime_, [this](QFuture<void>) { finishSave(); }).onCanceled(&lifetime_, [this] { finishSave(); });
 }
 
 void JobSourceView::finishSave() {
@@ -319,9 +319,14 @@ void JobSourceView::updateBar() {
     notice->setFullText(text);
 
     const bool changes = hasChanges();
+    const bool canRevert = changes && !busy_;
+    const bool canSave = isEditable() && changes && !busy_;
+    // A focused button that goes grey hands the focus on to whatever comes next in the window, the
+    // search field as likely as not. It stays with the text.
+    if ((revert_->hasFocus() && !canRevert) || (save_->hasFocus() && !canSave)) editor_->setFocus(Qt::OtherFocusReason);
     progress_->setVisible(busy_);
-    revert_->setEnabled(changes && !busy_);
-    save_->setEnabled(isEditable() && changes && !busy_);
+    revert_->setEnabled(canRevert);
+    save_->setEnabled(canSave);
 }
 
 }  // namespace qw

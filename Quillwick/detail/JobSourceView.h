@@ -86,6 +86,10 @@ private:
     QProgressBar* progress_;
     QPushButton* revert_;
     QPushButton* save_;
+    // The context of every continuation. Declared last, it goes first when the tab is destroyed: a
+    // widget's own guarded pointers stay set while its children are torn down, and a continuation
+    // queued on it would then run on the remains.
+    QObject lifetime_;
 };
 
 }  // namespace qw

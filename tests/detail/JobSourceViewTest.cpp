@@ -1,13 +1,19 @@
 // The Source tab over real job files in a sandbox, written through a real router: what reaches the
 // disk (and in which format), what is refused before writing, and when the editor's text is replaced.
+#include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPromise>
 #include <QPushButton>
 #include <QTest>
+#include <QVBoxLayout>
+
+#include <malloc.h>
 
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "Quillwick/detail/JobSourceView.h"
 #include "Quillwick/store/JobIndex.h"
@@ -241,6 +247,39 @@ private slots:
         view.setJob(jobFile(JobDirectory::userAgents, xml(plainJob())));
         QCOMPARE(view.text(), xmlText(plainJob()));
         QVERIFY(!view.editor()->isReadOnly() && view.notice().isEmpty());
+    }
+
+    // Save clicked with the mouse: the button that goes grey must not hand the focus out of the tab.
+    // And a reload answered from another thread queues the end of the save on the tab, which then
+    // goes; nothing of it may run on the remains (freed memory reads as garbage here).
+    void aSaveKeepsTheFocusAndNothingOfItOutlivesTheTab() {
+        test::SandboxRoot root;
+        Helper helper;
+        OperationRouter router(helper.perform());
+        QWidget window;
+        auto* outside = new QLineEdit(&window);  // what comes next in the window, as the search field does
+        QPromise<void> reloaded;
+        reloaded.start();
+        auto* view = new JobSourceView(jobFile(JobDirectory::userAgents, xml(plainJob())), router,
+                                       [&reloaded] { return reloaded.future(); }, &window);
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(view);
+        layout->addWidget(outside);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        PlistDictionary edited = plainJob();
+        edited.set("RunAtLoad", true);
+        edit(*view, xmlText(edited));
+        view->saveButton()->setFocus();
+        view->saveButton()->click();
+        QVERIFY(view->isBusy() && !view->saveButton()->isEnabled());
+        QVERIFY(view->isAncestorOf(QApplication::focusWidget()));
+
+        mallopt(M_PERTURB, 0x5a);
+        std::thread([&reloaded] { reloaded.finish(); }).join();
+        delete view;
+        QTest::qWait(1);
+        mallopt(M_PERTURB, 0);
     }
 
     void aFailedWriteAlertsWhileACancelledPromptIsSilent() {
