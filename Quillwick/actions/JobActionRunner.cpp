@@ -4,15 +4,15 @@
 
 namespace qw {
 
-JobActionRunner::JobActionRunner(Perform perform, Reload reload, QObject* parent)
-    : QObject(parent), perform_(std::move(perform)), reload_(std::move(reload)) {}
+JobActionRunner::JobActionRunner(Perform perform, Reload reload, Settle settle, QObject* parent)
+    : QObject(parent), perform_(std::move(perform)), reload_(std::move(reload)), settle_(std::move(settle)) {}
 
 void JobActionRunner::run(JobAction action, const Job& job, std::function<void()> onDone) {
     if (busy_)
         return;
     setBusy(title(action));
     QPointer<JobActionRunner> self(this);
-    perform_(action, job, [self, onDone = std::move(onDone)](Outcome outcome) {
+    perform_(action, job, [self, action, job, onDone = std::move(onDone)](Outcome outcome) {
         if (!self)
             return;
         if (outcome.kind != Outcome::Kind::succeeded) {
@@ -21,13 +21,22 @@ void JobActionRunner::run(JobAction action, const Job& job, std::function<void()
             self->setBusy(std::nullopt);
             return;
         }
-        self->reload_([self, onDone] {
+        auto reload = [self, id = QString::fromStdString(job.id()), onDone] {
             if (!self)
                 return;
-            if (onDone)
-                onDone();
-            self->setBusy(std::nullopt);
-        });
+            self->reload_([self, id, onDone] {
+                if (!self)
+                    return;
+                emit self->actionSucceeded(id);
+                if (onDone)
+                    onDone();
+                self->setBusy(std::nullopt);
+            });
+        };
+        if (self->settle_)
+            self->settle_(action, job, reload);
+        else
+            reload();
     });
 }
 

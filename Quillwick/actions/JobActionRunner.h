@@ -1,5 +1,6 @@
 // JobActionRunner: carries out one job action at a time for the interface. It is busy with the action's
-// title while the operation runs, rescans the store after a success, and keeps the last failure's
+// title while the operation runs, lets launchd settle after a success (a stopped process is gone, a
+// started one that failed at once has been reaped), rescans the store, and keeps the last failure's
 // message for the main window's alert. A call while an action runs is dropped.
 #pragma once
 
@@ -27,8 +28,11 @@ public:
     using Perform = std::function<void(JobAction, const Job&, Done)>;
     // Rescans the store, then calls its argument on the main thread.
     using Reload = std::function<void(std::function<void()>)>;
+    // Waits, off the main thread, until launchd reports the outcome of a succeeded action, then calls
+    // its argument on the main thread. Absent: the rescan follows at once.
+    using Settle = std::function<void(JobAction, const Job&, std::function<void()>)>;
 
-    JobActionRunner(Perform perform, Reload reload, QObject* parent = nullptr);
+    JobActionRunner(Perform perform, Reload reload, Settle settle = {}, QObject* parent = nullptr);
 
     // Returns at once. onDone runs after the rescan that follows a success, before busy clears.
     void run(JobAction action, const Job& job, std::function<void()> onDone = {});
@@ -40,12 +44,16 @@ public:
 signals:
     void busyChanged();
     void failureChanged();
+    // An action on the job of this id succeeded and the store has been rescanned; whichever view
+    // started it, every view of that job may look again.
+    void actionSucceeded(const QString& jobId);
 
 private:
     void setBusy(std::optional<QString> busy);
 
     Perform perform_;
     Reload reload_;
+    Settle settle_;
     std::optional<QString> busy_;
     std::optional<QString> failure_;
 };

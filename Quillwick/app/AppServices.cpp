@@ -1,7 +1,10 @@
 #include "Quillwick/app/AppServices.h"
 
 #include <QFutureWatcher>
+#include <QThreadPool>
+#include <QtConcurrent>
 
+#include "Quillwick/actions/ActionSettling.h"
 #include "Quillwick/cron/CrontabStore.h"
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/store/PrivilegedClient.h"
@@ -19,6 +22,12 @@ void whenDone(QFuture<T> future, QObject* context, F then) {
         then(watcher->future());
     });
     watcher->setFuture(future);
+}
+
+// Waits on launchd after actions; its own threads, so a slow launchctl never holds up the scans.
+QThreadPool& settlePool() {
+    static QThreadPool* pool = new QThreadPool;
+    return *pool;
 }
 
 }  // namespace
@@ -58,7 +67,17 @@ AppServices::AppServices(QObject* parent) : QObject(parent), store_(std::make_un
     JobActionRunner::Reload reload = [this](std::function<void()> then) {
         whenDone(store_->reload(), this, [then](const QFuture<void>&) { then(); });
     };
-    actions_ = std::make_unique<JobActionRunner>(perform, reload);
+    JobActionRunner::Settle settle = [this](JobAction action, const Job& job, std::function<void()> then) {
+        if (!ActionSettling::concernsProcesses(action)) {
+            then();
+            return;
+        }
+        auto settled = QtConcurrent::run(&settlePool(), [action, target = job.serviceTarget(), pid = job.pid()] {
+            ActionSettling::waitUntilSettled(action, target, pid);
+        });
+        whenDone(settled, this, [then](const QFuture<void>&) { then(); });
+    };
+    actions_ = std::make_unique<JobActionRunner>(perform, reload, settle);
 }
 
 AppServices::~AppServices() = default;

@@ -4,7 +4,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPromise>
 #include <QTabWidget>
@@ -178,6 +177,10 @@ JobDetailView::JobDetailView(Job job, JobStore& store, OperationRouter& router, 
     }
 
     connect(&actions_, &JobActionRunner::busyChanged, this, &JobDetailView::updateBusy);
+    // Wherever the action was started (this header, the list's menu, another window).
+    connect(&actions_, &JobActionRunner::actionSucceeded, this, [this](const QString& id) {
+        if (shownOnce_ && id.toStdString() == job_.id()) loadRuntime();
+    });
     updateHeader();
     updateBusy();
 }
@@ -188,6 +191,7 @@ void JobDetailView::setTab(Tab tab) { tabs_->setCurrentIndex(static_cast<int>(ta
 
 void JobDetailView::setJob(const Job& job) {
     const bool sameJob = job.id() == job_.id();
+    const bool sameStatus = job.status == job_.status;
     job_ = job;
     actionBar_->setJob(job_, {router_.isReadOnly(job_), router_.needsAdministrator(job_)});
     overview_->setJob(job_);
@@ -200,6 +204,8 @@ void JobDetailView::setJob(const Job& job) {
         // A former job's state must not stand for this one while the new query runs.
         setRuntime(std::nullopt);
         if (shownOnce_) loadRuntime();
+    } else if (!sameStatus && shownOnce_) {
+        loadRuntime();
     }
 }
 
@@ -221,16 +227,15 @@ QFuture<void> JobDetailView::loadRuntime() {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
     QFuture<void> done = promise->future();
-    QPointer<JobDetailView> self(this);
     QtConcurrent::run(&runtimePool(), [target]() -> std::optional<RuntimeState> {
         try {
             return Launchctl().print(target);
         } catch (...) {
             return std::nullopt;
         }
-    }).then(this, [self, generation, promise](std::optional<RuntimeState> state) {
+    }).then(&lifetime_, [this, generation, promise](std::optional<RuntimeState> state) {
         // Only the newest query's answer is stored: an older one may describe a job since replaced.
-        if (self && generation == self->runtimeGeneration_) self->setRuntime(std::move(state));
+        if (generation == runtimeGeneration_) setRuntime(std::move(state));
         promise->finish();
     }).onCanceled([promise] { promise->finish(); });
     return done;
@@ -240,21 +245,18 @@ QFuture<void> JobDetailView::refreshAfterChange() {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
     QFuture<void> done = promise->future();
-    QPointer<JobDetailView> self(this);
+    QObject* context = &lifetime_;
     store_.reload()
-        .then(this, [self, promise] {
-            if (!self) return promise->finish();
-            self->loadRuntime().then(self, [promise] { promise->finish(); }).onCanceled([promise] { promise->finish(); });
+        .then(context, [this, context, promise] {
+            loadRuntime().then(context, [promise] { promise->finish(); }).onCanceled([promise] { promise->finish(); });
         })
         .onCanceled([promise] { promise->finish(); });
     return done;
 }
 
 void JobDetailView::runAction(JobAction action) {
-    QPointer<JobDetailView> self(this);
-    actions_.run(action, job_, [self] {
-        if (self) self->loadRuntime();
-    });
+    // The run-time state is loaded again when the runner reports the action done (see above).
+    actions_.run(action, job_);
 }
 
 void JobDetailView::setRuntime(std::optional<RuntimeState> runtime) {

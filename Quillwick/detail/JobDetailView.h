@@ -49,7 +49,9 @@ public:
     JobDetailView(Job job, JobStore& store, OperationRouter& router, JobActionRunner& actions,
                   QWidget* parent = nullptr);
 
-    // A newer value of the shown job; a job of another id also reloads the run-time state.
+    // A newer value of the shown job. The run-time state is loaded again for a job of another id, and
+    // whenever launchd's list entry for it changed (loaded, process, last exit): the header must
+    // never contradict the list.
     void setJob(const Job& job);
     const Job& job() const { return job_; }
     const std::optional<RuntimeState>& runtime() const { return runtime_; }
@@ -93,6 +95,10 @@ private:
     JobLogView* log_;
     JobProblemsView* problems_;
     JobSourceView* source_;
+    // The context of every continuation. Declared last, it goes first when the pane is destroyed: a
+    // widget's own guarded pointers stay set while its children are torn down, and a continuation
+    // queued on it would then run on the remains.
+    QObject lifetime_;
 };
 
 }  // namespace qw

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -17,8 +18,10 @@
 
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
+#include "Quillwick/app/JobListModel.h"
 #include "Quillwick/store/PrivilegedClient.h"
 #include "helperkit/LaunchdDomain.h"
+#include "helperkit/SystemPaths.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
@@ -150,6 +153,50 @@ private slots:
         QVERIFY(root.launchctl({"print", target}).exitStatus != 0);
         QVERIFY(!findJob(w.services, label)->isLoaded());
         QVERIFY(!w.services.actions().failure());
+        root.haltLaunchd();
+    }
+
+    // launchctl returns before a stopped process has exited, and lists a job that failed at once
+    // with its pid until it is reaped: the list, and the pane of the job, show what launchd says
+    // once the action is over.
+    void anActionIsOverOnceLaunchdHasLetGoOfTheProcess() {
+        test::SandboxRoot root;
+        const std::string gui = LaunchdDomain::currentGUI().description();
+        const auto agent = [&](const std::string& label, const std::string& script, bool runAtLoad) {
+            const auto program = root.writeFile("/usr/local/bin/" + label, "#!/bin/sh\n" + script, 0755);
+            const auto file = root.writeFile(
+                "/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/" + label + ".plist",
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key><string>" +
+                    label + "</string><key>Program</key><string>" + program.string() + "</string>" +
+                    (runAtLoad ? "<key>RunAtLoad</key><true/>" : "") + "</dict></plist>\n");
+            return root.launchctl({"bootstrap", gui, file.string()}).exitStatus;
+        };
+        // Takes a moment to shut down, as many daemons do.
+        QCOMPARE(agent("com.example.slow-stop", "trap 'sleep 1; exit 0' TERM\nwhile :; do sleep 5 & wait $!; done\n", true), 0);
+        // Fails as soon as it has looked around: well inside the second a start is watched for that.
+        QCOMPARE(agent("com.example.fails-at-once", "sleep 0.2\nexit 3\n", false), 0);
+
+        Window w("slow-stop");
+        QVERIFY(w.start());
+        const Job* slow = findJob(w.services, "com.example.slow-stop");
+        QVERIFY(slow && slow->isRunning());
+        w.view.setSelection(slow->id());
+        auto* status = w.view.findChild<QLabel*>("detailStatus");
+        QTRY_VERIFY(status->text().startsWith("Running (pid"));
+
+        QVERIFY(chooseFromMenu(w.view, "Stop"));
+        QVERIFY(w.idle());
+        QVERIFY(!findJob(w.services, "com.example.slow-stop")->isRunning());
+        auto* list = w.view.findChild<QListView*>("jobListView");
+        QVERIFY(!list->model()->index(0, 0).data(JobListModel::StatusLineRole).toString().contains("Running"));
+        QTRY_VERIFY(!status->text().startsWith("Running"));
+
+        w.view.findChild<QLineEdit*>("searchField")->setText("fails-at-once");
+        QVERIFY(chooseFromMenu(w.view, "Start"));
+        QVERIFY(w.idle());
+        const Job* failed = findJob(w.services, "com.example.fails-at-once");
+        QVERIFY(!failed->isRunning());
+        QCOMPARE(failed->health(), Job::Health::failed);
         root.haltLaunchd();
     }
 
