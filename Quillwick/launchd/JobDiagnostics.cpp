@@ -41,8 +41,19 @@ void runtimeIssues(const Job& job, std::vector<Issue>& out) {
             Fix::enable());
 }
 
+// " The other copy is <path>." or " The other copies are <a>, <b> and <c>."; nothing without paths.
+std::string otherCopies(const std::vector<std::string>& paths) {
+    if (paths.empty()) return {};
+    std::string text = paths.size() == 1 ? " The other copy is " : " The other copies are ";
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (i) text += i + 1 == paths.size() ? " and " : ", ";
+        text += paths[i];
+    }
+    return text + ".";
+}
+
 void fileIssues(const Job& job, const FileFacts& facts, const std::unordered_set<std::string>& duplicateLabels,
-                std::vector<Issue>& out) {
+                const std::vector<std::string>& otherFiles, std::vector<Issue>& out) {
     const JobDefinition* definition = job.definition ? &*job.definition : nullptr;
     if (definition && definition->loadFailure) {
         add(out, Severity::error, "This file is not a valid property list",
@@ -80,7 +91,8 @@ void fileIssues(const Job& job, const FileFacts& facts, const std::unordered_set
         add(out, Severity::warning, "Another job has the same label",
             "More than one file on this Mac declares the label “" + job.label +
                 "”. Only one of them can be loaded, and which one wins depends on the order things were "
-                "bootstrapped — so edits may appear to have no effect because the other copy is the one running.");
+                "bootstrapped — so edits may appear to have no effect because the other copy is the one running." +
+                otherCopies(otherFiles));
     if (definition && !job.status)
         add(out, Severity::note, "This job is not loaded",
             "The file is in place but launchd has not been told about it, so nothing will start it. Loading it "
@@ -181,10 +193,11 @@ void keyIssues(const JobDefinition& definition, std::vector<Issue>& out) {
 }  // namespace
 
 std::vector<Issue> issues(const Job& job, const FileFacts& facts,
-                          const std::unordered_set<std::string>& duplicateLabels) {
+                          const std::unordered_set<std::string>& duplicateLabels,
+                          const std::vector<std::string>& otherFiles) {
     std::vector<Issue> out;
     runtimeIssues(job, out);
-    if (!job.isSystem()) fileIssues(job, facts, duplicateLabels, out);
+    if (!job.isSystem()) fileIssues(job, facts, duplicateLabels, otherFiles, out);
     if (job.definition && !job.definition->loadFailure && !job.definition->file.root.empty()) {
         definitionIssues(job, *job.definition, facts, out);
         keyIssues(*job.definition, out);

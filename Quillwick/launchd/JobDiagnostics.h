@@ -13,7 +13,10 @@
 
 namespace qw::Diagnostics {
 
+// `otherFiles`: the paths of the other job files that declare this job's label, which the
+// duplicate-label problem names.
 std::vector<Issue> issues(const Job& job, const FileFacts& facts,
-                          const std::unordered_set<std::string>& duplicateLabels);
+                          const std::unordered_set<std::string>& duplicateLabels,
+                          const std::vector<std::string>& otherFiles = {});
 
 }  // namespace qw::Diagnostics

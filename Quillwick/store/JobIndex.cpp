@@ -58,6 +58,36 @@ auto lenient(Call call) -> decltype(call()) {
     }
 }
 
+bool samePath(const fs::path& a, const fs::path& b) {
+    if (a.lexically_normal() == b.lexically_normal()) return true;
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+// Of several files declaring one loaded label in one domain, only the one launchd loaded keeps the
+// status; when launchd does not say which (or names none of them), all keep it.
+void keepStatusWithLoadedFile(std::vector<Job>& jobs, const std::string& label, const Launchctl& launchctl) {
+    std::map<std::string, std::vector<Job*>> byDomain;
+    for (Job& job : jobs)
+        if (job.label == label && job.status && job.definition && job.definition->location)
+            byDomain[job.domain().description()].push_back(&job);
+    for (auto& [domain, group] : byDomain) {
+        if (group.size() < 2) continue;
+        std::optional<RuntimeState> state;
+        try {
+            state = launchctl.print(group.front()->serviceTarget());
+        } catch (const Subprocess::Failure&) {
+        }
+        if (!state || !state->path) continue;
+        const auto loaded = std::find_if(group.begin(), group.end(), [&](const Job* job) {
+            return samePath(job->definition->location->url, *state->path);
+        });
+        if (loaded == group.end()) continue;
+        for (Job* job : group)
+            if (job != *loaded) job->status.reset();
+    }
+}
+
 bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 unsigned char folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
@@ -144,6 +174,8 @@ JobIndex JobIndex::build() {
             ++folderCounts[label];
         }
     }
+    for (const auto& [label, count] : folderCounts)
+        if (count > 1) keepStatusWithLoadedFile(index.jobs, label, launchctl);
     std::vector<const LaunchctlListEntry*> runtimeOnly;
     for (const auto& [label, entry] : listed)
         if (!folderCounts.contains(label)) runtimeOnly.push_back(&entry);
@@ -159,6 +191,18 @@ JobIndex JobIndex::build() {
         if (count > 1) index.duplicatedLabels.insert(label);
     index.unreadableDirectories = std::move(scan.unreadable);
     return index;
+}
+
+std::vector<std::string> JobIndex::otherFiles(const std::vector<Job>& jobs, const Job& job) {
+    const JobDefinition* own = job.definition ? &*job.definition : nullptr;
+    std::vector<std::string> paths;
+    for (const Job& other : jobs) {
+        if (other.label != job.label || !other.definition || !other.definition->location) continue;
+        const fs::path& url = other.definition->location->url;
+        if (own && own->location && own->location->url == url) continue;
+        paths.push_back(url.string());
+    }
+    return paths;
 }
 
 }  // namespace qw

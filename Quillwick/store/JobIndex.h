@@ -33,6 +33,8 @@ struct JobIndex {
 
     // The full scan: the folders, then launchctl list, print-disabled for the gui and system domains,
     // and print system for the status of the daemons. Never fails; blocks on files and child processes.
+    // launchd has one job per label and domain: where files in two folders of one domain declare a
+    // loaded label, only the file launchd names as loaded (print's "path") gets its status.
     static JobIndex build();
     // The folder part. Files are visited in name order, so of two files declaring one label in one
     // folder the later name wins on every scan.
@@ -40,6 +42,9 @@ struct JobIndex {
 
     // Finder order: case-insensitive, runs of digits by value (job2 before job10). Negative, 0, positive.
     static int compareLabels(std::string_view a, std::string_view b);
+
+    // The paths of the other job files among `jobs` that declare `job`'s label, in list order.
+    static std::vector<std::string> otherFiles(const std::vector<Job>& jobs, const Job& job);
 
     bool operator==(const JobIndex&) const = default;
 };

@@ -127,6 +127,10 @@ TEST(JobIndex, buildJoinsFilesWithLaunchdsState) {
     ASSERT_TRUE(userAgent && userAgent->status && userAgent->status->pid);
     EXPECT_TRUE(userAgent->isDisabled);  // disabled in the system domain counts everywhere
     EXPECT_TRUE(find(index, "globalAgents:org.example.agent")->isDisabled);
+    // One job per label and domain: launchd loaded the user's file, so the other one is not loaded.
+    EXPECT_FALSE(find(index, "globalAgents:org.example.agent")->status);
+    EXPECT_EQ(JobIndex::otherFiles(index.jobs, *userAgent),
+              std::vector<std::string>{(JobDirectory(JobDirectory::globalAgents).url() / "org.example.agent.plist").string()});
 
     const Job* app = find(index, "runtime:application.com.example.App.1");
     EXPECT_FALSE(app->definition || app->directory);
