@@ -26,6 +26,7 @@
 #include "Quillwick/editing/NewJobView.h"
 #include "Quillwick/launchd/FileFacts.h"
 #include "Quillwick/launchd/JobDiagnostics.h"
+#include "Quillwick/store/JobIndex.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Symbols.h"
@@ -47,7 +48,8 @@ std::set<std::string> scanForProblems(const std::vector<Job>& jobs, const std::s
     std::set<std::string> out;
     for (const Job& job : jobs) {
         const Diagnostics::FileFacts facts(job);
-        for (const Issue& issue : Diagnostics::issues(job, facts, duplicates)) {
+        const auto others = duplicates.contains(job.label) ? JobIndex::otherFiles(jobs, job) : std::vector<std::string>{};
+        for (const Issue& issue : Diagnostics::issues(job, facts, duplicates, others)) {
             if (issue.severity != Issue::Severity::note) {
                 out.insert(job.id());
                 break;
@@ -122,21 +124,15 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
     JobStore& store = services_.store();
     connect(&store, &JobStore::jobsChanged, this, [this] {
         updateJobs();
-        if (startupDone_)
-            runProblemScan();
+        scheduleProblemScan();
     });
-    connect(&store, &JobStore::duplicatedLabelsChanged, this, [this] {
-        if (startupDone_)
-            runProblemScan();
-    });
+    connect(&store, &JobStore::duplicatedLabelsChanged, this, &ContentView::scheduleProblemScan);
+    // After every fix, save, repair, action and Refresh: they change what no job value shows (a
+    // folder made, a file's mode), so the same jobs may have other problems now.
+    connect(&store, &JobStore::reloaded, this, &ContentView::scheduleProblemScan);
     connect(&store, &JobStore::isLoadingChanged, this, &ContentView::updateToolbar);
     connect(&services_.actions(), &JobActionRunner::failureChanged, this, &ContentView::showFailure);
-    connect(&services_.actions(), &JobActionRunner::busyChanged, this, [this] {
-        // A fix or action changes files the job value does not show: look again once it is over.
-        if (!services_.actions().busy() && startupDone_)
-            runProblemScan();
-        updateDetail();
-    });
+    connect(&services_.actions(), &JobActionRunner::busyChanged, this, &ContentView::updateDetail);
     if (CrontabStore* crontab = services_.crontab())
         connect(crontab, &CrontabStore::crontabChanged, this, &ContentView::updateCounts);
     connect(sidebar_, &SidebarView::filterChanged, this, &ContentView::setFilter);
@@ -175,6 +171,17 @@ void ContentView::startUp() {
         emit startedUp();
     });
     watcher->setFuture(services_.store().refresh());
+}
+
+void ContentView::scheduleProblemScan() {
+    // One scan for the signals of one rescan.
+    if (!startupDone_ || problemScanScheduled_)
+        return;
+    problemScanScheduled_ = true;
+    QMetaObject::invokeMethod(this, [this] {
+        problemScanScheduled_ = false;
+        runProblemScan();
+    }, Qt::QueuedConnection);
 }
 
 void ContentView::runProblemScan() {
@@ -326,23 +333,48 @@ void ContentView::updateDetail() {
                 selected = &job;
                 break;
             }
+    // The shown job's id is gone, but its file may still be there under another label (a fix or a
+    // save changed it): the selection follows the file, and the pane stays with its tab and focus.
+    bool followed = false;
+    if (!selected && selection_ && detailView_ && !detailFile_.empty()) {
+        for (const Job& job : services_.store().jobs())
+            if (job.definition && job.definition->location && job.definition->location->url == detailFile_) {
+                selected = &job;
+                followed = true;
+                break;
+            }
+        if (followed) {
+            selection_ = selected->id();
+            jobList_->setSelection(selection_);
+        }
+    }
     if (selected) {
-        if (detailView_ && detailId_ == selected->id()) {
+        if (detailView_ && (detailId_ == selected->id() || followed)) {
             static_cast<JobDetailView*>(detailView_)->setJob(*selected);
         } else {
-            delete detailView_;
+            if (detailView_) {
+                // The old pane may be inside a call of its own: it goes once that is over.
+                detailView_->setObjectName(QString());
+                detailView_->hide();
+                detailView_->deleteLater();
+            }
             detailView_ = new JobDetailView(*selected, services_.store(), *services_.router(), services_.actions());
             detailView_->setObjectName("jobDetail");
-            detailId_ = selected->id();
             detail_->addWidget(detailView_);
         }
+        detailId_ = selected->id();
+        detailFile_ = selected->definition && selected->definition->location ? selected->definition->location->url
+                                                                             : std::filesystem::path();
         detail_->setCurrentWidget(detailView_);
         return;
     }
     if (detailView_) {
+        detailView_->setObjectName(QString());
+        detailView_->hide();
         detailView_->deleteLater();
         detailView_ = nullptr;
         detailId_.clear();
+        detailFile_.clear();
     }
     noSelection_->setContent("No Job Selected", "list.bullet.rectangle",
                              "Choose a job to see what it does, whether it is running, and why not.");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -57,6 +58,7 @@ protected:
 
 private:
     void startUp();
+    void scheduleProblemScan();
     void runProblemScan();
     void updateJobs();
     void updateCounts();
@@ -77,6 +79,7 @@ private:
     std::uint64_t problemScanShown_ = 0;
     bool started_ = false;
     bool startupDone_ = false;
+    bool problemScanScheduled_ = false;
 
     SidebarView* sidebar_;
     QLineEdit* searchField_;
@@ -88,6 +91,7 @@ private:
     QWidget* detailView_ = nullptr;
     QWidget* cronDetail_ = nullptr;
     std::string detailId_;
+    std::filesystem::path detailFile_;  // the shown job's file, which the selection follows
     QAction* newAction_;
     QAction* refreshAction_;
     QPointer<QMessageBox> alert_;

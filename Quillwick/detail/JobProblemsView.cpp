@@ -1,5 +1,6 @@
 #include "Quillwick/detail/JobProblemsView.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QShowEvent>
@@ -15,6 +16,7 @@
 #include "Quillwick/editing/RouterOperations.h"
 #include "Quillwick/launchd/FileFacts.h"
 #include "Quillwick/launchd/JobDiagnostics.h"
+#include "Quillwick/store/JobIndex.h"
 #include "Quillwick/store/JobStore.h"
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/ui/EmptyStateView.h"
@@ -34,6 +36,7 @@ JobProblemsView::JobProblemsView(Job job, JobStore& store, OperationRouter& rout
     pages_->addWidget(placeholder_);
 
     auto* scroll = new QScrollArea(pages_);
+    scroll_ = scroll;
     scroll->setObjectName(QStringLiteral("problemsScroll"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -67,20 +70,36 @@ void JobProblemsView::showEvent(QShowEvent* event) {
 QFuture<void> JobProblemsView::diagnose() {
     const std::uint64_t generation = ++generation_;
     const std::unordered_set<std::string> duplicates(store_.duplicatedLabels().begin(), store_.duplicatedLabels().end());
-    QFuture<std::vector<Issue>> checked = QtConcurrent::run([job = job_, duplicates] {
+    const auto others = duplicates.contains(job_.label) ? JobIndex::otherFiles(store_.jobs(), job_) : std::vector<std::string>{};
+    QFuture<std::vector<Issue>> checked = QtConcurrent::run([job = job_, duplicates, others] {
         const Diagnostics::FileFacts facts(job);
-        return Diagnostics::issues(job, facts, duplicates);
+        return Diagnostics::issues(job, facts, duplicates, others);
     });
-    return checked.then(this, [this, generation, id = job_.id()](std::vector<Issue> found) {
+    return checked.then(&lifetime_, [this, generation, id = job_.id()](std::vector<Issue> found) {
         if (generation != generation_ || id != job_.id()) return;
         showIssues(std::move(found));
     });
 }
 
 void JobProblemsView::showIssues(std::vector<Issue> issues) {
+    const bool focused = hasFocusInside();
+    // The tab itself holds the focus while its cards and pages change: a focused widget that goes
+    // hands it on to whatever comes next in the window, the search field as likely as not.
+    if (focused) setFocus(Qt::OtherFocusReason);
     issues_ = std::move(issues);
     rebuildCards();
     pages_->setCurrentIndex(issues_.empty() ? 0 : 1);
+    if (focused) keepFocus();
+}
+
+bool JobProblemsView::hasFocusInside() const {
+    const QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == this || isAncestorOf(focus));
+}
+
+void JobProblemsView::keepFocus() {
+    if (pages_->currentWidget() == scroll_) scroll_->setFocus(Qt::OtherFocusReason);
+    else setFocus(Qt::OtherFocusReason);
 }
 
 void JobProblemsView::rebuildCards() {
@@ -113,28 +132,33 @@ void JobProblemsView::fix(std::size_t position) {
     if (position >= issues_.size() || !issues_[position].fix) return;
     const Fix repair = *issues_[position].fix;
     busy_ = identity(position);
+    // The card's button is about to be disabled; the focus stays in the tab.
+    if (hasFocusInside()) keepFocus();
     updateBusy();
     auto finish = [this] {
         busy_.reset();
         updateBusy();
     };
+    QObject* context = &lifetime_;
     router_.apply(repair, job_)
-        .then(this,
-              [this, finish](QFuture<void> applied) {
+        .then(context,
+              [this, context, finish](QFuture<void> applied) {
                   try {
                       applied.waitForFinished();
                   } catch (...) {
                       fixFailed(std::current_exception());
                       return;
                   }
-                  auto recheck = [this, finish] { diagnose().then(this, finish).onCanceled(this, finish); };
+                  auto recheck = [this, context, finish] {
+                      diagnose().then(context, finish).onCanceled(context, finish);
+                  };
                   if (!onFixed_) {
                       recheck();
                       return;
                   }
-                  onFixed_().then(this, [recheck](QFuture<void>) { recheck(); }).onCanceled(this, recheck);
+                  onFixed_().then(context, [recheck](QFuture<void>) { recheck(); }).onCanceled(context, recheck);
               })
-        .onCanceled(this, finish);
+        .onCanceled(context, finish);
 }
 
 void JobProblemsView::fixFailed(std::exception_ptr error) {

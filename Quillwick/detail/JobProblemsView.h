@@ -61,6 +61,8 @@ private:
     void rebuildCards();
     void updateBusy();
     void fixFailed(std::exception_ptr error);
+    bool hasFocusInside() const;
+    void keepFocus();
 
     Job job_;
     JobStore& store_;
@@ -75,7 +77,12 @@ private:
     EmptyStateView* placeholder_;
     QWidget* list_;
     QVBoxLayout* stack_;
+    QWidget* scroll_;
     std::vector<IssueCard*> cards_;
+    // The context of every continuation. Declared last, it goes first when the tab is destroyed: a
+    // widget's own guarded pointers stay set while its children are torn down, and a continuation
+    // queued on it would then run on the remains.
+    QObject lifetime_;
 };
 
 }  // namespace qw

@@ -37,16 +37,16 @@ JobStore::~JobStore() {
 
 QFuture<void> JobStore::refresh() {
     if (++loadingCount_ == 1) emit isLoadingChanged(true);
-    return scanThenApply().then(this, [this] {
+    return scanThenApply(true).then(this, [this] {
         if (--loadingCount_ == 0) emit isLoadingChanged(false);
     });
 }
 
-QFuture<void> JobStore::reload() { return scanThenApply(); }
+QFuture<void> JobStore::reload() { return scanThenApply(true); }
 
-QFuture<void> JobStore::scanThenApply() {
+QFuture<void> JobStore::scanThenApply(bool announce) {
     return QtConcurrent::run(&pool_, [scanner = scanner_] { return scanner(); })
-        .then(this, [this](QFuture<JobIndex> done) {
+        .then(this, [this, announce](QFuture<JobIndex> done) {
             try {
                 apply(done.takeResult());
             } catch (const std::exception& e) {
@@ -54,6 +54,7 @@ QFuture<void> JobStore::scanThenApply() {
                 // leave a refresh loading for ever.
                 qCWarning(jobstoreLog) << "scan failed:" << e.what();
             }
+            if (announce) emit reloaded();
         });
 }
 
@@ -98,7 +99,7 @@ void JobStore::stopWatching() {
 
 void JobStore::pollPass(std::uint64_t generation) {
     // The next deadline is taken once this pass is applied, so passes never overlap.
-    scanThenApply().then(this, [this, generation] {
+    scanThenApply(false).then(this, [this, generation] {
         if (watching_ && generation == pollGeneration_) pollTimer_.start(pollInterval_);
     });
 }

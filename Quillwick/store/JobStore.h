@@ -70,9 +70,12 @@ signals:
     void isLoadingChanged(bool isLoading);
     void lastErrorChanged();
     void watchingChanged(bool isWatching);
+    // A refresh() or reload() was applied, changed or not: someone changed the machine and asked to
+    // look (a fix may change a folder or a file's mode, which no job value shows). Polls do not say it.
+    void reloaded();
 
 private:
-    QFuture<void> scanThenApply();
+    QFuture<void> scanThenApply(bool announce);
     void pollPass(std::uint64_t generation);
 
     Scanner scanner_;

@@ -1,8 +1,10 @@
 // The detail pane over the demo machine: the header's status from launchctl and from the list entry, the
 // busy caption of an action and the run-time reload that only a success brings, and a pane that keeps
 // its tab across rescans but starts afresh for another job.
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -14,10 +16,13 @@
 #include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobDetailView.h"
 #include "Quillwick/detail/JobProblemsView.h"
+#include "Quillwick/detail/JobSourceView.h"
+#include "Quillwick/app/SidebarView.h"
 #include "Quillwick/ui/Style.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -186,6 +191,113 @@ private slots:
         QVERIFY(pane->job().isLoaded());
         QVERIFY(statusOf(*pane) != QString("Not loaded"));
         for (const Issue& issue : problems->issues()) QVERIFY(!issue.fix || issue.fix->title() != "Load");
+        root.haltLaunchd();
+    }
+
+    // The header says what launchd says: after the job changed behind the pane's back (seen by a
+    // rescan), and after an action on it started elsewhere that leaves launchd's list as it was.
+    void theHeaderFollowsLaunchdWhereverTheJobChanged() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        QVERIFY(startUp(window));
+        window.setSelection(findJob(services.store(), "com.example.heartbeat")->id());
+        auto* pane = window.findChild<JobDetailView*>("jobDetail");
+        QTRY_VERIFY_WITH_TIMEOUT(statusOf(*pane).startsWith("Running (pid"), 10000);
+        root.launchctl({"bootout", "gui/" + std::to_string(getuid()) + "/com.example.heartbeat"});
+        settle(services.store().reload());  // what the next poll does
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*pane), QString("Not loaded"), 10000);
+
+        const Job configCheck = *findJob(services.store(), "com.example.config-check");  // fails at once
+        window.setSelection(configCheck.id());
+        pane = window.findChild<JobDetailView*>("jobDetail");
+        QTRY_VERIFY_WITH_TIMEOUT(pane->runtime() && pane->runtime()->runs, 10000);
+        const auto runs = *pane->runtime()->runs;
+        services.actions().run(JobAction::start, configCheck);  // as another window would
+        QTRY_VERIFY_WITH_TIMEOUT(!services.actions().busy(), 20000);
+        QVERIFY(findJob(services.store(), "com.example.config-check")->status == configCheck.status);
+        QTRY_VERIFY_WITH_TIMEOUT(pane->runtime() && pane->runtime()->runs > runs, 10000);
+        root.haltLaunchd();
+    }
+
+    // A fix or a Source save keeps the job's file selected, even under a new label, and the focus in
+    // the tab that did it; the problem markers follow every fix and Refresh, also when only the disk
+    // changed.
+    void fixesAndSavesKeepTheFileSelectedTheFocusInTheirTabAndTheMarkersCurrent() {
+        test::SandboxRoot root({.demo = true});
+        const std::string agents = "/Users/" + root.paths().home().filename().string() + "/Library/LaunchAgents/";
+        root.writeFile(agents + "com.example.renamed.plist",
+                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key>"
+                       "<string>com.example.oldname</string><key>Program</key><string>/bin/true</string></dict></plist>\n");
+        AppServices services;
+        ContentView window(services);
+        QVERIFY(startUp(window));
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy scans(&window, &ContentView::problemScanApplied);
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() > 0, 20000);
+        const auto problemCount = [&] {
+            return window.findChild<SidebarView*>("sidebar")->itemFor(JobFilter::Kind::problems)->data(0, SidebarView::CountRole).toInt();
+        };
+        const auto inside = [](QWidget* tab) { return tab->isAncestorOf(QApplication::focusWidget()); };
+        const auto fix = [&](JobProblemsView* problems, const QString& title) {
+            QPushButton* button = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                         for (auto* b : problems->findChildren<QPushButton*>("fixButton"))
+                                             if (b->text() == title && b->isVisible()) button = b;
+                                         return button != nullptr;
+                                     }()),
+                                     10000);
+            button->setFocus();
+            QTest::keyClick(button, Qt::Key_Space);
+            QTRY_VERIFY_WITH_TIMEOUT(!problems->isBusy(), 20000);
+            QVERIFY(!problems->failure());
+        };
+
+        // Create Folder changes only the disk.
+        const std::string exporter = findJob(services.store(), "com.example.exporter")->id();
+        QVERIFY(window.problemLabels().count(exporter));
+        const int before = problemCount();
+        window.setSelection(exporter);
+        auto* pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::problems);
+        auto* problems = pane->findChild<JobProblemsView*>("problemsTab");
+        fix(problems, "Create Folder");
+        QTRY_VERIFY_WITH_TIMEOUT(!window.problemLabels().count(exporter), 10000);
+        QCOMPARE(problemCount(), before - 1);
+        QVERIFY(inside(problems));
+
+        // So does a file made world-writable behind the window's back; Refresh finds it.
+        const std::string exporterFile = findJob(services.store(), "com.example.exporter")->definition->location->url;
+        fs::permissions(exporterFile, fs::perms(0666));
+        window.refreshAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(window.problemLabels().count(exporter), 10000);
+
+        // The label fix renames the job: the selection follows its file, the pane stays.
+        window.setSelection(findJob(services.store(), "com.example.notesync")->id());
+        pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::problems);
+        problems = pane->findChild<JobProblemsView*>("problemsTab");
+        fix(problems, "Set Label to “com.example.notes-sync”");
+        QTRY_COMPARE_WITH_TIMEOUT(window.selection(), std::optional<std::string>("userAgents:com.example.notes-sync"), 10000);
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane);
+        QCOMPARE(pane->job().label, std::string("com.example.notes-sync"));
+        QCOMPARE(pane->tab(), JobDetailView::Tab::problems);
+        QVERIFY(inside(problems));
+
+        // So does a Source save that gives the job the label of its file.
+        window.setSelection(findJob(services.store(), "com.example.oldname")->id());
+        pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::source);
+        auto* source = pane->findChild<JobSourceView*>("sourceTab");
+        source->editor()->setPlainText(source->text().replace("com.example.oldname", "com.example.renamed"));
+        source->saveButton()->setFocus();
+        source->saveButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!source->isBusy(), 20000);
+        QVERIFY(!source->failure());
+        QTRY_COMPARE_WITH_TIMEOUT(window.selection(), std::optional<std::string>("userAgents:com.example.renamed"), 10000);
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane);
+        QCOMPARE(pane->tab(), JobDetailView::Tab::source);
+        QVERIFY(inside(source));
         root.haltLaunchd();
     }
 };

@@ -1,10 +1,14 @@
 // The Problems tab over real job files in a sandbox, with the stand-in launchd and the real router:
 // repairs that really happen, the jobs that offer none, and what a failed or dismissed repair leaves.
 #include <QMessageBox>
+#include <QPromise>
 #include <QPushButton>
 #include <QTest>
 
+#include <malloc.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobProblemsView.h"
@@ -38,6 +42,8 @@ struct Machine {
     OperationRouter router{[this](const HelperRequest& r) { return helper(r); }};
     std::unique_ptr<JobProblemsView> view;
     int reloads = 0;
+    // The host's reload, when a test holds it back.
+    std::function<QFuture<void>()> onFixed;
 
     // Writes the job file ("~" is the user's home), scans, and shows the tab once its first check is in.
     void open(std::string macPath, const std::string& label, const std::string& extra = {}) {
@@ -48,6 +54,7 @@ struct Machine {
         QTRY_VERIFY(scanned.isFinished());
         view = std::make_unique<JobProblemsView>(job(label), store, router, [this, label] {
             ++reloads;
+            if (onFixed) return onFixed();
             return store.reload().then(view.get(), [this, label] { view->setJob(job(label)); });
         });
         QCOMPARE(view->findChild<EmptyStateView*>()->title(), QString("Nothing Wrong"));
@@ -99,6 +106,51 @@ private slots:
         QVERIFY(!m.card(notLoaded));
         QVERIFY(!m.view->failure());
         QCOMPARE(m.root.launchctl({"print", "gui/" + std::to_string(getuid()) + "/com.example.logs"}).exitStatus, 0);
+    }
+
+    // A reload answered from another thread queues the recheck on the tab; the tab then goes (its
+    // job was deleted, another was selected). Nothing of the recheck may run on the remains: freed
+    // memory is made to read as garbage, so a use after free crashes (at least once in ten rounds).
+    void aTabDestroyedWithItsRecheckQueuedRunsNothingOfIt() {
+        mallopt(M_PERTURB, 0x5a);
+        Machine m;
+        for (int round = 0; round < 10; ++round) {
+            QPromise<void> reloaded;
+            reloaded.start();
+            m.onFixed = [&reloaded] { return reloaded.future(); };
+            const fs::path log = m.root.paths().home() / ("Logs/" + std::to_string(round) + "/o.log");
+            m.open("~/Library/LaunchAgents/com.example.gone.plist", "com.example.gone",
+                   "<key>StandardOutPath</key><string>" + log.string() + "</string>");
+            m.card(logFolder)->fixButton()->click();
+            QVERIFY(fs::is_directory(log.parent_path()));
+            std::thread([&reloaded] { reloaded.finish(); }).join();
+            m.view.reset();
+            QTest::qWait(1);
+        }
+        mallopt(M_PERTURB, 0);
+    }
+
+    // launchd loaded the user's copy of a label that /Library declares too: the other row is not
+    // loaded, and its card says where the copy launchd runs is.
+    void theCopyOfALabelThatLaunchdDidNotLoadNamesTheOther() {
+        Machine m;
+        const std::string home = "/Users/" + m.root.paths().home().filename().string();
+        const fs::path mine = m.root.writeFile(home + "/Library/LaunchAgents/com.example.twice.plist", plist("com.example.twice", ""));
+        m.root.writeFile("/Library/LaunchAgents/com.example.twice.plist", plist("com.example.twice", ""));
+        QCOMPARE(m.root.launchctl({"bootstrap", "gui/" + std::to_string(getuid()), mine.string()}).exitStatus, 0);
+        const QFuture<void> scanned = m.store.reload();
+        QTRY_VERIFY(scanned.isFinished());
+        Job global;
+        for (const Job& j : m.store.jobs())
+            if (j.id() == "globalAgents:com.example.twice") global = j;
+        QVERIFY(global.definition && !global.isLoaded());
+        m.view = std::make_unique<JobProblemsView>(global, m.store, m.router, JobProblemsView::OnFixed{});
+        m.view->show();
+        QTRY_VERIFY(m.card("Another job has the same label"));
+        QVERIFY(QString::fromStdString(m.card("Another job has the same label")->issue().explanation)
+                    .endsWith(QString::fromStdString(" The other copy is " + mine.string() + ".")));
+        QVERIFY(m.card(notLoaded));
+        m.root.haltLaunchd();
     }
 
     void aSystemJobShowsItsProblemsWithoutRepairs() {
