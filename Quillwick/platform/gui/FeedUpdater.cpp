@@ -18,11 +18,19 @@ namespace qw {
 namespace {
 Q_LOGGING_CATEGORY(logUpdater, "com.tarnmoor.quillwick.updater")
 
-constexpr std::chrono::milliseconds transferTimeout{30000};
+constexpr std::chrono::seconds transferTimeout{30};
 constexpr std::chrono::hours busyRetry{1};
 
 QString infoText(const PlistDictionary& info, std::string_view key) {
     return QString::fromStdString(bundleString(info, key).value_or(std::string()));
+}
+
+// What went wrong, in words for the window. A cancel of our own never gets here, so a cancelled
+// transfer is one that timed out.
+QString failureDetail(const QNetworkReply& reply) {
+    if (reply.error() == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("no answer within %1 seconds").arg(transferTimeout.count());
+    return reply.errorString();
 }
 
 FeedUpdater::Status statusOf(FeedUpdater::Status::Kind kind, std::optional<Appcast::Item> item = std::nullopt) {
@@ -139,12 +147,16 @@ void FeedUpdater::check(bool userInitiated) {
     setStatus(statusOf(Status::Kind::checking));
     if (userInitiated)
         showWindow();
-    QNetworkRequest request(feedURL_);
-    request.setTransferTimeout(int(transferTimeout.count()));
-    request.setHeader(QNetworkRequest::UserAgentHeader, QString(appName_).remove(u' ') + u'/' + shortVersion_);
-    QNetworkReply* reply = network_.get(request);
-    reply_ = reply;
+    QNetworkReply* reply = get(feedURL_);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finishCheck(reply); });
+}
+
+QNetworkReply* FeedUpdater::get(const QUrl& url) {
+    QNetworkRequest request(url);
+    request.setTransferTimeout(int(std::chrono::milliseconds(transferTimeout).count()));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString(appName_).remove(u' ') + u'/' + shortVersion_);
+    reply_ = network_.get(request);
+    return reply_;
 }
 
 void FeedUpdater::finishCheck(QNetworkReply* reply) {
@@ -153,7 +165,7 @@ void FeedUpdater::finishCheck(QNetworkReply* reply) {
     environment_.settings->setValue(lastCheckTimeKey, QDateTime::currentDateTimeUtc());
     schedule();
     if (reply->error() != QNetworkReply::NoError)
-        return fail(Status::Failure::network, reply->errorString(), false);
+        return fail(Status::Failure::network, failureDetail(*reply), false);
     std::optional<Appcast::Item> newest;
     try {
         newest = Appcast::parse(reply->readAll()).newest();
@@ -175,10 +187,7 @@ void FeedUpdater::download() {
     Status downloading = statusOf(Status::Kind::downloading, item);
     downloading.total = item.length;
     setStatus(downloading);
-    QNetworkRequest request(item.url);
-    request.setTransferTimeout(int(transferTimeout.count()));
-    QNetworkReply* reply = network_.get(request);
-    reply_ = reply;
+    QNetworkReply* reply = get(item.url);
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         status_.received = received;
         if (total > 0)
@@ -193,7 +202,7 @@ void FeedUpdater::finishDownload(QNetworkReply* reply) {
     reply_ = nullptr;
     const Appcast::Item item = *status_.item;
     if (reply->error() != QNetworkReply::NoError)
-        return fail(Status::Failure::network, reply->errorString(), true);
+        return fail(Status::Failure::network, failureDetail(*reply), true);
     const QByteArray archive = reply->readAll();
     // Refused before it touches the disk.
     if (!ArchiveSignature::verify(archive, item.edSignature, publicKey_)) {

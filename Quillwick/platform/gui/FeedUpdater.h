@@ -92,6 +92,8 @@ signals:
 private:
     bool busy() const;
     void check(bool userInitiated);
+    // The one request under way; it times out when the server stops sending.
+    QNetworkReply* get(const QUrl& url);
     void finishCheck(QNetworkReply* reply);
     void finishDownload(QNetworkReply* reply);
     void runScheduledCheck();

@@ -60,6 +60,7 @@ UpdateWindow::UpdateWindow(FeedUpdater& updater)
     progress_->setTextVisible(false);
     column->addWidget(progress_);
     column->addStretch(1);
+    column->addSpacing(6);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -139,8 +140,8 @@ void UpdateWindow::present() {
         break;
     case Kind::downloaded:
         headline = QStringLiteral("%1 %2 is downloaded.").arg(app, newer);
-        message = QStringLiteral("Its signature checks out, and your file manager shows it as “%1”. %2 doesn’t "
-                                 "install updates itself: quit it and install the new version from there.")
+        message = QStringLiteral("Its signature checks out. It is in your Downloads folder as “%1”. %2 doesn’t "
+                                 "install updates itself: quit it and put the new version in its place.")
                       .arg(QFileInfo(status.savedPath).fileName(), app);
         primary = "Done";
         secondary = "Show in File Manager";
@@ -175,7 +176,10 @@ void UpdateWindow::present() {
     primary_->setText(primary);
     secondary_->setText(secondary);
     secondary_->setVisible(!secondary.isEmpty());
-    adjustSize();
+    primary_->setFocus();
+    // The wrapped text decides the height at the fixed width, for every state anew.
+    layout()->activate();
+    resize(width(), heightForWidth(width()));
 }
 
 }  // namespace qw
