@@ -239,6 +239,11 @@ TEST(JobDiagnostics, nothingWillStartIt) {
     EXPECT_EQ(f.titles(), Titles{"Nothing will ever start this job"});
     f.root.set("MachServices", PlistValue::dictionary({{"com.example.svc", true}}));
     EXPECT_TRUE(f.issues().empty());
+
+    Fixture old;  // OnDemand false: the old way of writing KeepAlive true
+    old.root.erase("RunAtLoad");
+    old.root.set("OnDemand", false);
+    EXPECT_EQ(old.titles(), Titles{"“OnDemand” is deprecated"});
 }
 
 TEST(JobDiagnostics, startIntervalUnderKeepAlive) {
