@@ -69,11 +69,17 @@ void fileIssues(const Job& job, const FileFacts& facts, const std::unordered_set
     if (definition && definition->location) {
         const std::string label = definition->label();
         const std::string fileName = definition->location->url.stem().string();
+        // Set against the file's name, a label ending in ".plist" reads the same as it: name that fault.
+        const std::string mismatch = label.ends_with(".plist")
+                                         ? "The job is called “" + label +
+                                               "”, but a label should not end in “.plist”: the name its file "
+                                               "suggests is “" + fileName + "”."
+                                         : "The job is called “" + label + "” but its file is named “" + fileName +
+                                               ".plist”.";
         if (!label.empty() && label != fileName)
             add(out, Severity::warning, "The label does not match the filename",
-                "The job is called “" + label + "” but its file is named “" + fileName +
-                    ".plist”. launchd uses the label, so the job works — but every command and every other tool "
-                    "goes looking for it under the name the file suggests, and does not find it.",
+                mismatch + " launchd uses the label, so the job works — but every command and every other tool "
+                           "goes looking for it under the name the file suggests, and does not find it.",
                 Fix::setLabelToFilename(fileName));
     }
     if (duplicateLabels.contains(job.label))

@@ -156,7 +156,7 @@ TEST(JobDiagnostics, permissionsAndOwnershipOfferRepair) {
 TEST(JobDiagnostics, labelMismatchOffersTheFileName) {
     Fixture f;
     f.root.set("Label", "com.example.other");
-    const auto* issue = f.find("The label does not match the filename");
+    const Issue* issue = f.find("The label does not match the filename");
     ASSERT_TRUE(issue);
     EXPECT_EQ(issue->severity, Severity::warning);
     EXPECT_EQ(issue->explanation,
@@ -164,6 +164,25 @@ TEST(JobDiagnostics, labelMismatchOffersTheFileName) {
               "the label, so the job works — but every command and every other tool goes looking for it under the "
               "name the file suggests, and does not find it.");
     EXPECT_EQ(issue->fix, Fix::setLabelToFilename("com.example.job"));
+
+    // A label that ends in ".plist" is named as the fault, not set against a name that reads the same.
+    const std::pair<std::string, std::string> endsInPlist[] = {
+        {"com.example.job.plist",
+         "The job is called “com.example.job.plist”, but a label should not end in “.plist”: the name its file "
+         "suggests is “com.example.job”. launchd uses the label, so the job works — but every command and every "
+         "other tool goes looking for it under the name the file suggests, and does not find it."},
+        {"other.plist",
+         "The job is called “other.plist”, but a label should not end in “.plist”: the name its file suggests is "
+         "“com.example.job”. launchd uses the label, so the job works — but every command and every other tool goes "
+         "looking for it under the name the file suggests, and does not find it."},
+    };
+    for (const auto& [label, explanation] : endsInPlist) {
+        f.root.set("Label", label);
+        issue = f.find("The label does not match the filename");
+        ASSERT_TRUE(issue);
+        EXPECT_EQ(issue->explanation, explanation);
+        EXPECT_EQ(issue->fix, Fix::setLabelToFilename("com.example.job"));
+    }
 }
 
 TEST(JobDiagnostics, duplicateLabels) {
