@@ -252,6 +252,46 @@ TEST(JobDiagnostics, theProgramChecks) {
     EXPECT_NE(relative.issues()[0].explanation.find("so “backup.sh” will only be found"), std::string::npos);
 }
 
+TEST(JobDiagnostics, aBareFirstArgumentIsJudgedByWhatThePathSearchFound) {
+    const auto arguments = [](std::string first) { return PlistValue::array({first, "/Library/Scripts/x.sh"}); };
+    struct Case {
+        const char* name;
+        std::string first;
+        std::optional<std::string> path;  // the job's own PATH
+        std::optional<std::string> found;
+        bool executable;
+        Titles titles;
+        std::string explanation;  // of the first issue
+    };
+    const Case cases[] = {
+        {"found and runnable", "sh", std::nullopt, "/root/usr/bin/sh", true, {}, ""},
+        {"found but not runnable", "plain", std::nullopt, "/root/sbin/plain", false, {"The program cannot be run"},
+         "/root/sbin/plain exists but is not executable. If it is a script, give it the execute bit with chmod +x — "
+         "and a shebang line, because launchd will not run it through a shell."},
+        {"not on launchd's own PATH", "tool", std::nullopt, std::nullopt, true, {"The program is a relative path"},
+         "launchd looks for “tool” in /usr/bin, /bin, /usr/sbin and /sbin, the PATH it gives every job (not your "
+         "shell's), and it is in none of them. Use the full path."},
+        {"not on the job's PATH", "tool", "/opt/tools:/usr/bin", std::nullopt, true, {"The program is a relative path"},
+         "launchd looks for “tool” in /opt/tools and /usr/bin, the job's own PATH, and it is in none of them. Use the "
+         "full path."},
+        {"a PATH of no folder", "tool", ":", std::nullopt, true, {"The program is a relative path"},
+         "launchd looks for “tool” in the job's own PATH, which names no folder. Use the full path."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.root.erase("Program");
+        f.root.set("ProgramArguments", arguments(c.first));
+        if (c.path) f.root.set("EnvironmentVariables", PlistValue::dictionary({{"PATH", *c.path}}));
+        f.facts.executableOnPath = c.found;
+        f.facts.executableIsExecutable = c.executable;
+        EXPECT_EQ(f.titles(), c.titles);
+        if (!c.titles.empty()) {
+            EXPECT_EQ(f.issues()[0].explanation, c.explanation);
+        }
+    }
+}
+
 TEST(JobDiagnostics, nothingWillStartIt) {
     Fixture f;
     f.root.erase("RunAtLoad");
