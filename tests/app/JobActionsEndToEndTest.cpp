@@ -2,7 +2,6 @@
 // starts really happens there, and the privileged road's failures reach the alert (a cancelled
 // prompt, nothing). The program runs from a bundle of its own, so the one-shot helper is found.
 #include <csignal>
-#include <fstream>
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -16,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "Quillwick/actions/ActionSettling.h"
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
 #include "Quillwick/app/JobListModel.h"
@@ -33,16 +33,6 @@ const Job* findJob(AppServices& services, const std::string& label) {
         if (job.label == label)
             return &job;
     return nullptr;
-}
-
-// Running, not a zombie waiting for its parent.
-bool isAlive(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    const auto end = line.rfind(')');
-    return end != std::string::npos && end + 2 < line.size() && line[end + 2] != 'Z';
 }
 
 // Right-clicks the one listed row (the search field narrows the list to it) and picks `item`.
@@ -124,18 +114,18 @@ private slots:
         QVERIFY(chooseFromMenu(w.view, "Start"));
         QVERIFY(w.idle());
         const auto pid = findJob(w.services, label)->pid();
-        QVERIFY(pid && isAlive(*pid));
+        QVERIFY(pid && ActionSettling::isRunning(*pid));
 
         QVERIFY(chooseFromMenu(w.view, "Restart"));
         QVERIFY(w.idle());
         const auto restarted = findJob(w.services, label)->pid();
-        QVERIFY(restarted && *restarted != *pid && isAlive(*restarted));
-        QTRY_VERIFY(!isAlive(*pid));
+        QVERIFY(restarted && *restarted != *pid && ActionSettling::isRunning(*restarted));
+        QTRY_VERIFY(!ActionSettling::isRunning(*pid));
 
         QVERIFY(chooseFromMenu(w.view, "Stop"));
         QVERIFY(w.idle());
         QVERIFY(!findJob(w.services, label)->isRunning());
-        QTRY_VERIFY(!isAlive(*restarted));
+        QTRY_VERIFY(!ActionSettling::isRunning(*restarted));
 
         QVERIFY(chooseFromMenu(w.view, "Disable"));
         QVERIFY(w.idle());
