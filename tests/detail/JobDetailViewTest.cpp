@@ -54,6 +54,16 @@ bool startUp(ContentView& window) {
     return started.wait(20000);
 }
 
+// A job file in the user's agents folder; loaded into launchd when `load` is set.
+std::filesystem::path agent(const test::SandboxRoot& root, const std::string& file, const std::string& label,
+                            const std::string& keys, bool load = false) {
+    const auto path = root.writeFile("/Users/" + root.paths().home().filename().string() + "/Library/LaunchAgents/" + file,
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key>"
+                                     "<string>" + label + "</string>" + keys + "</dict></plist>\n");
+    if (load) root.launchctl({"bootstrap", "gui/" + std::to_string(getuid()), path.string()});
+    return path;
+}
+
 QString statusOf(const JobDetailView& pane) { return pane.findChild<QLabel*>("detailStatus")->text(); }
 
 bool isRed(const JobDetailView& pane) {
@@ -197,7 +207,13 @@ private slots:
     // The header says what launchd says: after the job changed behind the pane's back (seen by a
     // rescan), and after an action on it started elsewhere that leaves launchd's list as it was.
     void theHeaderFollowsLaunchdWhereverTheJobChanged() {
-        test::SandboxRoot root({.demo = true});
+        test::SandboxRoot root;
+        const std::string runAtLoad = "<key>RunAtLoad</key><true/>";
+        agent(root, "com.example.heartbeat.plist", "com.example.heartbeat",
+              "<key>ProgramArguments</key><array><string>/bin/sleep</string><string>600</string></array>" + runAtLoad, true);
+        agent(root, "com.example.config-check.plist", "com.example.config-check",
+              "<key>ProgramArguments</key><array><string>/bin/sh</string><string>-c</string><string>exit 78</string></array>" +
+                  runAtLoad, true);
         AppServices services;
         ContentView window(services);
         QVERIFY(startUp(window));
@@ -224,11 +240,13 @@ private slots:
     // the tab that did it; the problem markers follow every fix and Refresh, also when only the disk
     // changed.
     void fixesAndSavesKeepTheFileSelectedTheFocusInTheirTabAndTheMarkersCurrent() {
-        test::SandboxRoot root({.demo = true});
-        const std::string agents = "/Users/" + root.paths().home().filename().string() + "/Library/LaunchAgents/";
-        root.writeFile(agents + "com.example.renamed.plist",
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key>"
-                       "<string>com.example.oldname</string><key>Program</key><string>/bin/true</string></dict></plist>\n");
+        test::SandboxRoot root;
+        const std::string program = "<key>Program</key><string>/bin/true</string><key>RunAtLoad</key><true/>";
+        agent(root, "com.example.exporter.plist", "com.example.exporter",
+              program + "<key>StandardOutPath</key><string>" + (root.paths().home() / "Library/Logs/Exporter/out.log").string() +
+                  "</string>");
+        agent(root, "com.example.notes-sync.plist", "com.example.notesync", program);
+        agent(root, "com.example.renamed.plist", "com.example.oldname", program);
         AppServices services;
         ContentView window(services);
         QVERIFY(startUp(window));
