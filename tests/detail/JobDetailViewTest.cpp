@@ -1,6 +1,7 @@
-// The detail pane over the demo machine: the header's status from launchctl and from the list entry, the
-// busy caption of an action and the run-time reload that only a success brings, and a pane that keeps
-// its tab across rescans but starts afresh for another job.
+// The detail pane in the main window: the header's status from launchctl and from the list entry, kept
+// current whatever changed the job; the busy caption of an action; a pane that keeps its tab across
+// rescans but starts afresh for another job; and fixes and saves that keep the job's file selected, the
+// focus in their tab and the problem markers current.
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
@@ -74,7 +75,14 @@ bool isRed(const JobDetailView& pane) {
 
 class JobDetailViewTest : public QObject {
     Q_OBJECT
+    // One demo machine for the tests that only look at it or change jobs of their own: laying it takes
+    // a minute on a busy machine.
+    std::unique_ptr<test::SandboxRoot> demo_;
+
 private slots:
+    void initTestCase() { demo_ = std::make_unique<test::SandboxRoot>(test::SandboxRoot::Options{.demo = true}); }
+    void cleanupTestCase() { demo_.reset(); }
+
     void theStatusFallsBackToTheListEntry() {
         using Exit = RuntimeState::ExitStatus;
         QCOMPARE(JobDetailView::statusText(listed(4321, Exit::code(1)), std::nullopt), QString("Running (pid 4321)"));
@@ -95,7 +103,6 @@ private slots:
     }
 
     void aCrashedJobShowsLaunchctlsAccountInRed() {
-        test::SandboxRoot root({.demo = true});
         AppServices services;
         settle(services.store().refresh());
         QTRY_VERIFY_WITH_TIMEOUT(findJob(services.store(), "com.example.renderd") &&
@@ -113,11 +120,10 @@ private slots:
         for (int i = 0; i < tabs->count(); ++i) titles << tabs->tabText(i);
         QCOMPARE(titles, QStringList({"Overview", "Configure", "Log", "Problems", "Source"}));
         QCOMPARE(tabs->tabToolTip(4), QString("The plist itself, as text."));
-        root.haltLaunchd();
     }
 
     void anActionShowsItsCaptionAndOnlyASuccessReloadsTheState() {
-        test::SandboxRoot root({.demo = true});
+        test::SandboxRoot& root = *demo_;
         AppServices services;
         settle(services.store().refresh());
         const Job* heartbeat = findJob(services.store(), "com.example.heartbeat");
@@ -146,11 +152,9 @@ private slots:
         bar->findChild<QPushButton*>("stopButton")->click();
         pending({JobActionRunner::Outcome::Kind::succeeded, {}});
         QTRY_VERIFY_WITH_TIMEOUT(!pane.runtime().has_value(), 10000);
-        root.haltLaunchd();
     }
 
     void aRescanKeepsTheTabAndAnotherJobStartsOnOverview() {
-        test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
         QVERIFY(startUp(window));
@@ -171,11 +175,9 @@ private slots:
         pane = window.findChild<JobDetailView*>("jobDetail");
         QCOMPARE(pane->job().id(), heartbeat);
         QCOMPARE(pane->tab(), JobDetailView::Tab::overview);
-        root.haltLaunchd();
     }
 
     void aFixFromThePaneReloadsTheJobAndKeepsItSelected() {
-        test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
         QVERIFY(startUp(window));
@@ -201,7 +203,6 @@ private slots:
         QVERIFY(pane->job().isLoaded());
         QVERIFY(statusOf(*pane) != QString("Not loaded"));
         for (const Issue& issue : problems->issues()) QVERIFY(!issue.fix || issue.fix->title() != "Load");
-        root.haltLaunchd();
     }
 
     // The header says what launchd says: after the job changed behind the pane's back (seen by a
