@@ -11,10 +11,13 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "Quillwick/cron/CronDiagnostics.h"
+#include "Quillwick/cron/CronListView.h"
 #include "Quillwick/cron/CronText.h"
 #include "Quillwick/cron/CrontabStore.h"
 #include "Quillwick/ui/BusyIndicator.h"
@@ -200,6 +203,10 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
                                            "the cron daemon — it is loaded on demand when a crontab exists."),
                             previewBox, "firstCrontabNotice");
     previewLayout->addWidget(firstCrontab_);
+    // Refused access is no missing crontab: say what the list says.
+    accessNotice_ = caption(CronListView::accessTitle() + QLatin1Char('\n') + CronListView::accessDescription(),
+                            previewBox, "accessNotice");
+    previewLayout->addWidget(accessNotice_);
     sections->addWidget(previewBox);
     sections->addStretch(1);
 
@@ -210,14 +217,24 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(12, 12, 12, 12);
-    failureLabel_ = new QLabel(this);
+    // crontab's refusal runs to several lines: all of it is shown, and what does not fit scrolls.
+    failureArea_ = new QScrollArea(this);
+    failureArea_->setObjectName("failureArea");
+    failureArea_->setFrameShape(QFrame::NoFrame);
+    failureArea_->setWidgetResizable(true);
+    failureArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    failureArea_->setFixedWidth(380);
+    failureArea_->setAutoFillBackground(false);
+    failureArea_->viewport()->setAutoFillBackground(false);
+    failureLabel_ = new QLabel(failureArea_);
     failureLabel_->setObjectName("failureText");
     failureLabel_->setTextFormat(Qt::PlainText);
     failureLabel_->setWordWrap(true);
-    failureLabel_->setMaximumHeight(2 * failureLabel_->fontMetrics().lineSpacing() + 2);
-    failureLabel_->setMaximumWidth(360);
+    failureLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    failureLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     tint(failureLabel_, redColor());
-    bar->addWidget(failureLabel_, 0, Qt::AlignVCenter);
+    failureArea_->setWidget(failureLabel_);
+    bar->addWidget(failureArea_, 0, Qt::AlignVCenter);
     bar->addStretch(1);
     progress_ = smallBusyIndicator(this);
     progress_->setObjectName("busyIndicator");
@@ -244,6 +261,7 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     connect(store_, &CrontabStore::isEmptyChanged, this, &NewCronJobView::update);
     connect(store_, &CrontabStore::crontabChanged, this, &NewCronJobView::update);
     connect(store_, &CrontabStore::isSavingChanged, this, &NewCronJobView::update);
+    connect(store_, &CrontabStore::needsFullDiskAccessChanged, this, &NewCronJobView::update);
     update();
 }
 
@@ -305,6 +323,17 @@ std::optional<QString> NewCronJobView::refusal() const {
         const QStringList words = expressionText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() != 5 && !(words.size() == 1 && words.front().startsWith(QLatin1Char('@'))))
             return QStringLiteral("The expression needs five fields, or one @ word such as @daily.");
+        // Only the parser's own fields make a line that reads back as this entry.
+        static const char* const names[] = {"minute", "hour", "day of month", "month", "day of week"};
+        for (int i = 0; words.size() == 5 && i < 5; ++i) {
+            if (CronSchedule::isValidField(words[i].toStdString(), i)) continue;
+            QString reason = QStringLiteral("“%1” is not a %2 cron accepts: use numbers, *, ranges such as 1-5, lists "
+                                            "such as 1,15 and steps such as */15")
+                                 .arg(words[i], QLatin1String(names[i]));
+            if (i == 3) reason += QStringLiteral(", or names such as jan");
+            if (i == 4) reason += QStringLiteral(", or names such as mon");
+            return reason + QLatin1Char('.');
+        }
     }
     return std::nullopt;
 }
@@ -342,12 +371,23 @@ void NewCronJobView::update() {
     const auto refused = refusal();
     refusal_->setText(refused.value_or(QString()));
     refusal_->setVisible(refused.has_value());
-    firstCrontab_->setVisible(store_->isEmpty());
+    firstCrontab_->setVisible(store_->isEmpty() && !store_->needsFullDiskAccess());
+    accessNotice_->setVisible(store_->needsFullDiskAccess());
 
     failureLabel_->setText(failure_.value_or(QString()));
     failureLabel_->setVisible(failure_.has_value());
+    failureArea_->setVisible(failure_.has_value());
+    fitFailure();
     progress_->setVisible(busy_);
     addButton_->setEnabled(!commandText().isEmpty() && !busy_ && !refused && !store_->isSaving());
+}
+
+void NewCronJobView::fitFailure() {
+    if (!failure_) return;
+    // As tall as the wrapped text, up to four lines; the bar below the form has no more room.
+    const int most = 4 * failureLabel_->fontMetrics().lineSpacing();
+    const int width = failureArea_->width() - failureArea_->verticalScrollBar()->sizeHint().width();
+    failureArea_->setFixedHeight(std::min(failureLabel_->heightForWidth(width), most));
 }
 
 void NewCronJobView::chooseScript() {
