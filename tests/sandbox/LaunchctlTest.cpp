@@ -532,6 +532,21 @@ TEST(LaunchctlTest, supervisorEndsItselfAndItsJobWhenTheRootDisappears)
         EXPECT_TRUE(eventually([&] { return !alive(pid); }, 3s)) << pid;
 }
 
+TEST(LaunchctlTest, supervisorEndsItselfAndItsJobWhenAnotherRootTakesItsPlace)
+{
+    SandboxRoot root;
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.orphan", "exec sleep 30").string()}).exitStatus, 0);
+    std::vector<pid_t> pids = supervisorPids(root);
+    pids.push_back(*printed(root, "com.example.orphan")->pid);
+    // Deleted and laid afresh at the same path at once, as a demo machine is laid again.
+    const fs::path old = root.path().string() + ".old";
+    fs::rename(root.path(), old);
+    fs::create_directories(root.path() / "private/var/db/launchd");
+    fs::remove_all(old);
+    for (const pid_t pid : pids)
+        EXPECT_TRUE(eventually([&] { return !alive(pid); }, 3s)) << pid;
+}
+
 TEST(LaunchctlTest, damagedStateIsReportedAndNeverOverwritten)
 {
     SandboxRoot root;
@@ -705,8 +720,9 @@ TEST(LaunchctlTest, errorCodesUsageAndTheMissingRoot)
     EXPECT_EQ(root.launchctl({"kill", "NOTASIGNAL", kGui + "/x"}).exitStatus, 64);
     EXPECT_EQ(root.launchctl({"kickstart", kGui + "/com.example.none"}).exitStatus, 113);
 
-    // Without a root it refuses before touching anything.
-    const auto bare = Subprocess::run(root.paths().launchctl().string(), {"list"}, std::nullopt,
+    // Without a root it refuses before touching anything: the tool's own file (not a root's link to it)
+    // belongs to no machine.
+    const auto bare = Subprocess::run((SandboxRoot::toolsDirectory() / "launchctl").string(), {"list"}, std::nullopt,
                                       Subprocess::Environment{{"PATH", "/usr/bin:/bin"}});
     EXPECT_EQ(bare.exitStatus, 64);
     EXPECT_NE(bare.standardError.find("QUILLWICK_ROOT"), std::string::npos);
