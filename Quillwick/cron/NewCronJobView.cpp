@@ -37,6 +37,27 @@ protected:
     QString textFromValue(int value) const override { return QString::asprintf("%02d", value); }
 };
 
+// crontab's refusal runs to several lines: the area is as tall as the wrapped text, up to four lines
+// (the bar below the form has no more room), and scrolls through the rest.
+class FailureArea : public QScrollArea {
+public:
+    explicit FailureArea(QWidget* parent) : QScrollArea(parent) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        viewport()->setAutoFillBackground(false);
+    }
+    QSize sizeHint() const override {
+        const int width = 380;
+        if (!widget()) return {width, 0};
+        const int most = 4 * widget()->fontMetrics().lineSpacing();
+        const int text = widget()->heightForWidth(width - verticalScrollBar()->sizeHint().width());
+        return {width, std::min(text, most)};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QLabel* caption(const QString& text, QWidget* parent, const char* name) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
@@ -217,15 +238,8 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(12, 12, 12, 12);
-    // crontab's refusal runs to several lines: all of it is shown, and what does not fit scrolls.
-    failureArea_ = new QScrollArea(this);
+    failureArea_ = new FailureArea(this);
     failureArea_->setObjectName("failureArea");
-    failureArea_->setFrameShape(QFrame::NoFrame);
-    failureArea_->setWidgetResizable(true);
-    failureArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    failureArea_->setFixedWidth(380);
-    failureArea_->setAutoFillBackground(false);
-    failureArea_->viewport()->setAutoFillBackground(false);
     failureLabel_ = new QLabel(failureArea_);
     failureLabel_->setObjectName("failureText");
     failureLabel_->setTextFormat(Qt::PlainText);
@@ -234,7 +248,7 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     failureLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     tint(failureLabel_, redColor());
     failureArea_->setWidget(failureLabel_);
-    bar->addWidget(failureArea_, 0, Qt::AlignVCenter);
+    bar->addWidget(failureArea_);
     bar->addStretch(1);
     progress_ = smallBusyIndicator(this);
     progress_->setObjectName("busyIndicator");
@@ -377,17 +391,9 @@ void NewCronJobView::update() {
     failureLabel_->setText(failure_.value_or(QString()));
     failureLabel_->setVisible(failure_.has_value());
     failureArea_->setVisible(failure_.has_value());
-    fitFailure();
+    failureArea_->updateGeometry();
     progress_->setVisible(busy_);
     addButton_->setEnabled(!commandText().isEmpty() && !busy_ && !refused && !store_->isSaving());
-}
-
-void NewCronJobView::fitFailure() {
-    if (!failure_) return;
-    // As tall as the wrapped text, up to four lines; the bar below the form has no more room.
-    const int most = 4 * failureLabel_->fontMetrics().lineSpacing();
-    const int width = failureArea_->width() - failureArea_->verticalScrollBar()->sizeHint().width();
-    failureArea_->setFixedHeight(std::min(failureLabel_->heightForWidth(width), most));
 }
 
 void NewCronJobView::chooseScript() {

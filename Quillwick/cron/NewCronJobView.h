@@ -72,7 +72,6 @@ private:
     QString expressionText() const;
     QString commandText() const;
     void update();
-    void fitFailure();
 
     CrontabStore* store_;
     std::function<void()> onCreated_;

@@ -166,6 +166,8 @@ private slots:
             QVERIFY2(reason->isVisibleTo(&sheet.view), qPrintable(expression));
             QVERIFY2(reason->text().contains(field), qPrintable(reason->text()));
         }
+        sheet.view.show();
+        keepScreenshot(sheet.view, "new-cron-entry-bad-field");
         for (const QString expression : {"*/5 9-17 1,15 JAN-jun mon-FRI", "60 * * * *"}) {
             sheet.get<QLineEdit>("expressionField")->setText(expression);
             QVERIFY2(sheet.canAdd(), qPrintable(expression));
@@ -189,6 +191,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return sheet.view.failure().has_value(); }, 60000));
         QCOMPARE(*sheet.view.failure(), QString("macOS will not let Quillwick change your crontab until it has Full Disk Access."));
         QCOMPARE(sheet.created, 0);
+        keepScreenshot(sheet.view, "new-cron-entry-no-access");
     }
 
     void aRefusedSaveKeepsTheSheetOpenWithTheReason() {
