@@ -7,7 +7,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -25,6 +27,8 @@
 namespace qw {
 
 namespace {
+
+Q_LOGGING_CATEGORY(operationsLog, "com.tarnmoor.quillwick.operations")
 
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
@@ -299,10 +303,17 @@ void NewJobView::update() {
     create_->setEnabled(draft_.canCreate() && !busy_);
 }
 
-void NewJobView::fail(std::exception_ptr error) {
-    if (!operations_.isCancelled(error))
-        failure_ = FormBits::errorText(error, QStringLiteral("The job could not be created."));
+void NewJobView::finishCreate(std::exception_ptr error) {
     busy_ = false;
+    if (!error) {
+        if (isVisible()) accept();
+        return update();
+    }
+    if (!operations_.isCancelled(error)) {
+        failure_ = FormBits::errorText(error, QStringLiteral("The job could not be created."));
+        // Cancel closed the sheet meanwhile: there is no one to show it to.
+        if (!isVisible()) qCWarning(operationsLog).noquote() << *failure_;
+    }
     update();
 }
 
@@ -316,29 +327,34 @@ void NewJobView::create() {
     const QString label = QString::fromStdString(draft_.label);
     const bool load = draft_.loadAfterCreating;
 
-    auto finished = [this, label] {
-        auto close = [this] {
-            busy_ = false;
-            accept();
-        };
-        if (!onCreated_) return close();
-        onCreated_(label).then(this, [close](QFuture<void>) { close(); }).onCanceled(this, close);
+    // Cancel closes the sheet but stops no create that has started: the run belongs to the presenter,
+    // so the load and onCreated still follow once the sheet is gone.
+    auto* run = new QObject(parent());
+    auto end = [sheet = QPointer<NewJobView>(this), run, isCancelled = operations_.isCancelled](std::exception_ptr error) {
+        run->deleteLater();
+        if (sheet) return sheet->finishCreate(error);
+        if (error && !isCancelled(error))
+            qCWarning(operationsLog).noquote() << FormBits::errorText(error, QStringLiteral("The job could not be created."));
     };
-    operations_.create(definition).then(this, [this, job, load, finished](QFuture<void> created) {
+    auto announce = [run, end, label, onCreated = onCreated_] {
+        if (!onCreated) return end(nullptr);
+        onCreated(label).then(run, [end](QFuture<void>) { end(nullptr); }).onCanceled(run, [end] { end(nullptr); });
+    };
+    operations_.create(definition).then(run, [run, end, announce, job, load, loadJob = operations_.load](QFuture<void> created) {
         try {
             created.waitForFinished();
         } catch (...) {
-            return fail(std::current_exception());
+            return end(std::current_exception());
         }
-        if (!load) return finished();
-        operations_.load(job).then(this, [this, finished](QFuture<void> loaded) {
+        if (!load) return announce();
+        loadJob(job).then(run, [end, announce](QFuture<void> loaded) {
             try {
                 loaded.waitForFinished();
             } catch (...) {
                 // The file stays written; pressing Create again now meets the duplicate notice.
-                return fail(std::current_exception());
+                return end(std::current_exception());
             }
-            finished();
+            announce();
         });
     });
 }

@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPromise>
 #include <QPushButton>
 #include <QTest>
 
@@ -21,11 +23,17 @@ struct Cancelled : std::exception {};
 struct FakeRouter {
     std::optional<std::exception_ptr> loadFails;
     std::vector<std::string> loaded;
+    // A slow administrator step: the create finishes when the test says so.
+    std::shared_ptr<QPromise<void>> slowCreate;
 
     NewJobView::Operations operations() {
-        return {[](const JobDefinition& d) {
+        return {[this](const JobDefinition& d) {
                     std::filesystem::create_directories(d.location->url.parent_path());
                     d.file.write(d.location->url);
+                    if (slowCreate) {
+                        slowCreate->start();
+                        return slowCreate->future();
+                    }
                     return QtFuture::makeReadyFuture();
                 },
                 [this](const Job& job) {
@@ -154,6 +162,31 @@ private slots:
         QTRY_VERIFY(!sheet.isBusy());
         QVERIFY(!sheet.failure());
         QVERIFY(!sheet.findChild<QLabel*>("failure")->isVisible());
+    }
+
+    void cancelClosesTheSheetButACreateThatStartedStillLoads() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        router.slowCreate = std::make_shared<QPromise<void>>();
+        QWidget presenter;
+        QString created;
+        QPointer<NewJobView> sheet = new NewJobView(router.operations(), [&](const QString& label) {
+            created = label;
+            return QtFuture::makeReadyFuture();
+        }, &presenter);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        presenter.show();
+        sheet->open();
+        type(sheet->labelField(), "com.example.slow");
+        type(parameter(*sheet, "program"), "/bin/true");
+        sheet->createButton()->click();
+        QVERIFY(sheet->isBusy());
+        sheet->findChild<QPushButton*>("cancelButton")->click();
+        QTRY_VERIFY(!sheet);
+
+        router.slowCreate->finish();
+        QTRY_COMPARE(router.loaded, std::vector<std::string>{"com.example.slow"});
+        QTRY_COMPARE(created, QString("com.example.slow"));
     }
 };
 
