@@ -1,5 +1,6 @@
 // The Configure tab over a job file in a sandbox: what it shows, which controls it offers, and what a
 // save hands over — down to the written file.
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -146,6 +147,18 @@ private slots:
         QCOMPARE(sectionTitles(view), QStringList({"Identity"}));
         view.revert();
         QCOMPARE(sectionTitles(view), QStringList({"Identity", "When It Runs"}));
+    }
+
+    void untickingTheLastKeepAliveConditionKeepsItsRow() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"}, {"KeepAlive", PlistValue::dictionary({{"Crashed", true}})}}),
+                              router.operations(), {});
+        view.show();
+        view.findChild<KeyEditor*>("key:KeepAlive")->findChild<QCheckBox*>("condition2")->click();
+        auto* row = view.findChild<KeyEditor*>("key:KeepAlive");
+        QVERIFY(row && row->isVisibleTo(&view));
+        QVERIFY(row->findChild<QToolButton*>("mode2")->isChecked());
+        QCOMPARE(*view.draft().draft()->find("KeepAlive"), PlistValue(PlistDictionary{}));
     }
 
     void aSystemJobOffersNoChange() {
