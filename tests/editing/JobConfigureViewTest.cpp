@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -147,6 +148,42 @@ private slots:
         QCOMPARE(sectionTitles(view), QStringList({"Identity"}));
         view.revert();
         QCOMPARE(sectionTitles(view), QStringList({"Identity", "When It Runs"}));
+    }
+
+    void typedNumbersCountWithoutReturn() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        Job job = fileJob({{"Label", "com.example.tab"},
+                           {"RunAtLoad", true},
+                           {"StartInterval", 3600},
+                           {"StartCalendarInterval", PlistValue::dictionary({{"Hour", 9}, {"Minute", 0}})}});
+        JobConfigureView view(job, router.operations(), {});
+        view.show();
+        auto* interval = view.findChild<KeyEditor*>("key:StartInterval")->findChild<QLineEdit*>("integerEdit");
+        interval->selectAll();
+        QTest::keyClicks(interval, "60");
+        QVERIFY(view.saveButton()->isEnabled());
+        view.findChild<KeyEditor*>("key:RunAtLoad")->findChild<QAbstractButton*>("toggle")->click();
+        auto* hour = view.findChild<KeyEditor*>("key:StartCalendarInterval")->findChild<QLineEdit*>("Hour");
+        hour->selectAll();
+        QTest::keyClicks(hour, "07");
+        QCOMPARE(hour->text(), QString("07"));  // not rewritten while typed
+
+        view.saveButton()->click();
+        QTRY_VERIFY(!view.isBusy());
+        const PlistFile written = PlistFile::read(job.definition->location->url);
+        QCOMPARE(written.root.find("StartInterval")->intValue(), std::optional<std::int64_t>(60));
+        QCOMPARE(*written.root.find("StartCalendarInterval"), PlistValue::dictionary({{"Hour", 7}, {"Minute", 0}}));
+        QCOMPARE(interval->text(), QString("60"));
+
+        // Text that does not read leaves, once typing ends, the value from before it began.
+        QTest::keyClick(hour, Qt::Key_Return);
+        QCOMPARE(hour->text(), QString("7"));
+        hour->selectAll();
+        QTest::keyClicks(hour, "3x");
+        QTest::keyClick(hour, Qt::Key_Return);
+        QCOMPARE(hour->text(), QString("7"));
+        QCOMPARE(view.draft().draft()->startCalendarInterval().front().hour, std::optional<std::int64_t>(7));
     }
 
     void untickingTheLastKeepAliveConditionKeepsItsRow() {
