@@ -21,6 +21,7 @@
 #include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "Quillwick/ui/WheelGuard.h"
 
 namespace qw {
 
@@ -84,6 +85,7 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     stack->addWidget(bar);
     pages_->addWidget(editorPage_);
 
+    guardWheel(this);
     connect(revert_, &QPushButton::clicked, this, &JobConfigureView::revert);
     connect(save_, &QPushButton::clicked, this, &JobConfigureView::save);
     update();

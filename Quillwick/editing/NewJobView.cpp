@@ -23,6 +23,7 @@
 #include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "Quillwick/ui/WheelGuard.h"
 
 namespace qw {
 
@@ -209,6 +210,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     footer->addWidget(create_);
     stack->addLayout(footer);
 
+    guardWheel(this);
     connect(label_, &QLineEdit::textEdited, this, [this](const QString& text) {
         draft_.label = text.toStdString();
         update();

@@ -1,14 +1,19 @@
 // The Configure tab over a job file in a sandbox: what it shows, which controls it offers, and what a
 // save hands over — down to the written file.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpontaneKeyEvent>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include "Quillwick/editing/JobConfigureView.h"
 #include "Quillwick/editing/KeyEditor.h"
@@ -184,6 +189,30 @@ private slots:
         QTest::keyClick(hour, Qt::Key_Return);
         QCOMPARE(hour->text(), QString("7"));
         QCOMPARE(view.draft().draft()->startCalendarInterval().front().hour, std::optional<std::int64_t>(7));
+    }
+
+    void theWheelScrollsTheFormPastAPicker() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"},
+                                       {"ProcessType", "Background"},
+                                       {"ProgramArguments", PlistValue::array({"/bin/sleep", "1", "2", "3", "4"})},
+                                       {"EnvironmentVariables", PlistValue::dictionary({{"A", "1"}, {"B", "2"}})}}),
+                              router.operations(), {});
+        view.resize(500, 240);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.findChild<KeyEditor*>("key:Label")->findChild<QLineEdit*>()->setFocus();
+        auto* picker = view.findChild<KeyEditor*>("key:ProcessType")->findChild<QComboBox*>();
+        auto* scrolled = view.findChild<QScrollArea*>()->verticalScrollBar();
+
+        const QPointF at(picker->width() / 2.0, picker->height() / 2.0);
+        QWheelEvent notch(at, picker->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&notch);
+        qApp->notify(picker, &notch);  // as the window system delivers it
+        QCOMPARE(picker->currentText(), QString("Background"));
+        QVERIFY(!view.saveButton()->isEnabled());
+        QVERIFY(scrolled->value() > 0);
     }
 
     void untickingTheLastKeepAliveConditionKeepsItsRow() {
