@@ -45,7 +45,7 @@ void CalendarIntervalEditor::setEditable(bool editable) {
 
 void CalendarIntervalEditor::append() {
     intervals_.push_back(CalendarFields::newInterval());
-    rebuild();
+    rebuild(int(intervals_.size()) - 1);
     emit intervalsEdited(intervals_);
 }
 
@@ -95,7 +95,8 @@ void CalendarIntervalEditor::finished(QLineEdit* edit, int row, int field) {
     if (changed) emit intervalsEdited(intervals_);
 }
 
-void CalendarIntervalEditor::rebuild() {
+void CalendarIntervalEditor::rebuild(int focusRow) {
+    const FormBits::FocusKeeper focus(this);
     FormBits::clearRows(rows_);
     for (int i = 0; i < int(intervals_.size()); ++i) {
         auto* block = new QWidget(this);
@@ -136,6 +137,8 @@ void CalendarIntervalEditor::rebuild() {
     }
     add_->setVisible(editable_);
     update();
+    auto* focusBlock = focusRow >= 0 ? findChild<QWidget*>(QStringLiteral("interval%1").arg(focusRow), Qt::FindDirectChildrenOnly) : nullptr;
+    focus.restore(focusBlock ? FormBits::firstFocusable(focusBlock) : nullptr);
 }
 
 void CalendarIntervalEditor::update() {

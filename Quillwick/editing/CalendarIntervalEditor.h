@@ -37,7 +37,8 @@ signals:
 private:
     void typed(QLineEdit* edit, const QString& text, int row, int field);
     void finished(QLineEdit* edit, int row, int field);
-    void rebuild();
+    // Keeps the focus in the rows; `focusRow` gets it when given.
+    void rebuild(int focusRow = -1);
     void update();
 
     bool editable_ = true;

@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -102,6 +103,7 @@ void JobConfigureView::showEvent(QShowEvent* event) {
 
 void JobConfigureView::setJob(Job job) {
     const bool readOnly = operations_.isReadOnly(job);
+    if (job.id() != draft_.job().id()) shape_.clear();  // another job's rows start afresh
     draft_.setJob(std::move(job), readOnly);
     if (!draft_.draft() && isVisible()) draft_.take();
     update();
@@ -116,6 +118,7 @@ void JobConfigureView::setDraft(JobDefinition definition) {
 
 void JobConfigureView::revert() {
     draft_.revert();
+    shape_.clear();  // fresh rows: none keeps a value typed since, such as one left out as invalid
     update();
     emit draftChanged();
 }
@@ -124,6 +127,12 @@ void JobConfigureView::addKey(const LaunchdSchema::Key& key) {
     draft_.addKey(key);
     update();
     emit draftChanged();
+    // The user goes on with the key just added.
+    if (auto* editor = form_ ? form_->findChild<KeyEditor*>(QStringLiteral("key:") + qs(key.name)) : nullptr) {
+        if (QWidget* first = FormBits::firstFocusable(editor->control())) first->setFocus(Qt::OtherFocusReason);
+        // Once the new form is laid out.
+        QTimer::singleShot(0, editor, [this, editor] { scroll_->ensureWidgetVisible(editor); });
+    }
 }
 
 void JobConfigureView::removeKey(const std::string& name) {
@@ -220,6 +229,8 @@ void JobConfigureView::update() {
 }
 
 void JobConfigureView::rebuildForm() {
+    // The focused widget may be in the old form: its counterpart in the new one gets the focus.
+    const FormBits::FocusKeeper focus(scroll_);
     const int scrolled = scroll_->verticalScrollBar()->value();
     auto* form = new QWidget;
     form->setObjectName(QStringLiteral("form"));
@@ -275,6 +286,7 @@ void JobConfigureView::rebuildForm() {
     scroll_->setWidget(form);
     form_ = form;
     scroll_->verticalScrollBar()->setValue(scrolled);
+    focus.restore();
 }
 
 void JobConfigureView::refreshForm() {

@@ -146,8 +146,10 @@ void KeyEditor::refresh() {
 }
 
 void KeyEditor::buildControl() {
+    const FormBits::FocusKeeper focus(this);
     if (control_) {
         control_->hide();
+        control_->setObjectName(QString());
         control_->deleteLater();
     }
     const QString name = qs(key_.name);
@@ -227,6 +229,7 @@ void KeyEditor::buildControl() {
         auto* dictionary = new DictionaryEditor(name, this);
         dictionary->setEditable(isEditable_);
         const bool integers = kind_ == Control::integerDictionary;
+        dictionary->setWholeNumbers(integers);
         connect(dictionary, &DictionaryEditor::entriesEdited, this, [this, integers](const DictionaryEditor::Entries& e) {
             write([&](JobDefinition& d) {
                 if (integers) KeyValues::setIntegerDictionary(d, key_, e);
@@ -266,6 +269,7 @@ void KeyEditor::buildControl() {
     control_->setEnabled(isEditable_);
     controlSlot_->addWidget(control_);
     pushValue();
+    focus.restore();
 }
 
 void KeyEditor::pushValue() {

@@ -1,5 +1,6 @@
 // The Configure tab over a job file in a sandbox: what it shows, which controls it offers, and what a
 // save hands over — down to the written file.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QSpontaneKeyEvent>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include "Quillwick/editing/JobConfigureView.h"
@@ -213,6 +215,78 @@ private slots:
         QCOMPARE(picker->currentText(), QString("Background"));
         QVERIFY(!view.saveButton()->isEnabled());
         QVERIFY(scrolled->value() > 0);
+    }
+
+    void rebuildingRowsKeepsTheFocusWhereTheUserWas() {
+        FakeRouter router;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* search = new QLineEdit(&window);  // first in the window's focus chain, as the job search is
+        layout->addWidget(search);
+        auto* view = new JobConfigureView(fileJob({{"Label", "com.example.tab"},
+                                                   {"RunAtLoad", true},
+                                                   {"EnvironmentVariables", PlistValue::dictionary({{"A", "1"}})}}),
+                                          router.operations(), {}, &window);
+        layout->addWidget(view);
+        window.resize(600, 700);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        auto environment = [&] { return view->findChild<KeyEditor*>("key:EnvironmentVariables"); };
+        environment()->findChild<QToolButton*>("addButton")->click();
+        QCOMPARE(QApplication::focusWidget(), environment()->findChild<QWidget*>("row:NEW_KEY")->findChild<QLineEdit*>("keyEdit"));
+        QTest::keyClicks(QApplication::focusWidget(), "PATH");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), environment()->findChild<QWidget*>("row:PATH")->findChild<QLineEdit*>("valueEdit"));
+        QTest::keyClicks(QApplication::focusWidget(), "/bin");
+        QCOMPARE(*view->draft().draft()->find("EnvironmentVariables"), PlistValue::dictionary({{"A", "1"}, {"PATH", "/bin"}}));
+
+        // Removing another key rebuilds every row; the focused field's counterpart takes over.
+        view->findChild<KeyEditor*>("key:RunAtLoad")->findChild<QToolButton*>("removeKeyButton")->click();
+        QCOMPARE(QApplication::focusWidget(), environment()->findChild<QWidget*>("row:PATH")->findChild<QLineEdit*>("valueEdit"));
+
+        menuEntry(view->addKeyMenu(), "WorkingDirectory")->trigger();
+        QVERIFY(view->findChild<KeyEditor*>("key:WorkingDirectory")->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClicks(QApplication::focusWidget(), "/tmp");
+        QCOMPARE(*view->draft().draft()->workingDirectory(), std::string("/tmp"));
+        QVERIFY(search->text().isEmpty());
+    }
+
+    void resourceLimitsGainEntriesAndKeepRowsThatAreNotNumbers() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"},
+                                       {"SoftResourceLimits", PlistValue::dictionary({{"NumberOfFiles", 256}})}}),
+                              router.operations(), {});
+        view.show();
+        auto limits = [&] { return view.findChild<KeyEditor*>("key:SoftResourceLimits"); };
+        auto row = [&](const QString& key) { return limits()->findChild<QWidget*>("row:" + key); };
+        limits()->findChild<QToolButton*>("addButton")->click();
+        QVERIFY(row("NEW_KEY"));
+        QVERIFY(!row("NEW_KEY")->findChild<QLabel*>("invalidMark")->isHidden());
+        auto* name = row("NEW_KEY")->findChild<QLineEdit*>("keyEdit");
+        name->selectAll();
+        QTest::keyClicks(name, "NumberOfProcesses");
+        QTest::keyClick(name, Qt::Key_Return);
+        QTest::keyClicks(row("NumberOfProcesses")->findChild<QLineEdit*>("valueEdit"), "100");
+        QVERIFY(row("NumberOfProcesses")->findChild<QLabel*>("invalidMark")->isHidden());
+        QCOMPARE(*view.draft().draft()->find("SoftResourceLimits"),
+                 PlistValue::dictionary({{"NumberOfFiles", 256}, {"NumberOfProcesses", 100}}));
+
+        // Cleared, the value is left out of the file, but its row stays, marked.
+        auto* files = row("NumberOfFiles")->findChild<QLineEdit*>("valueEdit");
+        files->selectAll();
+        QTest::keyClick(files, Qt::Key_Backspace);
+        QVERIFY(row("NumberOfFiles"));
+        QVERIFY(!row("NumberOfFiles")->findChild<QLabel*>("invalidMark")->isHidden());
+        QCOMPARE(*view.draft().draft()->find("SoftResourceLimits"), PlistValue::dictionary({{"NumberOfProcesses", 100}}));
+        QTest::keyClicks(files, "512");
+        QCOMPARE(*view.draft().draft()->find("SoftResourceLimits"),
+                 PlistValue::dictionary({{"NumberOfProcesses", 100}, {"NumberOfFiles", 512}}));
+
+        view.revert();  // fresh rows, the file's
+        QVERIFY(!row("NumberOfProcesses"));
+        QCOMPARE(row("NumberOfFiles")->findChild<QLineEdit*>("valueEdit")->text(), QString("256"));
     }
 
     void untickingTheLastKeepAliveConditionKeepsItsRow() {
