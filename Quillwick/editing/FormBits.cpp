@@ -147,6 +147,18 @@ void FocusKeeper::restore(QWidget* preferred) const {
     if (QWidget* target = firstFocusable(reached); target && target != owner_) target->setFocus(Qt::OtherFocusReason);
 }
 
+QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent) {
+    auto* note = new QWidget(parent);
+    auto* row = new QHBoxLayout(note);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    auto* icon = new QLabel(note);
+    icon->setPixmap(symbolIcon(symbol, color).pixmap(14, 14));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(caption(text, color, note), 1);
+    return note;
+}
+
 QFrame* divider(QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);

@@ -36,6 +36,8 @@ ListFrame listFrame(const QString& title, QWidget* owner);
 void clearRows(QVBoxLayout* rows);
 // The sentence an error carries, or the fallback for one that carries none.
 QString errorText(std::exception_ptr error, const QString& fallback);
+// A symbol beside a caption that wraps as its room asks.
+QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent);
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
 

@@ -66,19 +66,12 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     addMenu_->setToolTipsVisible(true);
     addButton_->setMenu(addMenu_);
     parts.row->insertWidget(0, addButton_);
-    adminNote_ = new QLabel(bar);
+    adminNote_ = FormBits::symbolNote(QStringLiteral("lock"), QStringLiteral("Saving asks for an administrator password."),
+                                      secondaryColor(), bar);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
-    {
-        auto* note = new QHBoxLayout(adminNote_);
-        note->setContentsMargins(0, 0, 0, 0);
-        note->setSpacing(4);
-        auto* lock = new QLabel(adminNote_);
-        lock->setPixmap(symbolIcon(QStringLiteral("lock"), secondaryColor()).pixmap(14, 14));
-        note->addWidget(lock);
-        note->addWidget(FormBits::caption(QStringLiteral("Saving asks for an administrator password."), secondaryColor(), adminNote_));
-    }
-    parts.row->insertWidget(1, adminNote_);
-    parts.row->insertStretch(2, 1);
+    // The note takes the bar's free room and wraps in it when the pane is narrow.
+    parts.row->insertWidget(1, adminNote_, 1);
+    parts.row->insertStretch(2, 0);
     progress_ = parts.progress;
     revert_ = parts.revert;
     save_ = parts.save;

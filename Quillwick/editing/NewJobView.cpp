@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -34,19 +35,6 @@ Q_LOGGING_CATEGORY(operationsLog, "com.tarnmoor.quillwick.operations")
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 
-// A symbol and a caption in one row.
-QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent) {
-    auto* note = new QWidget(parent);
-    auto* row = new QHBoxLayout(note);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(4);
-    auto* icon = new QLabel(note);
-    icon->setPixmap(symbolIcon(symbol, color).pixmap(14, 14));
-    row->addWidget(icon, 0, Qt::AlignTop);
-    row->addWidget(FormBits::caption(text, color, note), 1);
-    return note;
-}
-
 }  // namespace
 
 NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* parent)
@@ -58,27 +46,21 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
 
-    // Templates.
-    auto* chipScroll = new QScrollArea(this);
-    chipScroll->setFrameShape(QFrame::NoFrame);
-    // Six chips are wider than the sheet; a mouse wheel cannot scroll sideways, so the bar shows.
-    chipScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    chipScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    chipScroll->setWidgetResizable(true);
-    auto* chipRow = new QWidget(chipScroll);
-    auto* chips = new QHBoxLayout(chipRow);
+    // Two rows of three: every card whole inside the sheet, none behind a sideways scroll.
+    auto* chipGrid = new QWidget(this);
+    chipGrid->setObjectName(QStringLiteral("templates"));
+    auto* chips = new QGridLayout(chipGrid);
     chips->setContentsMargins(14, 14, 14, 14);
     chips->setSpacing(10);
+    constexpr int columns = 3;
     for (const JobTemplate& t : JobTemplate::all()) {
-        auto* chip = new TemplateChip(t, chipRow);
+        auto* chip = new TemplateChip(t, chipGrid);
         connect(chip, &TemplateChip::clicked, this, [this, &t] { selectTemplate(t); });
-        chips->addWidget(chip);
+        chips->addWidget(chip, int(chips_.size()) / columns, int(chips_.size()) % columns);
         chips_.append(chip);
     }
-    chips->addStretch(1);
-    chipScroll->setWidget(chipRow);
-    chipScroll->setFixedHeight(chipRow->sizeHint().height() + chipScroll->horizontalScrollBar()->sizeHint().height());
-    stack->addWidget(chipScroll);
+    for (int c = 0; c < columns; ++c) chips->setColumnStretch(c, 1);
+    stack->addWidget(chipGrid);
     stack->addWidget(FormBits::divider(this));
 
     auto* split = new QSplitter(Qt::Horizontal, this);
@@ -133,7 +115,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     folderBlurb_ = FormBits::caption(QString(), secondaryColor(), where);
     whereStack->addWidget(folderBlurb_);
     whereRows->addRow(QStringLiteral("Goes in"), where);
-    adminNote_ = symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
+    adminNote_ = FormBits::symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
                             secondaryColor(), whereGroup);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
     whereRows->addRow(adminNote_);
@@ -189,15 +171,15 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     load_->setObjectName(QStringLiteral("loadToggle"));
     load_->setChecked(draft_.loadAfterCreating);
     footer->addWidget(load_);
-    footer->addStretch(1);
+    footer->addStretch(0);  // takes the room only while there is no failure to show
     failureLabel_ = new QLabel(this);
     failureLabel_->setObjectName(QStringLiteral("failure"));
     failureLabel_->setTextFormat(Qt::PlainText);
+    failureLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Whole, however many lines it wraps to: the footer grows and the form and preview give way.
     failureLabel_->setWordWrap(true);
-    failureLabel_->setMaximumWidth(380);
-    failureLabel_->setMaximumHeight(failureLabel_->fontMetrics().lineSpacing() * 2 + 2);
     FormBits::setTextColor(failureLabel_, redColor());
-    footer->addWidget(failureLabel_);
+    footer->addWidget(failureLabel_, 1);
     progress_ = smallBusyIndicator(this);
     footer->addWidget(progress_);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -294,7 +276,7 @@ void NewJobView::update() {
         delete item;
     }
     for (const Issue& issue : draft_.previewIssues()) {
-        auto* note = symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title), orangeColor(), this);
+        auto* note = FormBits::symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title), orangeColor(), this);
         note->setObjectName(QStringLiteral("issue"));
         issues_->addWidget(note);
     }

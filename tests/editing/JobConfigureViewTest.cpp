@@ -333,8 +333,16 @@ private slots:
         FakeRouter router;
         router.failWith = std::make_exception_ptr(Cancelled());
         JobConfigureView view(fileJob({{"Label", "com.example.tab"}}, JobDirectory::globalDaemons), router.operations(), {});
+        view.resize(420, 500);
         view.show();
         QVERIFY(view.findChild<QWidget*>("administratorNote")->isVisible());
+        // In a narrow pane the note wraps rather than being squeezed to nothing.
+        QLabel* note = nullptr;
+        for (auto* label : view.findChild<QWidget*>("administratorNote")->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) note = label;
+        QCOMPARE(note->text(), QString("Saving asks for an administrator password."));
+        QTRY_VERIFY(note->width() > 4 * note->fontMetrics().averageCharWidth() &&
+                    note->height() >= note->heightForWidth(note->width()));
         menuEntry(view.addKeyMenu(), "RunAtLoad")->trigger();
         view.save();
         QTRY_VERIFY(!view.isBusy());

@@ -59,6 +59,12 @@ void type(QLineEdit* edit, const QString& text) {
     QTest::keyClicks(edit, text);
 }
 
+// Every line of the label is inside it: wrapped, it has the height its text needs; else its width.
+bool showsWhole(const QLabel* label) {
+    if (label->wordWrap()) return label->height() >= label->heightForWidth(label->width());
+    return label->width() >= label->sizeHint().width();
+}
+
 QLineEdit* parameter(const NewJobView& sheet, const QString& id) {
     QWidget* w = sheet.findChild<QWidget*>("parameter:" + id);
     if (auto* path = qobject_cast<PathField*>(w)) return path->findChild<QLineEdit*>();
@@ -162,6 +168,29 @@ private slots:
         QTRY_VERIFY(!sheet.isBusy());
         QVERIFY(!sheet.failure());
         QVERIFY(!sheet.findChild<QLabel*>("failure")->isVisible());
+    }
+
+    void cardsAndTheFailureAreShownWhole() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        router.loadFails = std::make_exception_ptr(std::runtime_error(
+            "Bootstrap failed: 5: Input/output error. The helper tool refused the request because the file is owned by "
+            "another user, and a second attempt was refused for the same reason. Repair the permissions, then try again."));
+        NewJobView sheet(router.operations(), {});
+        sheet.resize(820, 560);
+        sheet.show();
+        const QRect inside = sheet.rect();
+        for (auto* chip : sheet.findChildren<TemplateChip*>()) {
+            QTRY_VERIFY(inside.contains(QRect(chip->mapTo(&sheet, QPoint()), chip->size())));
+            for (auto* text : chip->findChildren<QLabel*>()) QTRY_VERIFY2(showsWhole(text), qPrintable(text->text()));
+        }
+        type(sheet.labelField(), "com.example.wordy");
+        type(parameter(sheet, "program"), "/bin/true");
+        sheet.createButton()->click();
+        QTRY_VERIFY(!sheet.isBusy());
+        auto* failure = sheet.findChild<QLabel*>("failure");
+        QTRY_VERIFY(failure->isVisible() && failure->heightForWidth(failure->width()) > 2 * failure->fontMetrics().lineSpacing());
+        QTRY_VERIFY(showsWhole(failure));
     }
 
     void cancelClosesTheSheetButACreateThatStartedStillLoads() {
