@@ -14,7 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -33,7 +32,6 @@ namespace {
 Q_LOGGING_CATEGORY(operationsLog, "com.tarnmoor.quillwick.operations")
 
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 
 }  // namespace
 
@@ -116,7 +114,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     whereStack->addWidget(folderBlurb_);
     whereRows->addRow(QStringLiteral("Goes in"), where);
     adminNote_ = FormBits::symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
-                            secondaryColor(), whereGroup);
+                                      secondaryColor(), whereGroup);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
     whereRows->addRow(adminNote_);
     formStack->addWidget(whereGroup);
@@ -276,7 +274,8 @@ void NewJobView::update() {
         delete item;
     }
     for (const Issue& issue : draft_.previewIssues()) {
-        auto* note = FormBits::symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title), orangeColor(), this);
+        auto* note = FormBits::symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title),
+                                          orangeColor(), this);
         note->setObjectName(QStringLiteral("issue"));
         issues_->addWidget(note);
     }
