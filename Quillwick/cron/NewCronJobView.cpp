@@ -23,6 +23,7 @@
 #include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "Quillwick/ui/WheelGuard.h"
 
 namespace qw {
 
@@ -106,6 +107,7 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     setObjectName("newCronJob");
     setWindowTitle(QStringLiteral("New Cron Job"));
     setFixedSize(640, 560);
+    guardWheel(this);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
