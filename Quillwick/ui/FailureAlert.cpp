@@ -9,30 +9,27 @@
 namespace qw {
 namespace {
 
-// Words wider than `room` (a long path or label) with a break allowed between every two characters.
+// The text with a break allowed between every two characters of each piece that cannot be broken and is
+// wider than `room` (a long label; a path still breaks after its slashes).
 QString breakableWords(const QString& text, const QFontMetrics& metrics, int room) {
     QString out;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = start;
-        while (end < text.size() && !text[end].isSpace())
-            ++end;
-        const QString word = text.mid(start, end - start);
-        if (metrics.horizontalAdvance(word) <= room) {
-            out += word;
-        } else {
-            QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, word);
-            qsizetype from = 0;
-            for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
-                if (from > 0)
-                    out += QChar(0x200B);  // zero-width space: a break opportunity that shows nothing
-                out += word.mid(from, to - from);
-                from = to;
-            }
+    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, text);
+    qsizetype from = 0;
+    for (qsizetype to = lines.toNextBoundary(); to > 0; to = lines.toNextBoundary()) {
+        const QString piece = text.mid(from, to - from);
+        from = to;
+        if (metrics.horizontalAdvance(piece.trimmed()) <= room) {
+            out += piece;
+            continue;
         }
-        while (end < text.size() && text[end].isSpace())
-            out += text[end++];
-        start = end;
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, piece);
+        qsizetype at = 0;
+        for (qsizetype next = characters.toNextBoundary(); next > 0; next = characters.toNextBoundary()) {
+            if (at > 0)
+                out += QChar(0x200B);  // zero-width space: a break opportunity that shows nothing
+            out += piece.mid(at, next - at);
+            at = next;
+        }
     }
     return out;
 }

@@ -151,13 +151,17 @@ private slots:
         QWidget window;
         window.show();
         const QString label = "com.example." + QString(300, 'a') + ".plist";
-        for (const QString& message :
-             {"Could not read " + label + ": it is not a property list.\nSecond line.",
-              QString("Bootstrap failed: 5: Input/output error\n").repeated(12)}) {
+        const QString path = "/Users/someone/Library/LaunchAgents/com.example.quite-a-long-label-for-a-job.plist";
+        // A word wider than any alert breaks anywhere; a path still breaks only after its slashes.
+        for (const auto& [message, breaksWords] :
+             {std::pair{"Could not read " + label + ": it is not a property list.\nSecond line.", true},
+              std::pair{"The file is at:\n" + path, false},
+              std::pair{QString("Bootstrap failed: 5: Input/output error\n").repeated(12), false}}) {
             QMessageBox* box = showFailure(&window, message);
             QVERIFY(box->isVisible());
             QVERIFY2(showsWhole(box), qPrintable(message.left(40)));
             QCOMPARE(plain(box->informativeText()), message);
+            QCOMPARE(box->informativeText().contains(QChar(0x200B)), breaksWords);
             box->close();
         }
     }
