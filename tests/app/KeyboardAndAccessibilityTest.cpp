@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
@@ -56,7 +57,7 @@ Job agent(const std::string& label, PlistDictionary extra = {}) {
 class KeyboardAndAccessibilityTest : public QObject {
     Q_OBJECT
 private slots:
-    void theSearchFieldTakesCtrlFEscapeAndDown() {
+    void theSearchFieldTakesCtrlFEscapeAndDownAndEveryIconButtonIsNamed() {
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
@@ -86,6 +87,20 @@ private slots:
         QTest::keyClick(search, Qt::Key_Down);
         QVERIFY(list->hasFocus());
         QVERIFY(window.selection() && window.selection()->find("heartbeat") != std::string::npos);
+
+        // With the job's pane open: a button showing only a symbol is named by its help text.
+        int iconOnly = 0;
+        for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+            // A line edit's own clear button is not offered to assistive technology at all.
+            if (!button->isVisibleTo(&window) || !button->text().isEmpty() || button->icon().isNull() ||
+                qobject_cast<QLineEdit*>(button->parentWidget()))
+                continue;
+            ++iconOnly;
+            const QString help = QTextDocumentFragment::fromHtml(button->toolTip()).toPlainText();
+            QVERIFY2(!spoken(button).isEmpty(), qPrintable(button->objectName()));
+            QVERIFY2(help.isEmpty() || spoken(button) == help, qPrintable(spoken(button)));
+        }
+        QVERIFY(iconOnly >= 3);  // the hint, the folder and the menu at least
         root.haltLaunchd();
     }
 
