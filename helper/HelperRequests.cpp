@@ -41,7 +41,7 @@ std::string readRequestFile(const std::string& path) {
         bytes.append(chunk, static_cast<std::size_t>(n));
         if (bytes.size() > HelperSocket::maxFrameSize) {
             ::close(fd);
-            throw std::runtime_error("It is larger than 16 MiB.");
+            throw std::runtime_error("It is larger than a request can be.");
         }
     }
     ::close(fd);
@@ -55,19 +55,13 @@ const Logger& mainLog() {
     return instance;
 }
 
-std::string withoutEcho(std::string description) {
-    // The JSON parser quotes what it read last; that is the client's text, not ours to repeat.
-    if (const auto at = description.find("; last read:"); at != std::string::npos) description.erase(at);
-    return description;
-}
-
 std::string replyTo(std::string_view requestBytes) {
     HelperRequest request;
     try {
         request = HelperRequest::fromJson(requestBytes);
     } catch (const HelperDecodingError& error) {
         mainLog().error(fmt::format("undecodable request: {}",
-                                    PrivilegedOperations::escapedForLog(withoutEcho(error.what()))));
+                                    PrivilegedOperations::escapedForLog(error.what())));
         return HelperResponse::failure("The helper could not read that request.").jsonData();
     }
     return PrivilegedOperations::perform(request).jsonData();
@@ -79,7 +73,7 @@ OneShotResult oneShot(const std::string& requestFile) {
         reply = PrivilegedOperations::perform(HelperRequest::fromJson(readRequestFile(requestFile)));
     } catch (const std::exception& error) {
         reply = HelperResponse::failure(
-            fmt::format("The helper could not read the request file: {}", withoutEcho(error.what())));
+            fmt::format("The helper could not read the request file: {}", error.what()));
     }
     return {reply.jsonData(), reply.succeeded ? 0 : 1};
 }

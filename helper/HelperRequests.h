@@ -23,7 +23,4 @@ struct OneShotResult {
 // Reads one request from the file (only reads it), performs it, and says what to print and exit with.
 OneShotResult oneShot(const std::string& requestFile);
 
-// A decoder's description without the request's own bytes in it.
-std::string withoutEcho(std::string description);
-
 }  // namespace qw::HelperRequests

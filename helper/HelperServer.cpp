@@ -23,16 +23,54 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t maxConnections = 64;
-
 [[noreturn]] void fail(const std::string& what, int error) {
     throw std::runtime_error(fmt::format("{}: {}", what, std::strerror(error)));
+}
+
+// Lines about refused and dropped connections come at the rate anyone can knock: a few per window, and
+// how many were left out said on the next one let through.
+class Throttle {
+public:
+    void error(std::string line) {
+        {
+            std::lock_guard guard(lock_);
+            const auto now = std::chrono::steady_clock::now();
+            if (now - windowStart_ >= window) {
+                windowStart_ = now;
+                used_ = 0;
+            }
+            if (used_ == perWindow) {
+                ++leftOut_;
+                return;
+            }
+            ++used_;
+            if (leftOut_ > 0) line += fmt::format(" ({} similar lines left out before this one)", leftOut_);
+            leftOut_ = 0;
+        }
+        HelperRequests::mainLog().error(line);
+    }
+
+private:
+    static constexpr int perWindow = 10;
+    static constexpr std::chrono::seconds window{10};
+    std::mutex lock_;
+    std::chrono::steady_clock::time_point windowStart_{};
+    int used_ = 0;
+    std::size_t leftOut_ = 0;
+};
+
+Throttle& connectionLog() {
+    static Throttle instance;
+    return instance;
 }
 
 }  // namespace
 
 HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement requirement)
-    : socketPath_(std::move(socketPath)), requirement_(std::move(requirement)) {}
+    : HelperServer(std::move(socketPath), std::move(requirement), Limits{}) {}
+
+HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits)
+    : socketPath_(std::move(socketPath)), requirement_(std::move(requirement)), limits_(limits) {}
 
 HelperServer::~HelperServer() {
     stop();
@@ -66,6 +104,9 @@ void HelperServer::listen() {
     std::memcpy(address.sun_path, pending.c_str(), pending.native().size() + 1);
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) fail("socket", errno);
+    // Every connection inherits it: the kernel then names the sending process of every byte received.
+    const int on = 1;
+    if (::setsockopt(listener_, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) fail("SO_PASSCRED", errno);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail(socketPath_.string(), errno);
     // Anyone may knock; the peer check decides who is served, and logs who was not.
     if (::chmod(pending.c_str(), 0666) != 0 || ::listen(listener_, 64) != 0 ||
@@ -86,38 +127,69 @@ void HelperServer::serve() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));  // out of descriptors: let some close
             continue;
         }
+        // Only a user who may use the helper holds a connection; what each request may do is decided
+        // when it arrives, from its sender.
         std::optional<std::string> refusal;
         try {
-            refusal = requirement_.refusal(HelperSocket::peerCredentials(fd));
+            refusal = requirement_.userRefusal(HelperSocket::peerCredentials(fd));
         } catch (const std::exception& error) {
             refusal = error.what();
         }
         if (refusal) {
-            HelperRequests::mainLog().error(
-                fmt::format("refused connection: {}", PrivilegedOperations::escapedForLog(*refusal)));
+            connectionLog().error(fmt::format("refused connection: {}", PrivilegedOperations::escapedForLog(*refusal)));
             ::close(fd);
             continue;
         }
-        std::lock_guard guard(lock_);
-        if (stopping_ || connections_.size() >= maxConnections) {
-            if (!stopping_) HelperRequests::mainLog().error("refused connection: too many open connections");
-            ::close(fd);
-            if (stopping_) return;
-            continue;
+        std::unique_lock guard(lock_);
+        while (!stopping_ && connections_.size() >= limits_.connections) {
+            makeRoom();
+            drained_.wait(guard);
         }
-        connections_.insert(fd);
+        if (stopping_) {
+            ::close(fd);
+            return;
+        }
+        connections_[fd] = Connection{false, false, std::chrono::steady_clock::now()};
         std::thread([this, fd] { serveConnection(fd); }).detach();
     }
+}
+
+void HelperServer::makeRoom() {
+    auto oldest = connections_.end();
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        if (it->second.closing) return;
+        if (!it->second.serving && (oldest == connections_.end() || it->second.waitingSince < oldest->second.waitingSince))
+            oldest = it;
+    }
+    if (oldest == connections_.end()) return;
+    oldest->second.closing = true;
+    ::shutdown(oldest->first, SHUT_RDWR);
+}
+
+void HelperServer::setServing(int fd, bool serving) {
+    std::lock_guard guard(lock_);
+    Connection& connection = connections_.at(fd);
+    connection.serving = serving;
+    if (!serving) connection.waitingSince = std::chrono::steady_clock::now();
 }
 
 void HelperServer::serveConnection(int fd) {
     HelperSocket::FrameReader reader;
     try {
-        while (auto request = HelperSocket::readFrame(fd, reader)) {
-            std::string reply = HelperRequests::replyTo(*request);
+        while (auto frame = HelperSocket::receiveFrame(fd, reader, limits_.frameDeadline)) {
+            setServing(fd, true);
+            const std::optional<std::string> refusal =
+                frame->sender ? requirement_.refusal(*frame->sender)
+                              : std::optional<std::string>("its bytes came from more than one process");
+            if (refusal) {
+                connectionLog().error(fmt::format("refused request: {}", PrivilegedOperations::escapedForLog(*refusal)));
+                break;
+            }
+            std::string reply = HelperRequests::replyTo(frame->payload);
             if (reply.size() > HelperSocket::maxFrameSize)
-                reply = HelperResponse::failure("The reply is larger than the 16 MiB a message may hold.").jsonData();
+                reply = HelperResponse::failure("The reply is larger than a message may hold.").jsonData();
             HelperSocket::writeFrame(fd, reply);
+            setServing(fd, false);
         }
     } catch (const HelperSocket::FrameError& error) {
         if (error.kind() == HelperSocket::FrameError::Kind::oversized) {
@@ -129,9 +201,9 @@ void HelperServer::serveConnection(int fd) {
             }
         }
         if (error.kind() != HelperSocket::FrameError::Kind::io)
-            HelperRequests::mainLog().error(fmt::format("dropped connection: {}", error.what()));
+            connectionLog().error(fmt::format("dropped connection: {}", error.what()));
     } catch (const std::exception& error) {
-        HelperRequests::mainLog().error(fmt::format("dropped connection: {}", error.what()));
+        connectionLog().error(fmt::format("dropped connection: {}", error.what()));
     }
     std::lock_guard guard(lock_);
     if (connections_.erase(fd) > 0) ::close(fd);
@@ -143,7 +215,8 @@ void HelperServer::stop() {
     stopping_ = true;
     // Shut down, not closed: the descriptor stays valid for an accept still waiting on it.
     if (listener_ >= 0) ::shutdown(listener_, SHUT_RDWR);
-    for (int fd : connections_) ::shutdown(fd, SHUT_RDWR);
+    for (const auto& [fd, connection] : connections_) ::shutdown(fd, SHUT_RDWR);
+    drained_.notify_all();
 }
 
 }  // namespace qw

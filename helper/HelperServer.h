@@ -1,12 +1,14 @@
-// The helper daemon's listener on its Unix-domain socket. Every peer is checked before a byte of it is
-// read; each admitted connection is served on a thread of its own, one reply per request, for as many
-// requests as it sends.
+// The helper daemon's listener on its Unix-domain socket. A connection is kept only for a user who may
+// use the helper; every request on it is then checked against the process that sent it, and a request
+// that fails the check ends the connection unanswered. Each connection is served on a thread of its own,
+// one reply per request, for as many requests as it sends.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <mutex>
-#include <set>
 
 #include "helperkit/HelperSocket.h"
 
@@ -14,7 +16,14 @@ namespace qw {
 
 class HelperServer {
 public:
+    struct Limits {
+        std::size_t connections = 64;
+        // How long a frame may take to arrive once its first byte is in.
+        std::chrono::milliseconds frameDeadline{5000};
+    };
+
     HelperServer(std::filesystem::path socketPath, HelperSocket::PeerRequirement requirement);
+    HelperServer(std::filesystem::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits);
     ~HelperServer();  // stop(), then waits for every connection to end
     HelperServer(const HelperServer&) = delete;
     HelperServer& operator=(const HelperServer&) = delete;
@@ -23,20 +32,32 @@ public:
     // writable by no one else, or anyone could put a socket of their own in its place. Throws
     // std::runtime_error.
     void listen();
-    // Accepts until stop(); returns then.
+    // Accepts until stop(); returns then. With every connection taken, a new one takes the place of the
+    // one that has waited longest for its next request.
     void serve();
     // Closes the listener and every open connection. Safe from any thread.
     void stop();
 
 private:
+    struct Connection {
+        bool serving = false;  // a request of it is being carried out
+        bool closing = false;  // shut down to make room
+        std::chrono::steady_clock::time_point waitingSince;
+    };
+
     void serveConnection(int fd);
+    void setServing(int fd, bool serving);
+    // With the lock held: shuts down the connection that has waited longest, unless one is already
+    // closing or every one is busy.
+    void makeRoom();
 
     std::filesystem::path socketPath_;
     HelperSocket::PeerRequirement requirement_;
+    Limits limits_;
     int listener_ = -1;
     std::mutex lock_;
     std::condition_variable drained_;
-    std::set<int> connections_;
+    std::map<int, Connection> connections_;
     bool stopping_ = false;
 };
 

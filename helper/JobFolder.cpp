@@ -27,6 +27,14 @@ namespace {
     throw FileError(fmt::format("{} is not a regular file.", name));
 }
 
+// Only a regular file with one link: what the helper changes or reads must be this folder's own file.
+void checkKind(const std::string& name, const struct stat& info) {
+    if (!S_ISREG(info.st_mode)) notRegular(name);
+    if (info.st_nlink != 1)
+        throw FileError(fmt::format("{} has {} hard links; the helper acts only on a file with one.", name,
+                                    static_cast<unsigned long>(info.st_nlink)));
+}
+
 // Only a plain name: the folder descriptor must be the only way in.
 void checkName(const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
@@ -69,12 +77,16 @@ int JobFolder::openRegular(const std::string& name, int flags, const char* verb)
         ::close(fd);
         fail(verb, name, error);
     }
-    if (!S_ISREG(info.st_mode)) {
+    try {
+        checkKind(name, info);
+    } catch (...) {
         ::close(fd);
-        notRegular(name);
+        throw;
     }
     return fd;
 }
+
+void JobFolder::verify(const std::string& name) const { ::close(openRegular(name, O_RDONLY, "read")); }
 
 std::string JobFolder::read(const std::string& name) const {
     const int fd = openRegular(name, O_RDONLY, "read");
@@ -106,7 +118,7 @@ void JobFolder::replace(const std::string& name, std::string_view bytes, FileOwn
     struct stat existing {};
     if (::fstatat(fd_, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(existing.st_mode)) fail("write", name, ELOOP);
-        if (!S_ISREG(existing.st_mode)) notRegular(name);
+        checkKind(name, existing);
     } else if (errno != ENOENT) {
         fail("write", name, errno);
     }
@@ -154,7 +166,7 @@ void JobFolder::remove(const std::string& name) const {
     struct stat existing {};
     if (::fstatat(fd_, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) fail("delete", name, errno);
     if (S_ISLNK(existing.st_mode)) fail("delete", name, ELOOP);
-    if (!S_ISREG(existing.st_mode)) notRegular(name);
+    checkKind(name, existing);
     // Between the check and here only root can swap the entry; unlinkat never follows a link anyway.
     if (::unlinkat(fd_, name.c_str(), 0) != 0) fail("delete", name, errno);
     ::fsync(fd_);

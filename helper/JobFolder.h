@@ -1,6 +1,7 @@
 // File work inside one validated job folder, always through a descriptor of that folder: the last path
-// component is never followed, only regular files are touched, and a replacement is written aside,
-// synced, given its owner and mode, renamed into place and the folder synced.
+// component is never followed, only regular files with a single link are touched (another link may be
+// someone else's file elsewhere), and a replacement is written aside, synced, given its owner and mode,
+// renamed into place and the folder synced.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "helperkit/HelperSocket.h"
 
 namespace qw {
 
@@ -26,13 +29,16 @@ struct FileOwner {
 
 class JobFolder {
 public:
-    static constexpr std::size_t readLimit = 16u * 1024u * 1024u;
+    // As much as one reply can carry.
+    static constexpr std::size_t readLimit = HelperSocket::maxContentsSize;
 
     explicit JobFolder(const std::filesystem::path& folder);  // throws FileError
     ~JobFolder();
     JobFolder(const JobFolder&) = delete;
     JobFolder& operator=(const JobFolder&) = delete;
 
+    // Throws unless the name holds a file the helper may act on, for a program that opens it by path.
+    void verify(const std::string& name) const;
     std::string read(const std::string& name) const;
     void replace(const std::string& name, std::string_view bytes, FileOwner owner, mode_t mode) const;
     void remove(const std::string& name) const;

@@ -52,11 +52,16 @@ void checkLabel(std::string_view contents, const std::string& name) {
     if (*text != name) throw JobLocation::ValidationError::labelDoesNotMatchFilename(*text, name);
 }
 
+// Text of a request that holds a NUL, escaped so that a message quoting it is not cut short there.
+std::string shownWhole(const std::string& text) {
+    return text.find('\0') == std::string::npos ? text : escapedForLog(text);
+}
+
 // A path with a NUL names one file to us and another to the kernel; refused, and shown with the NUL
 // visible (a message cut at it would name yet another path).
 const std::string& withoutNul(const std::string& path) {
     if (path.find('\0') != std::string::npos)
-        throw JobLocation::ValidationError::outsidePermittedDirectories(escapedForLog(path));
+        throw JobLocation::ValidationError::outsidePermittedDirectories(shownWhole(path));
     return path;
 }
 
@@ -77,6 +82,8 @@ HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std
     if (operation.verb.needsPlistPath()) {
         if (!operation.path) throw OperationError::missingPath(operation.verb);
         const JobLocation location = JobLocation::validatingPath(withoutNul(*operation.path));
+        // launchctl opens the path itself: it must name the folder's own file, as for the file operations.
+        JobFolder(location.url.parent_path()).verify(fileName(location));
         arguments.push_back(domain->description());
         arguments.push_back(location.url.string());
     } else {
@@ -162,7 +169,7 @@ struct Performer {
 }  // namespace
 
 OperationError OperationError::unknownDomain(const std::string& domain) {
-    return {Kind::unknownDomain, fmt::format("“{}” is not a launchd domain.", domain)};
+    return {Kind::unknownDomain, fmt::format("“{}” is not a launchd domain.", shownWhole(domain))};
 }
 OperationError OperationError::missingPath(PrivilegedVerb verb) {
     return {Kind::missingPath, fmt::format("{} needs the job's plist path.", verb.rawValue())};
@@ -171,10 +178,11 @@ OperationError OperationError::unexpectedPath(PrivilegedVerb verb) {
     return {Kind::unexpectedPath, fmt::format("{} does not take a path.", verb.rawValue())};
 }
 OperationError OperationError::invalidLabel(const std::string& label) {
-    return {Kind::invalidLabel, fmt::format("“{}” is not a usable launchd label.", label)};
+    return {Kind::invalidLabel, fmt::format("“{}” is not a usable launchd label.", shownWhole(label))};
 }
 OperationError OperationError::foreignDomain(const std::string& domain) {
-    return {Kind::foreignDomain, fmt::format("The helper acts only in the system domain, not in “{}”.", domain)};
+    return {Kind::foreignDomain,
+            fmt::format("The helper acts only in the system domain, not in “{}”.", shownWhole(domain))};
 }
 
 std::string helperVersion() {
@@ -191,13 +199,26 @@ std::string helperVersion() {
 std::string escapedForLog(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F)
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = [&](std::size_t at) { return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u; };
+        const unsigned c = byte(i);
+        if (c < 0x20 || c == 0x7F) {
             out += fmt::format("\\x{:02x}", c);
-        else if (c == '\\')
+        } else if (c == '\\') {
             out += "\\\\";
-        else
+        } else if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+            // C1 controls, U+0085 (next line) among them.
+            out += fmt::format("\\u{:04x}", byte(i + 1));
+            i += 1;
+        } else if (c == 0xE2 && ((byte(i + 1) == 0x80 && byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE) ||
+                                 (byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9))) {
+            // Line and paragraph separators, bidirectional embeddings, overrides and isolates: each can make
+            // a line read other than it is.
+            out += fmt::format("\\u{:04x}", 0x2000u | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu));
+            i += 2;
+        } else {
             out += static_cast<char>(c);
+        }
     }
     return out;
 }

@@ -31,7 +31,8 @@ HelperResponse perform(const HelperRequest& request) noexcept;
 // CFBundleShortVersionString of the helper's own Info.plist, embedded at build time; "0" without one.
 std::string helperVersion();
 
-// Control characters as \xNN, so text from a request cannot forge or garble log lines.
+// Control characters as \xNN, and C1 controls, line and paragraph separators and bidirectional controls
+// as \uNNNN, so text from a request cannot forge, garble or visually reorder log lines.
 std::string escapedForLog(std::string_view text);
 
 }  // namespace qw::PrivilegedOperations

@@ -21,11 +21,15 @@
 namespace {
 
 // Only the application beside this helper, run by root or an administrator (or, in a sandbox, by the
-// sandbox's owner, who stands in for root there).
+// sandbox's owner, who stands in for root there), with no code in it but its own, its bundle's and the
+// system's.
 qw::HelperSocket::PeerRequirement applicationRequirement() {
     qw::HelperSocket::PeerRequirement requirement;
-    if (const auto bundle = qw::SystemPaths::applicationBundle())
+    requirement.validateLibraries = true;
+    if (const auto bundle = qw::SystemPaths::applicationBundle()) {
         requirement.executable = *bundle / "Contents" / "MacOS" / "Quillwick";
+        requirement.bundle = *bundle;
+    }
 #ifdef QUILLWICK_SANDBOX
     // Tests name the program that stands in for the application; a real Mac build never reads this.
     if (const char* peer = std::getenv("QUILLWICK_HELPER_PEER");

@@ -20,16 +20,19 @@ constexpr std::string_view caseNames[] = {"version", "read", "write", "delete", 
 
 [[noreturn]] void fail(const std::string& description) { throw HelperDecodingError(description); }
 
+// No error quotes the sender's bytes, which may be anything it chose (the parser's own texts quote the
+// token it stopped at): descriptions name keys and positions only.
 json parse(std::string_view text, std::string_view what) {
+    json value;
     try {
-        json value = json::parse(text.begin(), text.end());
-        if (!value.is_object()) fail(fmt::format("The {} is not a JSON object.", what));
-        return value;
-    } catch (const json::exception& e) {  // syntax errors, and numbers too large for a double
-        std::string detail = e.what();
-        if (auto bracket = detail.find("] "); bracket != std::string::npos) detail.erase(0, bracket + 2);
-        fail(fmt::format("The {} is not valid JSON: {}", what, detail));
+        value = json::parse(text.begin(), text.end());
+    } catch (const json::parse_error& e) {
+        fail(fmt::format("The {} is not valid JSON: the text breaks off or goes wrong at byte {}.", what, e.byte));
+    } catch (const json::exception&) {  // a number too large for a double
+        fail(fmt::format("The {} is not valid JSON: it holds a number too large to read.", what));
     }
+    if (!value.is_object()) fail(fmt::format("The {} is not a JSON object.", what));
+    return value;
 }
 
 std::string keyPath(std::string_view path, std::string_view key) {
@@ -156,7 +159,7 @@ HelperRequest::Operation decodeOperation(const json& value) {
 
     const std::string verbText = requiredString(payload, "verb", casePath);
     auto verb = PrivilegedVerb::fromRawValue(verbText);
-    if (!verb) fail(fmt::format("“{}” is not a launchctl verb the helper runs.", verbText));
+    if (!verb) fail(fmt::format("The key “{}” names no launchctl verb the helper runs.", keyPath(casePath, "verb")));
     HelperRequest::Launchctl launchctl;
     launchctl.verb = *verb;
     launchctl.domain = requiredString(payload, "domain", casePath);

@@ -1,13 +1,13 @@
 #include "helperkit/HelperSocket.h"
 
-#include <grp.h>
-#include <pwd.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <system_error>
 #include <vector>
@@ -38,13 +38,34 @@ FrameError oversized(std::size_t size) {
 
 }  // namespace
 
-std::optional<std::string> FrameReader::next() {
+void FrameReader::feed(std::string_view bytes, std::optional<PeerCredentials> sender) {
+    if (bytes.empty()) return;
+    lastFeed_ = std::chrono::steady_clock::now();
+    if (buffer_.empty()) partialSince_ = lastFeed_;
+    buffer_.append(bytes);
+    if (!runs_.empty() && runs_.back().sender == sender)
+        runs_.back().length += bytes.size();
+    else
+        runs_.push_back({bytes.size(), sender});
+}
+
+std::optional<Frame> FrameReader::next() {
     if (buffer_.size() < 4) return std::nullopt;
     const std::size_t size = announcedSize(buffer_);
     if (size > maxFrameSize) throw oversized(size);
     if (buffer_.size() - 4 < size) return std::nullopt;
-    std::string frame = buffer_.substr(4, size);
+    Frame frame{buffer_.substr(4, size), runs_.front().sender};
+    // Header and body alike must come from the one sender.
+    for (std::size_t left = 4 + size; left > 0;) {
+        Run& run = runs_.front();
+        if (run.sender != frame.sender) frame.sender.reset();
+        const std::size_t taken = std::min(left, run.length);
+        run.length -= taken;
+        left -= taken;
+        if (run.length == 0) runs_.pop_front();
+    }
     buffer_.erase(0, 4 + size);
+    if (!buffer_.empty()) partialSince_ = lastFeed_;
     return frame;
 }
 
@@ -59,7 +80,7 @@ std::string encodeFrame(std::string_view payload) {
 std::optional<std::string> readFrame(int fd, FrameReader& reader) {
     char chunk[65536];
     while (true) {
-        if (auto frame = reader.next()) return frame;
+        if (auto frame = reader.next()) return std::move(frame->payload);
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -88,47 +109,70 @@ void writeFrame(int fd, std::string_view payload) {
     }
 }
 
+std::optional<Frame> receiveFrame(int fd, FrameReader& reader, std::chrono::milliseconds deadline) {
+    char chunk[65536];
+    // Room for the credentials and for a few descriptors a sender may pass unasked; any beyond that the
+    // kernel drops itself.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(16 * sizeof(int))];
+    while (true) {
+        if (auto frame = reader.next()) return frame;
+        int timeout = -1;
+        if (reader.hasPartialFrame()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                reader.partialSince() + deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                throw FrameError(FrameError::Kind::timedOut,
+                                 fmt::format("A frame did not arrive in full within {} ms.", deadline.count()));
+            timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
+        }
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, timeout);
+        if (polled < 0 && errno != EINTR) ioFailure("Could not wait for the connection", errno);
+        if (polled <= 0) continue;
+
+        iovec buffer{chunk, sizeof chunk};
+        msghdr message{};
+        message.msg_iov = &buffer;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        // The kernel never joins the bytes of two senders in one read.
+        const ssize_t n = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            ioFailure("Could not read from the connection", errno);
+        }
+        std::optional<PeerCredentials> sender;
+        for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+            if (part->cmsg_level != SOL_SOCKET) continue;
+            if (part->cmsg_type == SCM_CREDENTIALS && part->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+                ucred credentials{};
+                std::memcpy(&credentials, CMSG_DATA(part), sizeof credentials);
+                sender = PeerCredentials{credentials.pid, credentials.uid, credentials.gid};
+            } else if (part->cmsg_type == SCM_RIGHTS) {
+                const std::size_t count = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+                for (std::size_t i = 0; i < count; ++i) {
+                    int passed = -1;
+                    std::memcpy(&passed, CMSG_DATA(part) + i * sizeof(int), sizeof passed);
+                    ::close(passed);
+                }
+            }
+        }
+        if (n == 0) {
+            if (reader.hasPartialFrame())
+                throw FrameError(FrameError::Kind::truncated, "The connection closed in the middle of a frame.");
+            return std::nullopt;
+        }
+        reader.feed(std::string_view(chunk, static_cast<std::size_t>(n)), sender);
+    }
+}
+
 PeerCredentials peerCredentials(int fd) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         throw std::system_error(errno, std::generic_category(), "SO_PEERCRED");
     return {credentials.pid, credentials.uid, credentials.gid};
-}
-
-std::optional<fs::path> processExecutable(pid_t pid) {
-    std::error_code ec;
-    fs::path executable = fs::read_symlink(fmt::format("/proc/{}/exe", pid), ec);
-    if (ec || executable.empty()) return std::nullopt;
-    return executable;
-}
-
-bool isAdministrator(uid_t uid) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return false;
-    const std::string name = entry.pw_name ? entry.pw_name : "";
-    const gid_t primary = entry.pw_gid;
-    for (const char* groupName : {"admin", "sudo", "wheel"}) {
-        std::vector<char> groupBuffer(65536);
-        group g{};
-        group* result = nullptr;
-        if (::getgrnam_r(groupName, &g, groupBuffer.data(), groupBuffer.size(), &result) != 0 || result == nullptr)
-            continue;
-        if (g.gr_gid == primary) return true;
-        for (char** member = g.gr_mem; member && *member; ++member)
-            if (name == *member) return true;
-    }
-    return false;
-}
-
-std::optional<uid_t> sandboxOwner() {
-    const SystemPaths& paths = SystemPaths::current();
-    if (!paths.isSandboxed()) return std::nullopt;
-    struct stat info {};
-    if (::stat(paths.root().c_str(), &info) != 0) return std::nullopt;
-    return info.st_uid;
 }
 
 int connectTo(const fs::path& socketPath) {
@@ -147,19 +191,6 @@ int connectTo(const fs::path& socketPath) {
         throw std::system_error(error, std::generic_category(), socketPath.string());
     }
     return fd;
-}
-
-std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer) const {
-    const auto running = processExecutable(peer.pid);
-    if (!running) return fmt::format("pid {} (uid {}) runs an executable that cannot be read", peer.pid, peer.uid);
-    std::error_code ec;
-    const fs::path expected = fs::weakly_canonical(executable, ec);
-    if (ec || *running != expected)
-        return fmt::format("pid {} (uid {}) runs {}, not {}", peer.pid, peer.uid, running->string(),
-                           executable.string());
-    if (!userAdmitted || !userAdmitted(peer.uid))
-        return fmt::format("pid {} runs as uid {}, which may not use the helper", peer.pid, peer.uid);
-    return std::nullopt;
 }
 
 }  // namespace qw::HelperSocket

@@ -1,25 +1,33 @@
 // The local stand-in for the helper's Mach service: a Unix-domain stream socket carrying frames of a
-// 4-byte big-endian length and that many bytes of JSON, at most 16 MiB, any number per connection. Both
-// programs check who is at the other end from the kernel's peer credentials and the peer's executable.
+// 4-byte big-endian length and that many bytes of JSON, any number per connection. A frame is large
+// enough for the largest job file a request or reply carries, in Base64. Both programs check who is at
+// the other end from the kernel's credentials: the helper for every request, from the process that sent
+// it; the application once, from the process that listens.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "helperkit/PeerRequirement.h"
+
 namespace qw::HelperSocket {
 
-inline constexpr std::size_t maxFrameSize = 16u * 1024u * 1024u;
+// The largest job file a message carries, and the largest frame: that file in Base64 with room to spare
+// for the rest of the message.
+inline constexpr std::size_t maxContentsSize = 16u * 1024u * 1024u;
+inline constexpr std::size_t maxFrameSize = (maxContentsSize + 2) / 3 * 4 + 64u * 1024u;
 
 class FrameError : public std::runtime_error {
 public:
-    enum class Kind { truncated, oversized, io };
+    enum class Kind { truncated, oversized, timedOut, io };
     FrameError(Kind kind, std::string message) : std::runtime_error(std::move(message)), kind_(kind) {}
     Kind kind() const { return kind_; }
 
@@ -27,18 +35,34 @@ private:
     Kind kind_;
 };
 
-// Splits a byte stream into frames, however the bytes arrive.
+struct Frame {
+    std::string payload;
+    // The one process that sent every byte of the frame, as the kernel told; nothing when it told
+    // nothing or when the bytes came from more than one process.
+    std::optional<PeerCredentials> sender;
+};
+
+// Splits a byte stream into frames, however the bytes arrive, keeping account of who sent which.
 class FrameReader {
 public:
-    void feed(std::string_view bytes) { buffer_.append(bytes); }
+    void feed(std::string_view bytes, std::optional<PeerCredentials> sender = std::nullopt);
     // The next whole frame, or nothing while it is incomplete; throws FrameError(oversized) as soon as
     // a header announces more than maxFrameSize, before the body arrives.
-    std::optional<std::string> next();
+    std::optional<Frame> next();
     // Bytes of an unfinished frame are waiting.
     bool hasPartialFrame() const { return !buffer_.empty(); }
+    // When the first of the waiting bytes arrived.
+    std::chrono::steady_clock::time_point partialSince() const { return partialSince_; }
 
 private:
+    struct Run {
+        std::size_t length = 0;
+        std::optional<PeerCredentials> sender;
+    };
     std::string buffer_;
+    std::deque<Run> runs_;
+    std::chrono::steady_clock::time_point partialSince_{};
+    std::chrono::steady_clock::time_point lastFeed_{};
 };
 
 // The header and payload of one frame; throws FrameError(oversized) for a payload over the limit.
@@ -49,32 +73,15 @@ std::string encodeFrame(std::string_view payload);
 std::optional<std::string> readFrame(int fd, FrameReader& reader);
 void writeFrame(int fd, std::string_view payload);
 
-struct PeerCredentials {
-    pid_t pid = 0;
-    uid_t uid = 0;
-    gid_t gid = 0;
-};
-// Throws std::system_error.
+// As readFrame, with the sender of each frame from the kernel (the socket must have SO_PASSCRED set)
+// and a deadline: a frame whose first byte came more than `deadline` ago throws FrameError(timedOut).
+// Descriptors passed along with the bytes are closed unused.
+std::optional<Frame> receiveFrame(int fd, FrameReader& reader, std::chrono::milliseconds deadline);
+
+// The process at the other end when the connection was made. Throws std::system_error.
 PeerCredentials peerCredentials(int fd);
-// The executable a process runs, from /proc/<pid>/exe; nothing when it cannot be read.
-std::optional<std::filesystem::path> processExecutable(pid_t pid);
-// Member (primary or supplementary) of a group named admin, sudo or wheel.
-bool isAdministrator(uid_t uid);
-// The owner of the sandbox root in a sandboxed machine, which stands in for root there; nothing on a
-// real machine.
-std::optional<uid_t> sandboxOwner();
 
 // Throws std::system_error; gives a connected descriptor (close-on-exec).
 int connectTo(const std::filesystem::path& socketPath);
-
-// Who may be at the other end. `executable` is compared after resolving links; `userAdmitted` decides
-// on the peer's uid.
-struct PeerRequirement {
-    std::filesystem::path executable;
-    std::function<bool(uid_t)> userAdmitted;
-
-    // Nothing when the peer passes, else why it does not (for the log).
-    std::optional<std::string> refusal(const PeerCredentials& peer) const;
-};
 
 }  // namespace qw::HelperSocket

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "helperkit/SystemPaths.h"
+
 namespace qw::Diagnostics {
 
 namespace {
@@ -24,7 +26,35 @@ std::string parentFolder(std::string_view path) {
     return path.empty() ? std::string("/") : std::string(path);
 }
 
+// Something execve could be handed: a file, not a folder, and whether anyone may run it.
+std::optional<bool> runnableFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
+    return (info.st_mode & 0111) != 0;
+}
+
 }  // namespace
+
+std::optional<ProgramSearch> programSearch(const JobDefinition& definition) {
+    if (definition.program()) return std::nullopt;
+    const auto arguments = definition.programArguments();
+    if (arguments.empty() || arguments.front().empty() || arguments.front().find('/') != std::string::npos)
+        return std::nullopt;
+    ProgramSearch search{arguments.front(), {}, false};
+    std::string_view path = "/usr/bin:/bin:/usr/sbin:/sbin";
+    const auto environment = definition.environmentVariables();
+    if (const auto own = environment.find("PATH"); own != environment.end()) {
+        path = own->second;
+        search.jobsOwnPath = true;
+    }
+    while (!path.empty()) {
+        const auto colon = path.find(':');
+        if (const auto folder = path.substr(0, colon); !folder.empty()) search.folders.emplace_back(folder);
+        if (colon == std::string_view::npos) break;
+        path.remove_prefix(colon + 1);
+    }
+    return search;
+}
 
 FileFacts::FileFacts(const Job& job) {
     inspectPlistFile(job);
@@ -49,6 +79,27 @@ void FileFacts::inspectExecutable(const Job& job) {
     if (!job.definition) return;
     const auto path = job.definition->executablePath();
     if (!path) return;
+    if (const auto search = programSearch(*job.definition)) {
+        // As the search does: the first file anyone may run wins, else the first file found (which then
+        // cannot be run); finding nothing leaves only the relative-path warning.
+        executableExists = executableIsExecutable = true;
+        for (const auto& folder : search->folders) {
+            if (!folder.starts_with('/')) continue;  // relative to a folder we cannot know
+            const std::string candidate = (SystemPaths::current().resolve(folder) / search->name).string();
+            const auto runnable = runnableFile(candidate);
+            if (!runnable) continue;
+            if (*runnable) {
+                executableOnPath = candidate;
+                executableIsExecutable = true;
+                return;
+            }
+            if (!executableOnPath) {
+                executableOnPath = candidate;
+                executableIsExecutable = false;
+            }
+        }
+        return;
+    }
     // A relative program cannot be checked from here; the checks warn about it on their own.
     if (!path->starts_with('/')) {
         executableExists = true;
@@ -89,6 +140,7 @@ std::size_t FileFacts::hash() const {
         combine(seed, list->size());
         for (const auto& s : *list) combine(seed, std::hash<std::string>()(s));
     }
+    combine(seed, executableOnPath ? std::hash<std::string>()(*executableOnPath) * 2 + 1 : 0);
     return seed;
 }
 

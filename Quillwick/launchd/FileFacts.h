@@ -5,12 +5,23 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Quillwick/launchd/Job.h"
 
 namespace qw::Diagnostics {
+
+// How launchd finds a program named by a first argument without a "/" when there is no Program: it
+// searches the folders of the job's own PATH, or else of the PATH it gives every job.
+struct ProgramSearch {
+    std::string name;
+    std::vector<std::string> folders;  // as written, empty entries left out
+    bool jobsOwnPath = false;          // EnvironmentVariables sets PATH
+};
+// Nothing when launchd starts the program without a search.
+std::optional<ProgramSearch> programSearch(const JobDefinition& definition);
 
 struct FileFacts {
     bool plistExists = false;
@@ -21,6 +32,9 @@ struct FileFacts {
     bool executableIsExecutable = false;
     std::vector<std::string> missingLogDirectories;  // each folder once
     std::vector<std::string> missingWatchPaths;
+    // The file launchd's PATH search finds for a first argument without a "/" (there is no Program);
+    // the two executable facts are about it. Nothing when no search is made or it finds nothing.
+    std::optional<std::string> executableOnPath;
 
     FileFacts() = default;  // nothing known: every flag false, both lists empty
     // Looks at the disk: the job file, then the program, then the output folders and watched paths.

@@ -32,6 +32,15 @@ std::optional<PlistValue> optionalString(std::optional<std::string> text) {
 
 bool flag(const PlistValue* value) { return value && value->boolValue().value_or(false); }
 
+// Whether launchd keeps the job alive. "OnDemand" false is how that was said before KeepAlive; a
+// KeepAlive launchd can read has the last word.
+KeepAlive keepAliveInEffect(const JobDefinition& job) {
+    const PlistValue* keepAlive = job.find("KeepAlive");
+    if (keepAlive && (keepAlive->boolValue() || keepAlive->dictionaryValue())) return job.keepAlive();
+    const PlistValue* onDemand = job.find("OnDemand");
+    return onDemand && onDemand->boolValue() == false ? KeepAlive::always() : KeepAlive::never();
+}
+
 void combine(std::size_t& seed, std::size_t value) {
     seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
 }
@@ -237,7 +246,8 @@ bool JobDefinition::hasOnDemandTriggers() const {
 
 bool JobDefinition::hasStartTrigger() const {
     return runAtLoad() || startInterval() || !startCalendarInterval().empty() || !watchPaths().empty() ||
-           !queueDirectories().empty() || startOnMount() || !keepAlive().isNever() || hasOnDemandTriggers();
+           !queueDirectories().empty() || startOnMount() || !keepAliveInEffect(*this).isNever() ||
+           hasOnDemandTriggers();
 }
 
 bool JobDefinition::isScheduled() const { return startInterval() || !startCalendarInterval().empty(); }
@@ -275,7 +285,7 @@ std::string JobDefinition::scheduleSummary() const {
     if (find("MachServices") || find("Sockets")) phrases.push_back("on demand, when something connects to it");
     if (find("LaunchEvents")) phrases.push_back("in response to system events");
 
-    const KeepAlive keepAlive = this->keepAlive();
+    const KeepAlive keepAlive = keepAliveInEffect(*this);
     if (phrases.empty()) {
         // launchd starts a kept-alive job as soon as it is loaded, so KeepAlive alone is a start condition.
         if (!keepAlive.isNever()) return "Runs as soon as it is loaded, and " + keepAlive.summary() + ".";

@@ -69,11 +69,17 @@ void fileIssues(const Job& job, const FileFacts& facts, const std::unordered_set
     if (definition && definition->location) {
         const std::string label = definition->label();
         const std::string fileName = definition->location->url.stem().string();
+        // Set against the file's name, a label ending in ".plist" reads the same as it: name that fault.
+        const std::string mismatch = label.ends_with(".plist")
+                                         ? "The job is called “" + label +
+                                               "”, but a label should not end in “.plist”: the name its file "
+                                               "suggests is “" + fileName + "”."
+                                         : "The job is called “" + label + "” but its file is named “" + fileName +
+                                               ".plist”.";
         if (!label.empty() && label != fileName)
             add(out, Severity::warning, "The label does not match the filename",
-                "The job is called “" + label + "” but its file is named “" + fileName +
-                    ".plist”. launchd uses the label, so the job works — but every command and every other tool "
-                    "goes looking for it under the name the file suggests, and does not find it.",
+                mismatch + " launchd uses the label, so the job works — but every command and every other tool "
+                           "goes looking for it under the name the file suggests, and does not find it.",
                 Fix::setLabelToFilename(fileName));
     }
     if (duplicateLabels.contains(job.label))
@@ -106,6 +112,19 @@ void pathIssues(const Job& job, const JobDefinition& definition, const FileFacts
             "about why is gone. Setting StandardErrorPath is usually the fastest way to find out what is wrong.");
 }
 
+std::string relativePathExplanation(const JobDefinition& definition, const std::string& path) {
+    const auto search = programSearch(definition);
+    if (!search)
+        return "launchd does not search PATH and does not run the command through a shell, so “" + path +
+               "” will only be found if WorkingDirectory or RootDirectory happens to make it resolve. Use the full "
+               "path.";
+    const std::string looks = "launchd looks for “" + search->name + "” in ";
+    if (search->folders.empty()) return looks + "the job's own PATH, which names no folder. Use the full path.";
+    return looks + JobDefinition::englishJoin(search->folders) +
+           (search->jobsOwnPath ? ", the job's own PATH," : ", the PATH it gives every job (not your shell's),") +
+           " and it is in none of them. Use the full path.";
+}
+
 void definitionIssues(const Job& job, const JobDefinition& definition, const FileFacts& facts,
                       std::vector<Issue>& out) {
     // The file's own "Label": the label accessor falls back to the file name and is never empty here.
@@ -120,21 +139,20 @@ void definitionIssues(const Job& job, const JobDefinition& definition, const Fil
         add(out, Severity::error, "This job has nothing to run",
             "Neither Program nor ProgramArguments is set, so there is no command for launchd to start.");
     } else {
+        // A program found through PATH is judged, and named, by the file found.
+        const std::string program = facts.executableOnPath.value_or(*path);
         if (!facts.executableExists)
             add(out, Severity::error, "The program does not exist",
-                "There is nothing at " + *path +
+                "There is nothing at " + program +
                     ". This is the most common reason a job fails silently — often because the program was "
                     "uninstalled, or because the path came from a shell where it resolved through PATH. launchd "
                     "does not search PATH.");
         else if (!facts.executableIsExecutable)
             add(out, Severity::error, "The program cannot be run",
-                *path + " exists but is not executable. If it is a script, give it the execute bit with chmod +x — "
-                        "and a shebang line, because launchd will not run it through a shell.");
-        if (!path->starts_with('/'))
-            add(out, Severity::warning, "The program is a relative path",
-                "launchd does not search PATH and does not run the command through a shell, so “" + *path +
-                    "” will only be found if WorkingDirectory or RootDirectory happens to make it resolve. Use the "
-                    "full path.");
+                program + " exists but is not executable. If it is a script, give it the execute bit with chmod +x "
+                          "— and a shebang line, because launchd will not run it through a shell.");
+        if (!path->starts_with('/') && !facts.executableOnPath)
+            add(out, Severity::warning, "The program is a relative path", relativePathExplanation(definition, *path));
     }
 
     if (!definition.hasStartTrigger())

@@ -20,8 +20,10 @@ HelperConnection::~HelperConnection() {
 
 HelperSocket::PeerRequirement HelperConnection::helperRequirement(const fs::path& bundle) {
     const auto owner = HelperSocket::sandboxOwner();
-    return {bundle / "Contents" / "MacOS" / "QuillwickHelper",
-            [owner](uid_t uid) { return uid == 0 || (owner && uid == *owner); }};
+    HelperSocket::PeerRequirement requirement;
+    requirement.executable = bundle / "Contents" / "MacOS" / "QuillwickHelper";
+    requirement.userAdmitted = [owner](uid_t uid) { return uid == 0 || (owner && uid == *owner); };
+    return requirement;
 }
 
 bool HelperConnection::peerHungUp() const {

@@ -34,12 +34,15 @@ void LogTail::read(bool initial) {
         lines_.clear();
         emit linesChanged();
     }
-    setError(std::nullopt);
     handle_.reset();
     offset_ = 0;
     partialLine_.clear();
+    partialShown_ = false;
+    quietPolls_ = 0;
     discardingToNewline_ = false;
 
+    // The error is set only once its new text is known: a file that stays missing is tried on every poll,
+    // and the Log tab redraws on every change.
     const QByteArray local = path_.toLocal8Bit();
     struct stat st {};
     if (::stat(local.constData(), &st) != 0 && errno == ENOENT) {
@@ -52,6 +55,7 @@ void LogTail::read(bool initial) {
         setError(path_ + " cannot be read. It may belong to another user — a daemon's log usually belongs to root.");
         return;
     }
+    setError(std::nullopt);
     const std::uint64_t size = handle_->size().value_or(0);
     const std::uint64_t start = initial && size > readLimit ? size - readLimit : 0;
     readFrom(start, size, start != 0);
@@ -90,52 +94,112 @@ void LogTail::poll() {
         }
         handle_ = std::move(reopened);
         offset_ = 0;
-        partialLine_.clear();
-        discardingToNewline_ = false;
+        endPartialLine(true);
     }
     const std::uint64_t size = handle_->size().value_or(0);
     if (size < offset_) {
         offset_ = 0;
-        partialLine_.clear();
-        discardingToNewline_ = false;
+        endPartialLine(true);
     }
-    if (size - offset_ > readLimit)
+    if (size - offset_ > readLimit) {
         readFrom(size - readLimit, size, true);  // fallen far behind: keep to the newest text
-    else if (offset_ < size)
+    } else if (offset_ < size) {
         readFrom(offset_, size, false);
+    } else if (!partialLine_.empty() && !partialShown_ && ++quietPolls_ >= 2) {
+        // The program has stopped writing, perhaps for good: show what it left without a line feed.
+        showLine(partialLine_);
+        partialShown_ = true;
+        emit linesChanged();
+    }
 }
 
-void LogTail::append(std::string_view bytes, bool dropFirst) {
-    if (dropFirst) {
-        partialLine_.clear();
-        discardingToNewline_ = true;
+void LogTail::endPartialLine(bool keep) {
+    if (keep && !partialLine_.empty() && !partialShown_) {
+        showLine(partialLine_);
+        emit linesChanged();
     }
-    if (discardingToNewline_) {
-        const auto newline = bytes.find('\n');
-        if (newline == std::string_view::npos) return;
-        bytes.remove_prefix(newline + 1);
-        discardingToNewline_ = false;
-    }
-    const auto lastNewline = bytes.rfind('\n');
-    if (lastNewline == std::string_view::npos) {
-        partialLine_.append(bytes);
+    partialLine_.clear();
+    partialShown_ = false;
+    quietPolls_ = 0;
+    discardingToNewline_ = false;
+}
+
+void LogTail::showLine(std::string_view bytes) {
+    QString line = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (partialShown_) {
+        lines_.last() = std::move(line);  // the cut line shown earlier, now whole
+        partialShown_ = false;
         return;
     }
-    // Whole lines only: a cut line, or a UTF-8 sequence cut by the read, waits for the rest.
-    std::string complete = std::move(partialLine_);
-    complete.append(bytes.substr(0, lastNewline));
-    partialLine_.assign(bytes.substr(lastNewline + 1));
-
-    std::string_view text = complete;
-    for (;;) {
-        const auto end = text.find('\n');
-        const auto line = text.substr(0, end);
-        lines_.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
+    lines_.append(std::move(line));
     if (lines_.size() > maximumLines) lines_.erase(lines_.begin(), lines_.end() - maximumLines);
-    emit linesChanged();
+}
+
+namespace {
+
+bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Where to break a line longer than the cap: at the cap, moved back to the start of a UTF-8 sequence.
+std::size_t breakPoint(std::string_view line) {
+    std::size_t at = LogTail::maximumLineBytes;
+    for (int back = 0; back < 3 && continuationByte(line[at]); ++back) --at;
+    return continuationByte(line[at]) ? LogTail::maximumLineBytes : at;
+}
+
+}  // namespace
+
+void LogTail::append(std::string_view bytes, bool dropFirst) {
+    if (bytes.empty()) return;
+    quietPolls_ = 0;
+    if (dropFirst) {
+        endPartialLine(false);
+        discardingToNewline_ = true;
+        discarded_ = 0;
+    }
+    if (discardingToNewline_) {
+        // Drop the cut line, but no more of it than one broken piece: what follows is shown.
+        const std::size_t room = maximumLineBytes - discarded_;
+        const auto newline = bytes.find('\n');
+        if (newline != std::string_view::npos && newline < room) {
+            bytes.remove_prefix(newline + 1);
+        } else if (bytes.size() < room) {
+            discarded_ += bytes.size();
+            return;
+        } else {
+            bytes.remove_prefix(room);
+            while (!bytes.empty() && continuationByte(bytes.front())) bytes.remove_prefix(1);
+        }
+        discardingToNewline_ = false;
+    }
+
+    // A cut line, or a UTF-8 sequence cut by the read, waits for the rest.
+    std::string text = std::move(partialLine_);
+    text.append(bytes);
+    std::string_view rest = text;
+    bool changed = false;
+    const auto breakLong = [&](std::string_view& line) {
+        while (line.size() > maximumLineBytes) {
+            const std::size_t at = breakPoint(line);
+            showLine(line.substr(0, at));
+            line.remove_prefix(at);
+            changed = true;
+        }
+    };
+    for (auto newline = rest.find('\n'); newline != std::string_view::npos; newline = rest.find('\n')) {
+        std::string_view line = rest.substr(0, newline);
+        breakLong(line);
+        showLine(line);
+        changed = true;
+        rest.remove_prefix(newline + 1);
+    }
+    breakLong(rest);
+    partialLine_.assign(rest);
+    if (partialShown_) {
+        showLine(partialLine_);  // still cut, but longer
+        partialShown_ = true;
+        changed = true;
+    }
+    if (changed) emit linesChanged();
 }
 
 }  // namespace qw

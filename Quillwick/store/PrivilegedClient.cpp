@@ -213,22 +213,26 @@ QFuture<void> PrivilegedClient::removeHelper() {
 }
 
 void PrivilegedClient::record(const AuditEntry& entry) {
-    auditLog_.prepend(entry);
-    if (auditLog_.size() > AuditLog::maxEntries) auditLog_.resize(AuditLog::maxEntries);
-    save();
-    emit auditLogChanged();
+    change([&entry](QList<AuditEntry> entries) {
+        entries.prepend(entry);
+        if (entries.size() > AuditLog::maxEntries) entries.resize(AuditLog::maxEntries);
+        return entries;
+    });
 }
 
 void PrivilegedClient::clearAuditLog() {
-    const bool changed = !auditLog_.isEmpty();
-    auditLog_.clear();
-    save();
-    if (changed) emit auditLogChanged();
+    change([](const QList<AuditEntry>&) { return QList<AuditEntry>{}; });
 }
 
-void PrivilegedClient::save() {
-    if (!AuditLog::save(ApplicationSupport::auditFile(), auditLog_))
-        qCWarning(privilegedLog) << "could not save the audit log";
+void PrivilegedClient::change(const std::function<QList<AuditEntry>(QList<AuditEntry>)>& edit) {
+    // Through the file, which another instance of the application may have written since: the list shown
+    // is the file as written. Without the file, the change is kept in memory alone.
+    const auto update = AuditLog::update(ApplicationSupport::auditFile(), edit);
+    QList<AuditEntry> entries = update ? update->entries : edit(auditLog_);
+    if (!update || !update->saved) qCWarning(privilegedLog) << "could not save the audit log";
+    if (entries == auditLog_) return;
+    auditLog_ = std::move(entries);
+    emit auditLogChanged();
 }
 
 std::string PrivilegedClient::shellQuoted(const std::string& text) {

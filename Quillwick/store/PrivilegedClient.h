@@ -16,6 +16,7 @@
 #include <QObject>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -54,6 +55,8 @@ public:
     QFuture<void> removeHelper();
 
     const QList<AuditEntry>& auditLog() const { return auditLog_; }
+    // Each goes through the audit file under its lock, keeping what other instances wrote there; the
+    // list then is the file as written.
     void record(const AuditEntry& entry);
     void clearAuditLog();
 
@@ -79,7 +82,8 @@ private:
     std::optional<ManagedService> daemonService() const;
     QFuture<HelperResponse> overSocket(const HelperRequest& request);
     QFuture<HelperResponse> oneShot(const HelperRequest& request);
-    void save();
+    // Applies one change to the audit log and the file.
+    void change(const std::function<QList<AuditEntry>(QList<AuditEntry>)>& edit);
 
     std::optional<std::filesystem::path> bundle_;
     std::optional<HelperSocket::PeerRequirement> listener_;

@@ -4,10 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QHash>
-#include <QMap>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -17,6 +13,7 @@
 #include "Quillwick/feedback/AttestService.h"
 #include "Quillwick/feedback/FeedbackService.h"
 #include "helperkit/PlistCodec.h"
+#include "support/LocalHttpServer.h"
 
 namespace qw::test {
 
@@ -81,66 +78,28 @@ private:
     }
 };
 
-struct ReceivedRequest {
-    QByteArray method, path, body;
-    QMap<QByteArray, QByteArray> headers;  // names lower-cased
-};
+using ReceivedRequest = HttpRequest;
 
-// One request per connection. Answers `status` with `replyBody`, or nothing at all when `silent`; a
-// request whose signature does not check out gets 400 "bad signature".
-class SupportServer : public QObject {
+// Answers `status` with `replyBody`, or nothing at all when `silent`; a request whose signature does
+// not check out gets 400 "bad signature".
+class SupportServer : public LocalHttpServer {
 public:
     int status = 200;
     QByteArray replyBody;
     bool silent = false;
-    QList<ReceivedRequest> received;
 
-    SupportServer()
-    {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(server_.serverPort())); }
-    void close() { server_.close(); }
+    SupportServer() : LocalHttpServer([this](const HttpRequest& request) { return answer(request); }) {}
+    QUrl url() const { return LocalHttpServer::url(QStringLiteral("/api/support")); }
 
 private:
-    void read(QTcpSocket* socket)
+    std::optional<HttpReply> answer(const HttpRequest& request) const
     {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0) return;
-        ReceivedRequest request;
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
-        for (const QByteArray& line : lines.mid(1)) {
-            const qsizetype colon = line.indexOf(':');
-            request.headers[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
-        }
-        const qsizetype length = request.headers.value("content-length").toLongLong();
-        if (buffer.size() < end + 4 + length) return;
-        request.body = buffer.mid(end + 4, length);
-        received.append(request);
-        if (silent) return;
-
+        if (silent) return std::nullopt;
         const QByteArray expected = FeedbackService::signature(
             QString::fromLatin1(request.headers.value("x-support-timestamp")), request.body, testSecret).toLatin1();
-        const bool signedRight = request.headers.value("x-support-signature") == expected;
-        const QByteArray body = signedRight ? replyBody : QByteArray("bad signature");
-        socket->write("HTTP/1.1 " + QByteArray::number(signedRight ? status : 400) + " Status\r\n"
-                      "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        socket->disconnectFromHost();
+        if (request.headers.value("x-support-signature") != expected) return HttpReply{400, "bad signature"};
+        return HttpReply{status, replyBody};
     }
-
-    QTcpServer server_;
-    QHash<QTcpSocket*, QByteArray> buffers_;
 };
 
 }  // namespace qw::test

@@ -1,14 +1,19 @@
-// Hostile requests against the running helper daemon (started by the stand-in launchd from the bundle's
-// list): each is refused, nothing outside the two writable folders changes, nothing is left behind, and
-// the helper goes on serving.
+// Hostile requests and hostile peers against the running helper daemon (started by the stand-in launchd
+// from the bundle's list): each is refused, nothing outside the two writable folders changes, nothing is
+// left behind, and the helper goes on serving.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <thread>
 
 #include "tests/helper/HelperTestSupport.h"
@@ -18,14 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Every file under a folder with its kind, mode and contents; the stand-in launchd's own state and log,
-// and the helper's socket, are not the helper's doing.
+// the helper's socket and its log are not the helper's doing.
 std::map<std::string, std::string> snapshot(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
         const std::string relative = fs::relative(it->path(), folder).string();
-        if (relative.starts_with("private/var") || relative.starts_with("var/run")) {
+        if (relative.starts_with("private/var") || relative.starts_with("var/run") || relative == "helper.log") {
             if (it->is_directory() && !it->is_symlink()) it.disable_recursion_pending();
             continue;
         }
@@ -39,11 +45,83 @@ std::map<std::string, std::string> snapshot(const fs::path& folder) {
     return files;
 }
 
+// A uid and gid with no passwd entry: a plain user of no group.
+constexpr uid_t strangerId = 4242;
+
+std::size_t countOf(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+}
+
+// One run of the stand-in client: its arguments, what it adds to its environment, whom it runs as, and
+// whether a tracer sits on it while it sends.
+struct PeerRun {
+    std::vector<std::string> arguments = {};
+    std::vector<std::string> environment = {};
+    std::optional<uid_t> user = std::nullopt;
+    bool traced = false;
+};
+
+// Runs the client to its end and gives its standard output.
+std::string run(const PeerRun& peer) {
+    std::vector<std::string> argumentTexts{HELPER_TEST_PEER};
+    argumentTexts.insert(argumentTexts.end(), peer.arguments.begin(), peer.arguments.end());
+    if (peer.traced) argumentTexts.push_back("--pause");
+    std::vector<std::string> environmentTexts(peer.environment);
+    for (char** entry = environ; *entry; ++entry) environmentTexts.emplace_back(*entry);
+    std::vector<char*> argv, envp;
+    for (auto& text : argumentTexts) argv.push_back(text.data());
+    for (auto& text : environmentTexts) envp.push_back(text.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    int input[2], output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return "no pipes";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(input[0], 0);
+        ::dup2(output[1], 1);
+        if (peer.user && (::setgroups(0, nullptr) != 0 || ::setgid(*peer.user) != 0 || ::setuid(*peer.user) != 0))
+            ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    std::string out;
+    char chunk[4096];
+    const auto readSome = [&] {
+        const ssize_t n = ::read(output[0], chunk, sizeof chunk);
+        if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
+        return n > 0;
+    };
+    if (peer.traced) {
+        while (out.find('\n') == std::string::npos && readSome()) {
+        }
+        out.clear();
+        ::ptrace(PTRACE_SEIZE, child, nullptr, nullptr);
+    }
+    (void)!::write(input[1], "go\n", 3);
+    ::close(input[1]);
+    while (readSome()) {
+    }
+    ::close(output[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return out;
+}
+
 struct RunningHelper : ::testing::Test {
     test::SandboxRoot root;
     test::TemporaryFolder outside;
     fs::path socket = SystemPaths::current().helperSocket();
     fs::path plist = test::builtBundle() / "Contents/Library/LaunchDaemons/com.tarnmoor.quillwick.helper.plist";
+    fs::path logFile = root.path() / "helper.log";
+    std::string daemons = root.resolve("/Library/LaunchDaemons").string();
+
+    void SetUp() override { ::setenv("QUILLWICK_LOG_FILE", logFile.c_str(), 1); }
+    void TearDown() override { ::unsetenv("QUILLWICK_LOG_FILE"); }
 
     void startHelper(const std::string& admittedPeer) {
         ::setenv("QUILLWICK_HELPER_PEER", admittedPeer.c_str(), 1);
@@ -62,13 +140,20 @@ struct RunningHelper : ::testing::Test {
 
 TEST_F(RunningHelper, refusesEveryAttackWithNothingChanged) {
     startHelper(fs::read_symlink("/proc/self/exe").string());
-    const std::string daemons = root.resolve("/Library/LaunchDaemons").string();
     const fs::path target = outside.path() / "target.plist";
     {
         std::ofstream(target) << test::jobPlist("target");
     }
     fs::permissions(target, fs::perms(0600));
     fs::create_symlink(target, daemons + "/com.evil.link.plist");
+    // Another user's private file, linked into the daemon folder under a job's name.
+    const fs::path secret = outside.path() / "secret.plist";
+    {
+        std::ofstream(secret) << test::jobPlist("com.evil.hardlink");
+    }
+    ASSERT_EQ(::chown(secret.c_str(), strangerId, strangerId), 0);
+    fs::permissions(secret, fs::perms(0600));
+    fs::create_hard_link(secret, daemons + "/com.evil.hardlink.plist");
     fs::create_directory_symlink(outside.path(), daemons + "/sub");
     ::mkfifo((daemons + "/com.evil.fifo.plist").c_str(), 0644);
     fs::create_directory(daemons + "/com.evil.dir.plist");
@@ -106,6 +191,22 @@ TEST_F(RunningHelper, refusesEveryAttackWithNothingChanged) {
          "only in the system domain"},
         {HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", std::nullopt, outside.path() / "target.plist"},
          "is not in"},
+        {HelperRequest::Read{daemons + "/com.evil.hardlink.plist"}, "has 2 hard links"},
+        {HelperRequest::RepairPermissions{daemons + "/com.evil.hardlink.plist"}, "has 2 hard links"},
+        {HelperRequest::Delete{daemons + "/com.evil.hardlink.plist"}, "has 2 hard links"},
+        {write(daemons + "/com.evil.hardlink.plist", "com.evil.hardlink"), "has 2 hard links"},
+        {HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", std::nullopt, daemons + "/com.evil.link.plist"},
+         "is a symbolic link"},
+        {HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", std::nullopt,
+                                  daemons + "/com.evil.hardlink.plist"},
+         "has 2 hard links"},
+        {HelperRequest::Launchctl{PrivilegedVerb::bootstrap, "system", std::nullopt, daemons + "/com.evil.fifo.plist"},
+         "is not a regular file"},
+        // Whole, the NUL shown as paths show it.
+        {HelperRequest::Launchctl{PrivilegedVerb::kill, "system", std::string("a\0b", 3), std::nullopt},
+         "“a\\x00b” is not a usable launchd label."},
+        {HelperRequest::Launchctl{PrivilegedVerb::kill, std::string("sys\0tem", 7), "a", std::nullopt},
+         "“sys\\x00tem” is not a launchd domain."},
     };
     test::SocketClient client(socket);
     for (const auto& attack : attacks) {
@@ -118,7 +219,7 @@ TEST_F(RunningHelper, refusesEveryAttackWithNothingChanged) {
     // An oversized frame is answered once and ends its connection; a truncated one just ends it.
     {
         test::SocketClient oversized(socket);
-        oversized.sendRaw(std::string("\x01\x00\x00\x01{", 5));
+        oversized.sendRaw(std::string("\x02\x00\x00\x00{", 5));
         EXPECT_EQ(oversized.receive(), HelperResponse::failure("The helper could not read that request."));
         EXPECT_EQ(oversized.receive(), std::nullopt);
     }
@@ -132,6 +233,117 @@ TEST_F(RunningHelper, refusesEveryAttackWithNothingChanged) {
     EXPECT_TRUE(stillServing());
     EXPECT_EQ(snapshot(root.path()), before);
     EXPECT_EQ(snapshot(outside.path()), outsideBefore);
+    EXPECT_NE(root.launchctl({"print", "system/target"}).exitStatus, 0);  // the linked plist was never loaded
+    EXPECT_NE(root.launchctl({"print", "system/com.evil.hardlink"}).exitStatus, 0);
+}
+
+TEST_F(RunningHelper, whatItSaysAndLogsHoldsNoRequestBytesAndNoInvisibleCharacters) {
+    startHelper(fs::read_symlink("/proc/self/exe").string());
+    test::SocketClient client(socket);
+    for (const std::string request : {
+             R"({"version":1,"operation":{"launchctl":{"verb":"TOP-SECRET-TOKEN","domain":"system"}},"reason":"x"})",
+             R"({"version":1e999,"operation":{"version":{}},"reason":"x"})",
+             R"({"version":123456789012345678901234567890,"operation":{"version":{}},"reason":"x"})",
+         }) {
+        client.send(request);
+        EXPECT_EQ(client.receive(), HelperResponse::failure("The helper could not read that request."));
+    }
+    // Line and paragraph separators, a C1 control and every bidirectional override and isolate.
+    const std::string invisible = "a\u2028b\u2029c\u0085d\u202Ae\u202Bf\u202Cg\u202Dh\u202Ei\u2066j\u2067k\u2068l\u2069m";
+    EXPECT_TRUE(client.ask(test::request(HelperRequest::Read{daemons + "/missing.plist"}, "look " + invisible)));
+    EXPECT_TRUE(stillServing());
+
+    const std::string log = test::readFile(logFile);
+    EXPECT_THAT(log, Not(HasSubstr("TOP-SECRET-TOKEN")));
+    EXPECT_THAT(log, Not(HasSubstr("1e999")));
+    EXPECT_THAT(log, Not(HasSubstr("1234567890123")));
+    EXPECT_THAT(log, HasSubstr("undecodable request: "));
+    EXPECT_THAT(log, HasSubstr("look a\\u2028b\\u2029c\\u0085d\\u202ae\\u202bf\\u202cg\\u202dh\\u202ei\\u2066j"
+                               "\\u2067k\\u2068l\\u2069m\n"));
+    for (const char* raw : {"\u2028", "\u2029", "\u0085", "\u202A", "\u202E", "\u2066", "\u2069"})
+        EXPECT_THAT(log, Not(HasSubstr(raw)));
+}
+
+TEST_F(RunningHelper, servesOnlyTheApplicationProcessItselfRequestByRequest) {
+    startHelper(HELPER_TEST_PEER);
+    fs::permissions(root.path(), fs::perms(0755));  // the stranger must reach the socket to be refused there
+    const fs::path foreignCopy = outside.path() / "helper_test_peer";
+    fs::copy_file(HELPER_TEST_PEER, foreignCopy);
+    const auto writing = [&](const std::string& label) {
+        return test::request(HelperRequest::Write{daemons + "/" + label + ".plist", test::bytes(test::jobPlist(label))})
+            .jsonData();
+    };
+    const std::string socketPath = socket.string();
+
+    // The application itself, untouched, is served.
+    const std::string clean = run({.arguments = {socketPath, writing("com.example.clean")}});
+    EXPECT_EQ(HelperResponse::fromJson(clean).message, "Saved com.example.clean.plist.");
+    const auto before = snapshot(root.path());
+
+    const struct {
+        PeerRun peer;
+        std::string logged;
+    } peers[] = {
+        {{.arguments = {socketPath, writing("com.evil.preload")},
+          .environment = {"LD_PRELOAD=" HELPER_TEST_FOREIGN_LIBRARY}},
+         "has LD_PRELOAD in its environment"},
+        {{.arguments = {socketPath, writing("com.evil.library"), "--load", HELPER_TEST_FOREIGN_LIBRARY}},
+         std::string("has ") + HELPER_TEST_FOREIGN_LIBRARY + " mapped"},
+        {{.arguments = {socketPath, writing("com.evil.traced")}, .traced = true}, "is being traced by pid"},
+        {{.arguments = {socketPath, writing("com.evil.handed"), "--hand-to", foreignCopy.string()}},
+         "runs " + foreignCopy.string() + ", not "},
+        {{.arguments = {socketPath, writing("com.evil.stranger")}, .user = strangerId},
+         "uid 4242, which may not use the helper"},
+    };
+    for (const auto& peer : peers) {
+        EXPECT_EQ(run(peer.peer), "closed") << peer.logged;
+        EXPECT_THAT(test::readFile(logFile), HasSubstr(peer.logged));
+    }
+    EXPECT_EQ(snapshot(root.path()), before);
+    EXPECT_EQ(HelperResponse::fromJson(run({.arguments = {socketPath, HelperRequest{}.jsonData()}})).helperVersion, "1.0.1");
+}
+
+TEST_F(RunningHelper, slowClientsAndFloodsLockNoOneOut) {
+    startHelper(fs::read_symlink("/proc/self/exe").string());
+    fs::permissions(root.path(), fs::perms(0755));
+    std::vector<std::unique_ptr<test::SocketClient>> slow;
+    for (int i = 0; i < 64; ++i) {
+        slow.push_back(std::make_unique<test::SocketClient>(socket));
+        slow.back()->sendRaw(std::string("\x00\x00\x00\x40{\"version\":1", 16));
+    }
+    // Served once the half frames run out of time, whatever the others do.
+    EXPECT_TRUE(stillServing());
+
+    // A stranger knocking hundreds of times leaves a few lines, not one each.
+    const pid_t stranger = ::fork();
+    if (stranger == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(strangerId) != 0 || ::setuid(strangerId) != 0) ::_exit(1);
+        for (int i = 0; i < 400; ++i) {
+            try {
+                ::close(HelperSocket::connectTo(socket));
+            } catch (...) {
+            }
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(stranger, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(stillServing());  // accepted after every knock, so all of them have been seen
+    const std::size_t refusals = countOf(test::readFile(logFile), "refused connection");
+    EXPECT_GE(refusals, 1u);
+    EXPECT_LE(refusals, 40u);
+}
+
+TEST_F(RunningHelper, aJobFileUpToTheReadLimitComesBackOverTheSocket) {
+    startHelper(fs::read_symlink("/proc/self/exe").string());
+    const std::string big(13u * 1024u * 1024u, 'x');
+    root.writeFile("/Library/LaunchDaemons/com.example.big.plist", big);
+    test::SocketClient client(socket);
+    const auto reply = client.ask(test::request(HelperRequest::Read{daemons + "/com.example.big.plist"}));
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->succeeded) << reply->message.value_or("");
+    EXPECT_EQ(reply->contents.value_or(Bytes{}).size(), big.size());
 }
 
 TEST_F(RunningHelper, aPeerThatIsNotTheApplicationIsServedNothing) {

@@ -96,6 +96,8 @@ TEST_F(HelperCommandLine, undecodableRequestFilesDoNotEchoTheirBytes) {
         {R"({"version":1,"operation":{"read":{"path":"/a.plist"},"delete":{"path":"/a.plist"}},"reason":"x"})",
          "The helper could not read the request file: Invalid number of keys found, expected one."},
         {"secret-token-xyz", ""},
+        {R"({"version":1,"operation":{"launchctl":{"verb":"secret-token","domain":"system"}},"reason":"x"})", ""},
+        {R"({"version":1e999,"operation":{"version":{}},"reason":"secret-token"})", ""},
     };
     for (const auto& c : cases) {
         const auto result = oneShotBytes(c.bytes);
@@ -105,6 +107,7 @@ TEST_F(HelperCommandLine, undecodableRequestFilesDoNotEchoTheirBytes) {
             EXPECT_EQ(reply.message, c.message);
         }
         EXPECT_THAT(reply.message.value_or(""), ::testing::Not(HasSubstr("secret-token")));
+        EXPECT_THAT(reply.message.value_or(""), ::testing::Not(HasSubstr("1e999")));
     }
 }
 

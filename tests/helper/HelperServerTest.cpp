@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <thread>
 
@@ -40,7 +42,7 @@ struct HelperServerTest : ::testing::Test {
 };
 
 TEST_F(HelperServerTest, anAdmittedPeerGetsOneReplyPerRequestOnAnyNumberOfConnections) {
-    start({self(), [](uid_t) { return true; }});
+    start({.executable = self(), .userAdmitted = [](uid_t) { return true; }});
     test::SocketClient first(socket);
     test::SocketClient second(socket);
     for (int i = 0; i < 3; ++i) {
@@ -62,29 +64,62 @@ TEST_F(HelperServerTest, anAdmittedPeerGetsOneReplyPerRequestOnAnyNumberOfConnec
 }
 
 TEST_F(HelperServerTest, peersThatFailTheCheckAreRefusedAndLogged) {
+    const auto admitAnyone = [](uid_t) { return true; };
+    const std::string request = test::request(HelperRequest::Delete{root.resolve("/Library/LaunchDaemons/a.plist")}).jsonData();
+    const std::string frame = HelperSocket::encodeFrame(request);
     const struct {
         HelperSocket::PeerRequirement requirement;
+        bool headerFromAnotherProcess;
         std::string logged;
     } cases[] = {
-        {{test::builtBundle() / "Contents/MacOS/Quillwick", [](uid_t) { return true; }}, "runs " + self().string()},
-        {{self(), [](uid_t) { return false; }}, "which may not use the helper"},
+        {{.executable = test::builtBundle() / "Contents/MacOS/Quillwick", .userAdmitted = admitAnyone}, false,
+         "refused request: pid " + std::to_string(::getpid()) + " (uid " + std::to_string(::getuid()) + ") runs " +
+             self().string()},
+        {{.executable = self(), .userAdmitted = [](uid_t) { return false; }}, false,
+         "refused connection: pid " + std::to_string(::getpid()) + " runs as uid " + std::to_string(::getuid()) +
+             ", which may not use the helper"},
+        {{.executable = self(), .userAdmitted = admitAnyone}, true,
+         "refused request: its bytes came from more than one process"},
     };
     for (const auto& c : cases) {
         start(c.requirement);
         test::SocketClient client(socket);
-        EXPECT_EQ(client.ask(test::request(HelperRequest::Delete{root.resolve("/Library/LaunchDaemons/a.plist")})),
-                  std::nullopt);
-        EXPECT_THAT(test::readFile(logFile), HasSubstr("[main] error: refused connection: pid " +
-                                                        std::to_string(::getpid())));
-        EXPECT_THAT(test::readFile(logFile), HasSubstr(c.logged));
+        if (c.headerFromAnotherProcess) {
+            // The header from a child of ours, the body from us: neither sent the request.
+            if (const pid_t child = ::fork(); child == 0) {
+                client.sendRaw(frame.substr(0, 4));
+                ::_exit(0);
+            } else {
+                ::waitpid(child, nullptr, 0);
+            }
+            client.sendRaw(frame.substr(4));
+        } else {
+            client.sendRaw(frame);
+        }
+        EXPECT_EQ(client.receive(), std::nullopt);
+        EXPECT_THAT(test::readFile(logFile), HasSubstr("[main] error: " + c.logged));
         TearDown();
         SetUp();
     }
 }
 
+TEST_F(HelperServerTest, aFrameThatStopsHalfwayEndsItsConnectionAfterItsDeadline) {
+    server.emplace(socket, HelperSocket::PeerRequirement{.executable = self(), .userAdmitted = [](uid_t) { return true; }},
+                   HelperServer::Limits{.connections = 1, .frameDeadline = std::chrono::milliseconds(200)});
+    server->listen();
+    serving = std::thread([this] { server->serve(); });
+    test::SocketClient slow(socket);
+    slow.sendRaw(std::string("\x00\x00\x00\x40{", 5));
+    EXPECT_EQ(slow.receive(), std::nullopt);
+    EXPECT_THAT(test::readFile(logFile), HasSubstr("dropped connection: A frame did not arrive in full within 200 ms."));
+    // The one place is free again.
+    test::SocketClient next(socket);
+    EXPECT_TRUE(next.ask(HelperRequest{}));
+}
+
 TEST_F(HelperServerTest, refusesToListenInAFolderOthersMayWrite) {
     fs::permissions(socket.parent_path(), fs::perms::others_write, fs::perm_options::add);
-    HelperServer exposed(socket, {self(), [](uid_t) { return true; }});
+    HelperServer exposed(socket, {.executable = self(), .userAdmitted = [](uid_t) { return true; }});
     EXPECT_THROW(exposed.listen(), std::runtime_error);
     EXPECT_FALSE(fs::exists(socket));
 }

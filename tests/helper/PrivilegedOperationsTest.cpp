@@ -129,8 +129,11 @@ TEST_F(PrivilegedOperationsTest, launchctlRunsInTheSystemDomainAndPassesItsOutco
     EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
 }
 
-TEST(HelperLogText, controlCharactersAreEscaped) {
+TEST(HelperLogText, controlAndInvisibleCharactersAreEscaped) {
     EXPECT_EQ(PrivilegedOperations::escapedForLog("a\nb\x1b[31m\\"), "a\\x0ab\\x1b[31m\\\\");
+    EXPECT_EQ(PrivilegedOperations::escapedForLog("\u0080\u009f\u00a0 \u2027\u202f\u2065\u206a é"),
+              "\\u0080\\u009f\u00a0 \u2027\u202f\u2065\u206a é");
+    EXPECT_EQ(PrivilegedOperations::escapedForLog("\xC2"), "\xC2");  // cut short: left for the logger to repair
 }
 
 }  // namespace

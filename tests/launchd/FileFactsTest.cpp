@@ -134,6 +134,52 @@ TEST_F(FileFactsTest, executableIsCheckedThroughLinksAndOnlyWhenAbsolute) {
     EXPECT_FALSE(FileFacts(job(JobDirectory::userAgents, dir() / "j.plist")).executableExists);
 }
 
+TEST_F(FileFactsTest, aBareFirstArgumentIsFoundThroughTheJobsPath) {
+    // The machine's own folders, under the root: what launchd's PATH search would see.
+    write("usr/bin/sh", 0755);
+    write("usr/bin/notes", 0644);
+    write("bin/notes", 0755);
+    write("sbin/plain", 0644);
+    write("opt/tools/tool", 0755);
+    fs::create_directories(dir() / "usr/bin/adir");
+    write("usr/bin/backup.sh", 0755);
+    const auto under = [&](const char* rest) { return (dir() / rest).string(); };
+    struct Case {
+        const char* name;
+        PlistDictionary root;
+        std::optional<std::string> found;
+        bool exists, executable;
+    };
+    const Case cases[] = {
+        {"sh on launchd's PATH", {{"ProgramArguments", PlistValue::array({"sh", "/Library/Scripts/x.sh"})}},
+         under("usr/bin/sh"), true, true},
+        {"the first executable one wins", {{"ProgramArguments", PlistValue::array({"notes"})}}, under("bin/notes"), true, true},
+        {"only a file without execute bits", {{"ProgramArguments", PlistValue::array({"plain"})}}, under("sbin/plain"), true,
+         false},
+        {"the job's own PATH replaces launchd's",
+         {{"ProgramArguments", PlistValue::array({"tool"})},
+          {"EnvironmentVariables", PlistValue::dictionary({{"PATH", "relative:/opt/tools/:"}})}},
+         under("opt/tools/tool"), true, true},
+        {"not on the job's PATH",
+         {{"ProgramArguments", PlistValue::array({"sh"})}, {"EnvironmentVariables", PlistValue::dictionary({{"PATH", "/opt"}})}},
+         std::nullopt, true, true},
+        {"nowhere", {{"ProgramArguments", PlistValue::array({"tool"})}}, std::nullopt, true, true},
+        {"a folder is no program", {{"ProgramArguments", PlistValue::array({"adir"})}}, std::nullopt, true, true},
+        // launchd searches only for ProgramArguments without Program, and only names without a slash.
+        {"relative Program", {{"Program", "backup.sh"}}, std::nullopt, true, true},
+        {"Program beside a bare argument", {{"Program", "sh"}, {"ProgramArguments", PlistValue::array({"sh"})}},
+         std::nullopt, true, true},
+        {"a relative path", {{"ProgramArguments", PlistValue::array({"bin/notes"})}}, std::nullopt, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto facts = FileFacts(job(JobDirectory::userAgents, dir() / "j.plist", c.root));
+        EXPECT_EQ(facts.executableOnPath, c.found);
+        EXPECT_EQ(facts.executableExists, c.exists);
+        EXPECT_EQ(facts.executableIsExecutable, c.executable);
+    }
+}
+
 TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
     fs::create_directories(dir() / "logs");
     write("afile", 0644);

@@ -208,6 +208,31 @@ TEST(JobDefinitionTest, scheduleSummaryNamesEveryStartCondition) {
     EXPECT_EQ(definitionWith({{"RunAtLoad", true}}).scheduleSummary(), "Runs at login.");
 }
 
+TEST(JobDefinitionTest, onDemandFalseIsTheOldWayOfKeepAliveTrue) {
+    struct Case {
+        const char* name;
+        PlistDictionary root;
+        bool trigger;
+        std::string sentence;
+    };
+    const Case cases[] = {
+        {"alone", {{"OnDemand", false}}, true, "Runs as soon as it is loaded, and is restarted whenever it stops."},
+        {"as an integer", {{"OnDemand", 0}}, true, "Runs as soon as it is loaded, and is restarted whenever it stops."},
+        {"with RunAtLoad", {{"OnDemand", false}, {"RunAtLoad", true}}, true,
+         "Runs at login, and is restarted whenever it stops."},
+        {"true starts nothing", {{"OnDemand", true}}, false, "Never — this job has nothing that would start it."},
+        {"not a Boolean", {{"OnDemand", "NO"}}, false, "Never — this job has nothing that would start it."},
+        {"KeepAlive has the last word", {{"OnDemand", false}, {"KeepAlive", PlistValue::dictionary({{"Crashed", true}})}},
+         true, "Runs as soon as it is loaded, and is restarted when it crashes."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto job = definitionWith(c.root);
+        EXPECT_EQ(job.hasStartTrigger(), c.trigger);
+        EXPECT_EQ(job.scheduleSummary(), c.sentence);
+    }
+}
+
 TEST(JobDefinitionTest, durationJoinAndListTexts) {
     const std::pair<std::int64_t, const char*> durations[] = {
         {-5, "-5 seconds"}, {0, "0 seconds"},     {1, "second"},       {59, "59 seconds"},   {60, "minute"},

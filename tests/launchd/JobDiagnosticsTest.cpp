@@ -156,7 +156,7 @@ TEST(JobDiagnostics, permissionsAndOwnershipOfferRepair) {
 TEST(JobDiagnostics, labelMismatchOffersTheFileName) {
     Fixture f;
     f.root.set("Label", "com.example.other");
-    const auto* issue = f.find("The label does not match the filename");
+    const Issue* issue = f.find("The label does not match the filename");
     ASSERT_TRUE(issue);
     EXPECT_EQ(issue->severity, Severity::warning);
     EXPECT_EQ(issue->explanation,
@@ -164,6 +164,25 @@ TEST(JobDiagnostics, labelMismatchOffersTheFileName) {
               "the label, so the job works — but every command and every other tool goes looking for it under the "
               "name the file suggests, and does not find it.");
     EXPECT_EQ(issue->fix, Fix::setLabelToFilename("com.example.job"));
+
+    // A label that ends in ".plist" is named as the fault, not set against a name that reads the same.
+    const std::pair<std::string, std::string> endsInPlist[] = {
+        {"com.example.job.plist",
+         "The job is called “com.example.job.plist”, but a label should not end in “.plist”: the name its file "
+         "suggests is “com.example.job”. launchd uses the label, so the job works — but every command and every "
+         "other tool goes looking for it under the name the file suggests, and does not find it."},
+        {"other.plist",
+         "The job is called “other.plist”, but a label should not end in “.plist”: the name its file suggests is "
+         "“com.example.job”. launchd uses the label, so the job works — but every command and every other tool goes "
+         "looking for it under the name the file suggests, and does not find it."},
+    };
+    for (const auto& [label, explanation] : endsInPlist) {
+        f.root.set("Label", label);
+        issue = f.find("The label does not match the filename");
+        ASSERT_TRUE(issue);
+        EXPECT_EQ(issue->explanation, explanation);
+        EXPECT_EQ(issue->fix, Fix::setLabelToFilename("com.example.job"));
+    }
 }
 
 TEST(JobDiagnostics, duplicateLabels) {
@@ -233,12 +252,57 @@ TEST(JobDiagnostics, theProgramChecks) {
     EXPECT_NE(relative.issues()[0].explanation.find("so “backup.sh” will only be found"), std::string::npos);
 }
 
+TEST(JobDiagnostics, aBareFirstArgumentIsJudgedByWhatThePathSearchFound) {
+    const auto arguments = [](std::string first) { return PlistValue::array({first, "/Library/Scripts/x.sh"}); };
+    struct Case {
+        const char* name;
+        std::string first;
+        std::optional<std::string> path;  // the job's own PATH
+        std::optional<std::string> found;
+        bool executable;
+        Titles titles;
+        std::string explanation;  // of the first issue
+    };
+    const Case cases[] = {
+        {"found and runnable", "sh", std::nullopt, "/root/usr/bin/sh", true, {}, ""},
+        {"found but not runnable", "plain", std::nullopt, "/root/sbin/plain", false, {"The program cannot be run"},
+         "/root/sbin/plain exists but is not executable. If it is a script, give it the execute bit with chmod +x — "
+         "and a shebang line, because launchd will not run it through a shell."},
+        {"not on launchd's own PATH", "tool", std::nullopt, std::nullopt, true, {"The program is a relative path"},
+         "launchd looks for “tool” in /usr/bin, /bin, /usr/sbin and /sbin, the PATH it gives every job (not your "
+         "shell's), and it is in none of them. Use the full path."},
+        {"not on the job's PATH", "tool", "/opt/tools:/usr/bin", std::nullopt, true, {"The program is a relative path"},
+         "launchd looks for “tool” in /opt/tools and /usr/bin, the job's own PATH, and it is in none of them. Use the "
+         "full path."},
+        {"a PATH of no folder", "tool", ":", std::nullopt, true, {"The program is a relative path"},
+         "launchd looks for “tool” in the job's own PATH, which names no folder. Use the full path."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.root.erase("Program");
+        f.root.set("ProgramArguments", arguments(c.first));
+        if (c.path) f.root.set("EnvironmentVariables", PlistValue::dictionary({{"PATH", *c.path}}));
+        f.facts.executableOnPath = c.found;
+        f.facts.executableIsExecutable = c.executable;
+        EXPECT_EQ(f.titles(), c.titles);
+        if (!c.titles.empty()) {
+            EXPECT_EQ(f.issues()[0].explanation, c.explanation);
+        }
+    }
+}
+
 TEST(JobDiagnostics, nothingWillStartIt) {
     Fixture f;
     f.root.erase("RunAtLoad");
     EXPECT_EQ(f.titles(), Titles{"Nothing will ever start this job"});
     f.root.set("MachServices", PlistValue::dictionary({{"com.example.svc", true}}));
     EXPECT_TRUE(f.issues().empty());
+
+    Fixture old;  // OnDemand false: the old way of writing KeepAlive true
+    old.root.erase("RunAtLoad");
+    old.root.set("OnDemand", false);
+    EXPECT_EQ(old.titles(), Titles{"“OnDemand” is deprecated"});
 }
 
 TEST(JobDiagnostics, startIntervalUnderKeepAlive) {

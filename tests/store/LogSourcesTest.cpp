@@ -56,8 +56,7 @@ private slots:
 
         LogTail whole(text(exact));
         whole.read(true);
-        QCOMPARE(whole.lines().size(), 1);
-        QCOMPARE(whole.lines().first().size(), 65535);
+        QCOMPARE(whole.lines().join(QString()), QString(65535, 'x'));  // in pieces of the longest line
     }
 
     void pollsAppendWholeLinesOnly() {
@@ -83,6 +82,106 @@ private slots:
         tail.poll();
         QCOMPARE(tail.lines().size(), LogTail::maximumLines);
         QCOMPARE(tail.lines().last(), QStringLiteral("line 02499"));
+    }
+
+    void textWithoutLineFeedsIsBrokenIntoLinesOfBoundedLength() {
+        test::TemporaryFolder folder;
+        const fs::path path = folder.path() / "out.log";
+        put(path, "");
+        LogTail tail(text(path));
+        tail.read(true);
+
+        // 20 polls of 40,000 bytes and no line feed, characters of one to three bytes cut anywhere.
+        std::string stream;
+        while (stream.size() < 800000) stream += "ab\xE2\x82\xAC \xC3\xA9";
+        stream.resize(800000);
+        for (int poll = 0; poll < 20; ++poll) {
+            add(path, std::string_view(stream).substr(poll * 40000, 40000));
+            tail.poll();
+        }
+        tail.poll();
+        tail.poll();  // quiet: the rest shows too
+        QVERIFY(tail.lines().size() >= int(stream.size() / LogTail::maximumLineBytes));
+        std::string shown;
+        for (const QString& line : tail.lines()) {
+            const QByteArray bytes = line.toUtf8();
+            QVERIFY(bytes.size() <= qsizetype(LogTail::maximumLineBytes));
+            QVERIFY(!line.contains(QChar::ReplacementCharacter));
+            shown += bytes.toStdString();
+        }
+        // Only a character cut by the end of the stream is not whole.
+        QCOMPARE(QString::fromStdString(shown).left(300000), QString::fromStdString(stream).left(300000));
+        QVERIFY(shown.size() >= stream.size() - 3);
+
+        // Fallen far behind in the middle of such a line: what follows the dropped piece still shows.
+        add(path, std::string(200000, 'z'));
+        tail.poll();
+        QCOMPARE(tail.lines().last(), QString(LogTail::maximumLineBytes, 'z'));
+    }
+
+    void aLastLineWithoutLineFeedShowsOnceTheFileIsQuiet() {
+        test::TemporaryFolder folder;
+        const fs::path path = folder.path() / "err.log";
+        put(path, "starting\n");
+        LogTail tail(text(path));
+        tail.read(true);
+        QSignalSpy changed(&tail, &LogTail::linesChanged);
+
+        add(path, "fatal: no config");
+        tail.poll();
+        tail.poll();
+        QCOMPARE(tail.lines(), QStringList{"starting"});  // one quiet poll: more may come
+        QCOMPARE(changed.count(), 0);
+        tail.poll();
+        QCOMPARE(tail.lines(), (QStringList{"starting", "fatal: no config"}));
+        tail.poll();
+        QCOMPARE(changed.count(), 1);
+
+        add(path, " at");
+        tail.poll();
+        QCOMPARE(tail.lines(), (QStringList{"starting", "fatal: no config at"}));
+        add(path, " /etc/x\nnext\n");
+        tail.poll();
+        QCOMPARE(tail.lines(), (QStringList{"starting", "fatal: no config at /etc/x", "next"}));
+
+        // Also at the first read, and a cut line left behind by a truncation is not lost.
+        put(path, "a\nbye");
+        LogTail late(text(path));
+        late.read(true);
+        late.poll();
+        late.poll();
+        QCOMPARE(late.lines(), (QStringList{"a", "bye"}));
+        add(path, "\nlast words");
+        late.poll();
+        fs::resize_file(path, 0);
+        add(path, "again\n");
+        late.poll();
+        QCOMPARE(late.lines(), (QStringList{"a", "bye", "last words", "again"}));
+    }
+
+    void aFileThatStaysMissingOrUnreadableSignalsOnlyChanges() {
+        test::TemporaryFolder folder;
+        const fs::path path = folder.path() / "out.log";
+        LogTail tail(text(path));
+        QSignalSpy error(&tail, &LogTail::errorChanged), lines(&tail, &LogTail::linesChanged);
+        tail.read(true);
+        for (int poll = 0; poll < 3; ++poll) tail.poll();
+        QCOMPARE(error.count(), 1);
+
+        QCOMPARE(::mkfifo(path.c_str(), 0644), 0);
+        tail.poll();
+        QVERIFY(tail.error()->endsWith(" cannot be read. It may belong to another user — a daemon's log usually "
+                                       "belongs to root."));
+        for (int poll = 0; poll < 3; ++poll) tail.poll();
+        QCOMPARE(error.count(), 2);
+
+        fs::remove(path);
+        put(path, "up\n");
+        tail.poll();
+        QVERIFY(!tail.error());
+        QCOMPARE(tail.lines(), QStringList{"up"});
+        QCOMPARE(error.count(), 3);
+        QCOMPARE(lines.count(), 1);
     }
 
     void truncatedRotatedAndVanishedFilesAreFollowed() {

@@ -22,8 +22,7 @@ public:
     Updater(const PlistDictionary& info, bool isTestProcess, const BackendFactory& makeBackend,
             QObject* parent = nullptr);
 
-    // The one instance, made on first use from the bundle's Info.plist. This platform has no update
-    // framework, so it never has a controller.
+    // The one instance, made on first use from the bundle's Info.plist, over the feed updater.
     static Updater& shared();
 
     // "SUPublicEDKey" is text in strict Base64 that decodes to exactly 32 bytes.

@@ -1,6 +1,6 @@
 // UpdaterBackend: what the application relies on from an update framework — a standard updater that
 // reports whether a user-initiated check can start, keeps the automatic-check setting and runs a
-// check with its own windows. No framework ships on this platform; tests drive a fake.
+// check with its own windows. FeedUpdater stands in for the framework here.
 #pragma once
 
 #include <QObject>

@@ -1,0 +1,51 @@
+// Appcast: the update feed, an RSS document whose items each offer one version of the application —
+// its build number, the version people see, a release-notes page and the download with its length
+// and Ed25519 signature. Elements and attributes are matched by local name, whatever their namespace,
+// and the item's own elements win over the same attributes on its enclosure.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+namespace qw {
+
+class Appcast {
+public:
+    struct Item {
+        QString title;
+        QString version;       // compared with the bundle's CFBundleVersion
+        QString shortVersion;  // shown; the version when the feed gives none
+        QUrl releaseNotes;     // http(s) only, else empty
+        QUrl url;              // the download, http(s)
+        qint64 length = 0;
+        QString edSignature;   // standard Base64 of the 64-byte signature
+        bool operator==(const Item&) const = default;
+    };
+
+    // what() says where the feed stops making sense.
+    class ParseError : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
+    // Throws ParseError when the text is not well-formed RSS. Items without a version or an http(s)
+    // download are skipped.
+    static Appcast parse(const QByteArray& xml);
+
+    // The item with the highest version, the first of equals; nothing when there are no items.
+    std::optional<Item> newest() const;
+
+    // Negative, zero or positive as `a` is older than, the same as or newer than `b`. Dot-separated
+    // parts compare as numbers where both are digits ("1.10" after "1.9"), as text otherwise; a missing
+    // part counts as 0 ("2" equals "2.0").
+    static int compareVersions(const QString& a, const QString& b);
+
+    std::vector<Item> items;
+};
+
+}  // namespace qw

@@ -1,0 +1,13 @@
+// ArchiveSignature: whether a downloaded archive is signed with the maker's Ed25519 key.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace qw::ArchiveSignature {
+
+// `publicKey` is the raw 32-byte key; `signature` standard Base64 of the 64-byte signature over the
+// whole archive. Anything malformed does not verify.
+bool verify(const QByteArray& archive, const QString& signature, const QByteArray& publicKey);
+
+}  // namespace qw::ArchiveSignature

@@ -1,0 +1,120 @@
+// FeedUpdater: the updater that stands in for the update framework here. A check reads the appcast
+// named by the Info.plist's SUFeedURL and compares its newest item with the bundle's CFBundleVersion;
+// a download is kept only when its Ed25519 signature verifies against SUPublicEDKey, and is then shown
+// in the file manager. Installing is left to the user. Automatic checks run at most once a day and
+// speak only of a newer version; a check the user asks for shows every outcome in its window.
+// Main thread only.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+#include <QUrl>
+
+#include "Quillwick/platform/gui/Appcast.h"
+#include "Quillwick/platform/gui/UpdateWindow.h"
+#include "Quillwick/platform/gui/UpdaterBackend.h"
+#include "helperkit/PlistValue.h"
+
+class QNetworkReply;
+
+namespace qw {
+
+class FeedUpdater final : public UpdaterBackend {
+    Q_OBJECT
+public:
+    // What the updater touches outside itself.
+    struct Environment {
+        std::unique_ptr<QSettings> settings;         // the automatic-check switch and the last check's time
+        std::filesystem::path downloads;             // where a verified download is saved
+        std::function<void(const QString&)> reveal;  // shows a saved download in the file manager
+        std::optional<QUrl> feedURL;                 // replaces SUFeedURL
+
+        // The application's settings, ~/Downloads and the file manager; in a sandbox build
+        // QUILLWICK_FEED_URL, when set, replaces the feed.
+        static Environment standard();
+    };
+
+    static constexpr const char* automaticChecksKey = "SUEnableAutomaticChecks";
+    static constexpr const char* lastCheckTimeKey = "SULastCheckTime";
+    static constexpr std::chrono::hours checkInterval{24};
+
+    struct Status {
+        enum class Kind { idle, checking, upToDate, available, downloading, downloaded, refused, failed };
+        // Why a step failed: the feed or download did not arrive, the feed did not parse, the file could
+        // not be written.
+        enum class Failure { none, network, feed, saving };
+        Kind kind = Kind::idle;
+        std::optional<Appcast::Item> item;  // the newer version, from available on
+        qint64 received = 0, total = 0;     // while downloading; total 0 when unknown
+        QString savedPath;                  // downloaded
+        Failure failure = Failure::none;
+        bool whileDownloading = false;      // failed: the download failed, not the check
+        QString detail;                     // failed: what went wrong, in the network's or parser's words
+    };
+
+    // `info` is the bundle's information dictionary: the feed, the key and the version come from it.
+    FeedUpdater(const PlistDictionary& info, Environment environment, QObject* parent = nullptr);
+    ~FeedUpdater() override;
+
+    bool canCheckForUpdates() const override { return !busy(); }
+    bool automaticallyChecksForUpdates() const override { return automatic_; }
+    void setAutomaticallyChecksForUpdates(bool on) override;
+    // Shows the window and every outcome in it.
+    void checkForUpdates() override;
+
+    // Fetches the newer version found by the last check.
+    void download();
+    // Stops a running check or download; the window closes.
+    void cancel();
+    // Shows the saved download in the file manager again.
+    void revealDownload() const;
+
+    const Status& status() const { return status_; }
+    QString appName() const { return appName_; }
+    QString shortVersion() const { return shortVersion_; }
+    // When the next automatic check is due; nothing while automatic checks are off.
+    std::optional<QDateTime> nextAutomaticCheck() const;
+    // Null until a check has had something to show.
+    UpdateWindow* window() const { return window_; }
+
+signals:
+    void statusChanged();
+
+private:
+    bool busy() const;
+    void check(bool userInitiated);
+    // The one request under way; it times out when the server stops sending.
+    QNetworkReply* get(const QUrl& url);
+    void finishCheck(QNetworkReply* reply);
+    void finishDownload(QNetworkReply* reply);
+    void runScheduledCheck();
+    void schedule();
+    void setStatus(Status status);
+    void showWindow();
+    void fail(Status::Failure failure, const QString& detail, bool whileDownloading);
+
+    QUrl feedURL_;
+    QByteArray publicKey_;
+    QString version_;
+    QString shortVersion_;
+    QString appName_;
+    Environment environment_;
+    bool automatic_ = false;
+    bool userInitiated_ = false;
+    Status status_;
+    QNetworkAccessManager network_;
+    QPointer<QNetworkReply> reply_;
+    QTimer timer_;
+    QPointer<UpdateWindow> window_;
+};
+
+}  // namespace qw
