@@ -65,8 +65,9 @@ fs::path ManagedService::listToLoad() const {
         // The bundle holds the list in Contents/Library/<folder>/.
         const fs::path bundle = plistPath_.parent_path().parent_path().parent_path().parent_path();
         PlistArray arguments{PlistValue((bundle / *relative->stringValue()).lexically_normal().string())};
-        if (const PlistValue* given = list.find("ProgramArguments"); given && given->arrayValue() && !given->arrayValue()->empty())
-            arguments.insert(arguments.end(), given->arrayValue()->begin() + 1, given->arrayValue()->end());
+        const PlistValue* given = list.find("ProgramArguments");
+        if (const PlistArray* rest = given ? given->arrayValue() : nullptr; rest && !rest->empty())
+            arguments.insert(arguments.end(), rest->begin() + 1, rest->end());
         list.set("Program", std::nullopt);
         list.set("ProgramArguments", PlistValue(std::move(arguments)));
         const fs::path copy = resolvedFolder_ / plistPath_.filename();

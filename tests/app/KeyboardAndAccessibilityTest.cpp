@@ -123,9 +123,10 @@ private slots:
         const QList<QTreeWidgetItem*> headers = sidebar.findItems("Location", Qt::MatchExactly);
         QCOMPARE(headers.size(), qsizetype(1));
         QTest::mouseClick(sidebar.viewport(), Qt::LeftButton, {}, sidebar.visualItemRect(headers.front()).center());
+        QTreeWidgetItem* userAgents = sidebar.itemFor(JobFilter::directory(JobDirectory::userAgents));
         QCOMPARE(sidebar.filter(), JobFilter::directory(JobDirectory::userAgents));
-        QCOMPARE(sidebar.currentItem(), sidebar.itemFor(JobFilter::directory(JobDirectory::userAgents)));
-        QCOMPARE(sidebar.selectedItems(), QList<QTreeWidgetItem*>({sidebar.itemFor(JobFilter::directory(JobDirectory::userAgents))}));
+        QCOMPARE(sidebar.currentItem(), userAgents);
+        QCOMPARE(sidebar.selectedItems(), QList<QTreeWidgetItem*>({userAgents}));
     }
 
     void theSettingsWindowClosesWithEscapeAndCtrlW() {

@@ -65,14 +65,15 @@ private slots:
         const fs::path bundle = elsewhere.path() / "Moved.app";
         const fs::path list = bundle / "Contents/Library/LoginItems/com.tarnmoor.quillwick.plist";
         fs::create_directories(list.parent_path());
-        fs::copy_file(fs::path(QUILLWICK_BINARY_DIR) / "Quillwick.app/Contents/Library/LoginItems" / list.filename(), list);
+        const fs::path built = fs::path(QUILLWICK_BINARY_DIR) / "Quillwick.app/Contents/Library/LoginItems";
+        fs::copy_file(built / list.filename(), list);
         const auto item = ManagedService::loginItem(bundle, list.filename().string());
         item.registerService();
         QCOMPARE(item.status(), Status::enabled);
-        const std::string printed =
-            root.launchctl({"print", LaunchdDomain::currentGUI().description() + "/com.tarnmoor.quillwick"}).standardOutput;
-        QVERIFY2(printed.find("program = " + (bundle / "Contents/MacOS/Quillwick").string() + "\n") != std::string::npos,
-                 printed.c_str());
+        const std::string target = LaunchdDomain::currentGUI().description() + "/com.tarnmoor.quillwick";
+        const std::string printed = root.launchctl({"print", target}).standardOutput;
+        const std::string program = "program = " + (bundle / "Contents/MacOS/Quillwick").string() + "\n";
+        QVERIFY2(printed.find(program) != std::string::npos, printed.c_str());
         QVERIFY(printed.find(QUILLWICK_BINARY_DIR) == std::string::npos);
         item.unregisterService();
         QCOMPARE(item.status(), Status::notRegistered);
