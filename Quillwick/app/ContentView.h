@@ -15,7 +15,6 @@
 #include "Quillwick/store/JobFilter.h"
 
 class QAction;
-class QLineEdit;
 class QStackedWidget;
 class QMessageBox;
 
@@ -24,6 +23,7 @@ namespace qw {
 class AppServices;
 class EmptyStateView;
 class JobListView;
+class SearchField;
 class SidebarView;
 
 class ContentView : public QMainWindow {
@@ -79,7 +79,7 @@ private:
     bool startupDone_ = false;
 
     SidebarView* sidebar_;
-    QLineEdit* searchField_;
+    SearchField* searchField_;
     QStackedWidget* content_;
     JobListView* jobList_;
     QWidget* cronList_ = nullptr;

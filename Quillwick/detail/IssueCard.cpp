@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "Quillwick/ui/BusyIndicator.h"
+#include "Quillwick/ui/Markup.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -65,7 +66,7 @@ IssueCard::IssueCard(Issue issue, bool isBusy, bool canFix, std::function<void()
     text->addWidget(explanation);
     if (issue_.fix && canFix) {
         text->addSpacing(2);
-        fixButton_ = new QPushButton(QString::fromStdString(issue_.fix->title()), this);
+        fixButton_ = new QPushButton(escapeMnemonics(QString::fromStdString(issue_.fix->title())), this);
         fixButton_->setObjectName(QStringLiteral("fixButton"));
         fixButton_->setFont(captionFont());
         fixButton_->setAttribute(Qt::WA_MacSmallSize);
