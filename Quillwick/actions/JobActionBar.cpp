@@ -11,6 +11,7 @@
 #include "Quillwick/actions/JobActionsMenu.h"
 #include "Quillwick/platform/gui/DesktopServices.h"
 #include "Quillwick/ui/Hint.h"
+#include "Quillwick/ui/RevealFile.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -146,7 +147,7 @@ void JobActionBar::rebuild() {
         const QString name = QString::fromStdString(job_.definition->location->url.filename().string());
         reveal->setToolTip(("Reveal " + name + " in the Finder").toHtmlEscaped());
         reveal->setAccessibleName("Reveal " + name + " in the Finder");
-        connect(reveal, &QToolButton::clicked, this, [file] { revealInFileManager(file); });
+        connect(reveal, &QToolButton::clicked, this, [this, file] { revealFile(this, file); });
         layout_->addWidget(reveal);
     }
 
@@ -164,7 +165,7 @@ void JobActionBar::rebuild() {
         menu->addAction("Copy File Path", menu, [file] { copyToClipboard(file); });
     const QString log = firstLogPath(job_);
     if (!log.isEmpty())
-        menu->addAction("Reveal Log in Finder", menu, [log] { revealInFileManager(log); });
+        menu->addAction("Reveal Log in Finder", menu, [this, log] { revealFile(this, log); });
     more->setMenu(menu);
     layout_->addWidget(more);
 

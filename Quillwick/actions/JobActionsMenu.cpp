@@ -3,6 +3,7 @@
 #include <QMenu>
 
 #include "Quillwick/platform/gui/DesktopServices.h"
+#include "Quillwick/ui/RevealFile.h"
 
 namespace qw {
 
@@ -43,9 +44,9 @@ QMenu* makeJobActionsMenu(const Job& job, bool readOnly, std::function<void(JobA
     const QString file = jobFilePath(job);
     const QString log = firstLogPath(job);
     if (!file.isEmpty())
-        menu->addAction("Reveal in Finder", menu, [file] { revealInFileManager(file); });
+        menu->addAction("Reveal in Finder", menu, [menu, file] { revealFile(menu->parentWidget(), file); });
     if (!log.isEmpty())
-        menu->addAction("Reveal Log in Finder", menu, [log] { revealInFileManager(log); });
+        menu->addAction("Reveal Log in Finder", menu, [menu, log] { revealFile(menu->parentWidget(), log); });
     const QString label = QString::fromStdString(job.label);
     menu->addAction("Copy Label", menu, [label] { copyToClipboard(label); });
     if (!file.isEmpty())

@@ -29,6 +29,7 @@
 #include "Quillwick/store/JobIndex.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/FailureAlert.h"
+#include "Quillwick/ui/SearchField.h"
 #include "Quillwick/ui/Symbols.h"
 
 namespace qw {
@@ -64,7 +65,7 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 ContentView::ContentView(AppServices& services, QWidget* parent)
-    : QMainWindow(parent), services_(services), sidebar_(new SidebarView), searchField_(new QLineEdit),
+    : QMainWindow(parent), services_(services), sidebar_(new SidebarView), searchField_(new SearchField),
       content_(new QStackedWidget), jobList_(nullptr), detail_(new QStackedWidget),
       noSelection_(new EmptyStateView("No Job Selected", "list.bullet.rectangle",
                                       "Choose a job to see what it does, whether it is running, and why not.")) {
@@ -83,7 +84,6 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
     sidebarLayout->setContentsMargins(6, 6, 0, 0);
     searchField_->setObjectName("searchField");
     searchField_->setPlaceholderText("Label, program or path");
-    searchField_->setClearButtonEnabled(true);
     sidebarLayout->addWidget(searchField_);
     sidebarLayout->addWidget(sidebar_);
     sidebarPane->setMinimumWidth(190);
@@ -120,6 +120,15 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
     });
     refreshAction_->setObjectName("refreshAction");
     refreshAction_->setShortcut(QKeySequence::Refresh);
+    auto* find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, this, [this] {
+        if (!searchField_->isVisible())
+            return;
+        searchField_->setFocus(Qt::ShortcutFocusReason);
+        searchField_->selectAll();
+    });
+    addAction(find);
 
     JobStore& store = services_.store();
     connect(&store, &JobStore::jobsChanged, this, [this] {
@@ -140,6 +149,7 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
         search_ = text;
         updateJobs();
     });
+    connect(searchField_, &SearchField::downPressed, jobList_, &JobListView::focusRows);
     connect(jobList_, &JobListView::selectionChanged, this, &ContentView::setSelection);
     // The list, not the search field, has the focus at first: a caret blinking there redrew the idle
     // window twice a second.

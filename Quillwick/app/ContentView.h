@@ -16,7 +16,6 @@
 #include "Quillwick/store/JobFilter.h"
 
 class QAction;
-class QLineEdit;
 class QStackedWidget;
 class QMessageBox;
 
@@ -25,6 +24,7 @@ namespace qw {
 class AppServices;
 class EmptyStateView;
 class JobListView;
+class SearchField;
 class SidebarView;
 
 class ContentView : public QMainWindow {
@@ -82,7 +82,7 @@ private:
     bool problemScanScheduled_ = false;
 
     SidebarView* sidebar_;
-    QLineEdit* searchField_;
+    SearchField* searchField_;
     QStackedWidget* content_;
     JobListView* jobList_;
     QWidget* cronList_ = nullptr;

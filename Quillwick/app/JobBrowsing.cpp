@@ -1,5 +1,7 @@
 #include "Quillwick/app/JobBrowsing.h"
 
+#include <QStringList>
+
 namespace qw {
 namespace {
 
@@ -26,6 +28,15 @@ QString statusLine(const Job& job) {
     if (job.directory)
         return q(std::string(job.directory->title()));
     return "Loaded";
+}
+
+QString problemMarkerHelp() { return QStringLiteral("This job has problems"); }
+
+QString rowAccessibleText(const Job& job, bool hasProblem) {
+    QStringList parts{q(job.label), statusLine(job)};
+    if (hasProblem)
+        parts << problemMarkerHelp();
+    return parts.join(QStringLiteral(", "));
 }
 
 QString trimmedSearch(const QString& search) {

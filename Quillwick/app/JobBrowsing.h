@@ -14,6 +14,11 @@ namespace qw {
 // The row's second line: running with its pid, disabled, failed with the exit, registered by an app,
 // not loaded, else the folder's title ("Loaded" for a job without one).
 QString statusLine(const Job& job);
+// The help text of the row's problem marker.
+QString problemMarkerHelp();
+// What a screen reader says for a row: what a sighted user reads in it — the label, the status line
+// and the problem marker.
+QString rowAccessibleText(const Job& job, bool hasProblem);
 
 // The search text trimmed of spaces and tabs at both ends (line breaks stay).
 QString trimmedSearch(const QString& search);

@@ -71,7 +71,7 @@ void JobListModel::setProblemLabels(const std::set<std::string>& problemLabels) 
         return;
     problemLabels_ = problemLabels;
     if (!jobs_.empty())
-        emit dataChanged(index(0), index(int(jobs_.size()) - 1), {HasProblemRole});
+        emit dataChanged(index(0), index(int(jobs_.size()) - 1), {HasProblemRole, Qt::AccessibleTextRole});
 }
 
 int JobListModel::rowOf(const std::string& id) const {
@@ -90,8 +90,8 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
         return {};
     const Job& job = jobs_[index.row()];
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::AccessibleTextRole: return QString::fromStdString(job.label);
+    case Qt::DisplayRole: return QString::fromStdString(job.label);
+    case Qt::AccessibleTextRole: return rowAccessibleText(job, problemLabels_.count(job.id()) > 0);
     case IdRole: return QString::fromStdString(job.id());
     case StatusLineRole: return statusLine(job);
     case HealthRole: return int(job.health());

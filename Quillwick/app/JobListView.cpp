@@ -76,6 +76,16 @@ void JobListView::syncSelection() {
     syncing_ = false;
 }
 
+void JobListView::focusRows() {
+    list_->setFocus(Qt::OtherFocusReason);
+    if (model_->rowCount() == 0)
+        return;
+    if (const int row = selection_ ? model_->rowOf(*selection_) : -1; row >= 0)
+        list_->scrollTo(model_->index(row));
+    else
+        list_->setCurrentIndex(model_->index(0));
+}
+
 void JobListView::showMenu(const QPoint& pos) {
     const QModelIndex index = list_->indexAt(pos);
     if (!index.isValid())

@@ -34,6 +34,8 @@ public:
     // Selects the row of the id, or nothing when it is absent or not listed.
     void setSelection(const std::optional<std::string>& id);
     std::optional<std::string> selection() const { return selection_; }
+    // Takes the keyboard focus: on the chosen job's row when it is listed, else on the first row, chosen.
+    void focusRows();
 
     QListView* listView() const { return list_; }
     JobListModel* model() const { return model_; }

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include "Quillwick/app/JobBrowsing.h"
 #include "Quillwick/app/JobListModel.h"
 #include "Quillwick/ui/HealthDot.h"
 #include "Quillwick/ui/Style.h"
@@ -80,7 +81,7 @@ bool JobRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     QString tip;
     if (index.data(JobListModel::HasProblemRole).toBool() && markerRect(option.rect).contains(event->pos()))
-        tip = "This job has problems";
+        tip = problemMarkerHelp();
     else if (dotRect(option.rect).contains(event->pos()))
         tip = HealthDot::text(Job::Health(index.data(JobListModel::HealthRole).toInt()));
     if (tip.isEmpty()) {

@@ -67,7 +67,8 @@ SidebarView::SidebarView(QWidget* parent) : QTreeWidget(parent) {
     for (const auto& [header, rows] : sections) {
         if (!header.isEmpty()) {
             auto* heading = new QTreeWidgetItem(this, QStringList{header});
-            heading->setFlags(Qt::ItemIsEnabled);
+            // Neither clicks nor arrow keys stop on a header: a disabled row is skipped by both.
+            heading->setFlags(Qt::NoItemFlags);
             QFont bold = captionFont();
             bold.setBold(true);
             heading->setFont(0, bold);
@@ -121,8 +122,12 @@ void SidebarView::setCounts(const std::unordered_map<JobFilter, int>& counts, in
             count = cronCount;
         else if (auto it = counts.find(filters_[i]); it != counts.end())
             count = it->second;
-        if (items_[i]->data(0, CountRole).toInt() != count || !items_[i]->data(0, CountRole).isValid())
+        if (items_[i]->data(0, CountRole).toInt() != count || !items_[i]->data(0, CountRole).isValid()) {
             items_[i]->setData(0, CountRole, count);
+            // The badge is painted, so a screen reader hears its number with the title; none is drawn for 0.
+            const QString title = q(filters_[i].title());
+            items_[i]->setData(0, Qt::AccessibleTextRole, count > 0 ? title + ", " + QString::number(count) : title);
+        }
     }
 }
 

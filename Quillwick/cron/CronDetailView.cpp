@@ -202,7 +202,8 @@ void CronDetailView::save(const Crontab& edited) {
         // The switch shows the entry as the store has it, whatever the click left it at.
         self->updateControls();
         if (failure) {
-            QMessageBox* alert = showFailure(self, *failure);
+            // The window's: the reload that came with the failure may take this pane away.
+            QMessageBox* alert = showFailure(self->window(), *failure);
             connect(alert, &QMessageBox::finished, self, [self] {
                 if (self) self->failure_.reset();
             });

@@ -7,7 +7,8 @@
 // a fresh view; the same line with a reparsed entry goes to setJob(), which keeps the view's state.
 // After a reload the pane also takes the reparsed entry itself when its line still holds it.
 // Every change edits a copy of the store's crontab and goes through CrontabStore::save. While any
-// save of the store runs the controls are disabled, so one edit never overwrites another.
+// save of the store runs the controls are disabled, so one edit never overwrites another. A failed
+// save's alert belongs to the window, so it stays when the reload takes the pane away.
 #pragma once
 
 #include <QWidget>

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <set>
+
+#include "Quillwick/cron/CronText.h"
 #include "helperkit/SystemPaths.h"
 
 namespace qw::CronDiagnostics {
@@ -10,6 +13,148 @@ namespace {
 
 Issue issue(Issue::Severity severity, std::string title, std::string explanation) {
     return Issue{severity, std::move(title), std::move(explanation), std::nullopt};
+}
+
+// cron hands the command to sh, which runs these itself: no PATH search happens for them.
+bool isShellBuiltin(std::string_view word) {
+    static const std::set<std::string_view> words = {
+        "!",     "{",        "}",        "[[",     "]]",      ".",      ":",       "[",     "alias",  "bg",
+        "break", "builtin",  "case",     "cd",     "command", "continue", "do",    "done",  "echo",   "elif",
+        "else",  "esac",     "eval",     "exec",   "exit",    "export", "false",   "fg",    "fi",     "for",
+        "function", "getopts", "hash",   "if",     "jobs",    "kill",   "local",   "printf", "pwd",   "read",
+        "readonly", "return", "select",  "set",    "shift",   "source", "test",    "then",  "time",   "times",
+        "trap",  "true",     "type",     "ulimit", "umask",   "unalias", "unset",  "until", "wait",   "while"};
+    return words.contains(word);
+}
+
+bool isOperatorCharacter(char c) { return c == ';' || c == '&' || c == '|' || c == '(' || c == ')' || c == '<' || c == '>'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// What sh makes of a command, as far as the checks need it: where an unquoted "#" starts a comment,
+// and the tildes it leaves unexpanded (quoted, or inside a word other than an assignment's value).
+struct ShellReading {
+    std::string_view code;  // the command up to its comment
+    bool literalTilde = false;
+};
+
+ShellReading readShell(std::string_view command) {
+    ShellReading reading{command, false};
+    bool single = false, dbl = false, escaped = false;
+    bool wordStart = true;       // the next character begins a word
+    bool assignment = false;     // in a word that began "NAME="
+    bool nameSoFar = true;       // the word so far could be the NAME of an assignment
+    bool afterAssignmentMark = false;  // right after the "=" or a ":" of an assignment
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        const bool starts = wordStart;
+        const bool valueStart = afterAssignmentMark;
+        wordStart = false;
+        afterAssignmentMark = false;
+        if (escaped) {
+            escaped = false;
+            nameSoFar = false;
+            if (c == '~') reading.literalTilde = true;
+            continue;
+        }
+        if (single) {
+            if (c == '\'') single = false;
+            else if (c == '~') reading.literalTilde = true;
+            continue;
+        }
+        if (dbl) {
+            if (c == '\\') escaped = true;
+            else if (c == '"') dbl = false;
+            else if (c == '~') reading.literalTilde = true;
+            continue;
+        }
+        if (isBlank(c) || isOperatorCharacter(c)) {
+            wordStart = true;
+            assignment = false;
+            nameSoFar = true;
+            continue;
+        }
+        if (starts) {
+            assignment = false;
+            nameSoFar = true;
+        }
+        switch (c) {
+        case '#':
+            if (starts) {
+                reading.code = command.substr(0, i);
+                return reading;
+            }
+            break;
+        case '~':
+            if (!starts && !valueStart) reading.literalTilde = true;
+            break;
+        case '\\': escaped = true; break;
+        case '\'': single = true; break;
+        case '"': dbl = true; break;
+        case '=':
+            if (nameSoFar && !starts) assignment = true;
+            afterAssignmentMark = assignment;
+            break;
+        case ':': afterAssignmentMark = assignment; break;
+        default: break;
+        }
+        const bool nameCharacter = c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (!starts && c >= '0' && c <= '9');
+        if (!nameCharacter) nameSoFar = false;
+    }
+    return reading;
+}
+
+// In a sandbox a path may already name the machine's own file (one chosen in a file dialog); it is
+// not put under the root a second time.
+std::string onMachine(const std::string& path) {
+    const SystemPaths& paths = SystemPaths::current();
+    if (!paths.isSandboxed()) return path;
+    const std::string root = paths.root().string();
+    if (path == root || path.starts_with(root + "/")) return path;
+    return paths.resolve(path).string();
+}
+
+// The folders of the user's own that macOS guards, as a command may spell them.
+bool touchesProtectedFolder(std::string_view code) {
+    const SystemPaths& paths = SystemPaths::current();
+    std::vector<std::string> homes = {"~", "$HOME", "${HOME}", "\"$HOME\"", "\"${HOME}\"", paths.home().string()};
+    const std::string root = paths.root().string();
+    if (paths.isSandboxed() && homes.back().starts_with(root + "/")) homes.push_back(homes.back().substr(root.size()));
+    const auto isPathCharacter = [](char c) {
+        return c == '/' || c == '.' || c == '-' || c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+               (c >= 'A' && c <= 'Z');
+    };
+    for (const std::string_view folder : {"Documents", "Desktop", "Downloads", "Library/Mail"}) {
+        for (const std::string& home : homes) {
+            const std::string spelled = home + "/" + std::string(folder);
+            for (auto at = code.find(spelled); at != std::string_view::npos; at = code.find(spelled, at + 1)) {
+                const std::size_t end = at + spelled.size();
+                const bool startsWord = at == 0 || !isPathCharacter(code[at - 1]);
+                const bool endsName = end == code.size() || code[end] == '/' || !isPathCharacter(code[end]);
+                if (startsWord && endsName) return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Whether sh must search PATH for the program word and cron's own PATH (/usr/bin:/bin on the machine)
+// lacks it. A word holding "/" or "$", or starting with "~", is no name to search for.
+bool needsPathSearch(std::string_view program) {
+    while (program.starts_with('(')) program.remove_prefix(1);
+    if (program.empty() || isShellBuiltin(program)) return false;
+    if (program.find_first_of("/$") != std::string_view::npos || program.starts_with('~')) return false;
+    for (const char* folder : {"/usr/bin", "/bin"}) {
+        const std::string candidate = (SystemPaths::current().resolve(folder) / std::string(program)).string();
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) != 0) return false;
+    }
+    return true;
+}
+
+// MAILTO set to nothing ("", '' or empty) switches cron's mail off.
+bool mailIsOff(const std::string& value) {
+    const std::string_view text = CronText::trimmed(value);
+    return text.empty() || text == "\"\"" || text == "''";
 }
 
 }  // namespace
@@ -36,10 +181,11 @@ bool isExecutable(const std::string& path) {
 
 std::vector<Issue> commandIssues(std::string_view command, const Crontab& crontab) {
     std::vector<Issue> found;
-    const std::string program = executable(command);
+    const ShellReading shell = readShell(command);
+    const std::string program = executable(shell.code);
     if (program.starts_with('/')) {
         // In a sandbox the program lies under the machine's root, and messages name the real path.
-        const std::string path = SystemPaths::current().resolve(program).string();
+        const std::string path = onMachine(program);
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
             found.push_back(issue(Issue::Severity::error, "The command does not exist", "There is nothing at " + path + "."));
@@ -48,7 +194,7 @@ std::vector<Issue> commandIssues(std::string_view command, const Crontab& cronta
                                   path + " exists but has no execute permission. If it is a script, give it the "
                                          "execute bit with chmod +x and a shebang line."));
         }
-    } else if (!program.empty() && !crontab.environment().contains("PATH")) {
+    } else if (!program.empty() && !crontab.environment().contains("PATH") && needsPathSearch(program)) {
         found.push_back(issue(Issue::Severity::warning, "This relies on PATH, and cron's PATH is not yours",
                               "cron runs commands with a minimal PATH — usually just /usr/bin:/bin — and none of "
                               "your shell's configuration. “" + program +
@@ -61,7 +207,7 @@ std::vector<Issue> commandIssues(std::string_view command, const Crontab& cronta
                               "rest to it as standard input. A date format like %Y-%m-%d silently becomes an empty "
                               "command line. Escape each one as \\%."));
     }
-    if (command.find('~') != std::string_view::npos) {
+    if (shell.literalTilde) {
         found.push_back(issue(Issue::Severity::warning, "A tilde may not expand",
                               "cron does not run the command through a login shell, so ~ is only expanded in some "
                               "positions and not others. Write the full path to your home folder instead."));
@@ -98,20 +244,21 @@ std::vector<Issue> scheduleIssues(const CronSchedule& schedule) {
 
 std::vector<Issue> outputIssues(std::string_view command, const Crontab& crontab) {
     std::vector<Issue> found;
-    if (command.find('>') == std::string_view::npos && command.find("| ") == std::string_view::npos &&
-        !crontab.environment().contains("MAILTO")) {
+    const std::string_view code = readShell(command).code;
+    const auto environment = crontab.environment();
+    const auto mailto = environment.find("MAILTO");
+    if (code.find('>') == std::string_view::npos && code.find("| ") == std::string_view::npos &&
+        (mailto == environment.end() || mailIsOff(mailto->second))) {
         found.push_back(issue(Issue::Severity::note, "This job's output goes nowhere",
                               "cron mails whatever a command prints to the local user, and on a Mac with no mail "
                               "transfer agent that mail is discarded. Redirect the output to a file — append >> "
                               "/path/to/log 2>&1 — or you will have nothing to read when it misbehaves."));
     }
-    for (const std::string_view folder : {"/Documents", "/Desktop", "/Downloads", "Library/Mail"}) {
-        if (command.find(folder) == std::string_view::npos) continue;
+    if (touchesProtectedFolder(code)) {
         found.push_back(issue(Issue::Severity::warning, "This touches a folder macOS protects",
                               "Documents, Desktop, Downloads and a few others are behind privacy controls. A cron job "
                               "reaching into one fails silently unless /usr/sbin/cron has been given Full Disk Access "
                               "in System Settings — which grants it to every cron job you have, not just this one."));
-        break;
     }
     return found;
 }

@@ -11,15 +11,6 @@
 
 namespace qw {
 
-QString CronIssueRow::symbolName(Issue::Severity severity) {
-    switch (severity) {
-    case Issue::Severity::error: return QStringLiteral("xmark.octagon.fill");
-    case Issue::Severity::warning: return QStringLiteral("exclamationmark.triangle.fill");
-    case Issue::Severity::note: break;
-    }
-    return QStringLiteral("info.circle.fill");
-}
-
 CronIssueRow::CronIssueRow(const Issue& issue, QWidget* parent) : QFrame(parent), issue_(issue) {
     setObjectName("cronIssue");
     auto* row = new QHBoxLayout(this);
@@ -27,8 +18,8 @@ CronIssueRow::CronIssueRow(const Issue& issue, QWidget* parent) : QFrame(parent)
     row->setSpacing(10);
     auto* symbol = new QLabel(this);
     symbol->setObjectName("issueSymbol");
-    symbol->setPixmap(symbolIcon(symbolName(issue.severity), severityColor(issue.severity)).pixmap(18, 18));
-    symbol->setAccessibleName(symbolName(issue.severity));
+    symbol->setPixmap(symbolIcon(severitySymbolName(issue.severity), severityColor(issue.severity)).pixmap(18, 18));
+    symbol->setAccessibleName(severityName(issue.severity));
     row->addWidget(symbol, 0, Qt::AlignTop);
 
     auto* texts = new QVBoxLayout;

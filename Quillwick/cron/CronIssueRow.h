@@ -14,8 +14,6 @@ public:
     explicit CronIssueRow(const Issue& issue, QWidget* parent = nullptr);
     const Issue& issue() const { return issue_; }
 
-    static QString symbolName(Issue::Severity severity);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -22,8 +22,9 @@ QVariant CronListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const CronJob& job = jobs_[static_cast<std::size_t>(index.row())];
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::AccessibleTextRole: return QString::fromUtf8(job.command);
+    case Qt::DisplayRole: return QString::fromUtf8(job.command);
+    // Both lines, as a sighted user reads them.
+    case Qt::AccessibleTextRole: return QString::fromUtf8(job.command) + QStringLiteral(", ") + caption(job);
     case Qt::ToolTipRole: return QString::fromUtf8(job.lineText()).toHtmlEscaped();
     case DescriptionRole: return caption(job);
     case DisabledRole: return job.isDisabled;

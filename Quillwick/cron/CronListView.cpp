@@ -27,11 +27,7 @@ bool sameEntry(const CronJob& a, const CronJob& b) { return a.schedule == b.sche
 
 CronListView::CronListView(CrontabStore* store, std::optional<qint64> selection, QWidget* parent)
     : QWidget(parent), store_(store), model_(new CronListModel(store, this)), stack_(new QStackedWidget(this)),
-      access_(new EmptyStateView(QStringLiteral("Full Disk Access Needed"), QStringLiteral("lock.shield"),
-                                 QStringLiteral("macOS will not let Quillwick read or change your crontab without it. "
-                                                "crontab is setuid root and still refused — this is a privacy "
-                                                "control, not a permissions problem you can fix in the shell."),
-                                 this)),
+      access_(new EmptyStateView(accessTitle(), QStringLiteral("lock.shield"), accessDescription(), this)),
       empty_(new EmptyStateView(QStringLiteral("No Cron Jobs"), QStringLiteral("calendar.badge.clock"),
                                 QStringLiteral("You have no crontab. On macOS cron still works, but Apple's answer for "
                                                "anything scheduled is launchd — and unlike cron it catches up after "
@@ -70,6 +66,14 @@ CronListView::CronListView(CrontabStore* store, std::optional<qint64> selection,
     connect(store_, &CrontabStore::crontabChanged, this, &CronListView::crontabChanged);
     updateContent();
     setSelection(selection);
+}
+
+QString CronListView::accessTitle() { return QStringLiteral("Full Disk Access Needed"); }
+
+QString CronListView::accessDescription() {
+    return QStringLiteral("macOS will not let Quillwick read or change your crontab without it. crontab is setuid root "
+                          "and still refused — this is a privacy control, not a permissions problem you can fix in "
+                          "the shell.");
 }
 
 void CronListView::showEvent(QShowEvent* event) {

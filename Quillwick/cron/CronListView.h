@@ -37,6 +37,10 @@ public:
     // Reads the crontab again (the access placeholder's "Try Again").
     void retry();
 
+    // The access placeholder's title and sentence, which the new-entry sheet repeats.
+    static QString accessTitle();
+    static QString accessDescription();
+
 signals:
     void selectionChanged(std::optional<qint64> line);
 

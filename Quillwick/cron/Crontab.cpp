@@ -63,7 +63,7 @@ std::optional<Crontab::Line> parseContent(std::string_view trimmed, std::int64_t
 
 Crontab::Line Crontab::Line::parsing(std::string_view line, std::int64_t number) {
     std::string_view rest = CronText::trimmed(line);
-    if (rest.empty()) return blank();
+    if (rest.empty()) return blank(std::string(line));
     // Any number of "#" in front, each perhaps followed by blanks, comment a job out; taken in a loop
     // so that a line of a million "#" costs nothing.
     bool commented = false;
@@ -85,7 +85,7 @@ Crontab::Line Crontab::Line::parsing(std::string_view line, std::int64_t number)
 
 std::string Crontab::Line::text() const {
     switch (kind_) {
-    case Kind::blank: return {};
+    case Kind::blank:
     case Kind::comment:
     case Kind::unparsed: return text_;
     case Kind::variable: return text_ + "=" + value_;

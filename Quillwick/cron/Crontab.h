@@ -21,7 +21,8 @@ public:
     public:
         enum class Kind { blank, comment, variable, job, unparsed };
 
-        static Line blank() { return Line(Kind::blank, {}, {}, {}); }
+        // The raw line as read: its blanks come back as they were.
+        static Line blank(std::string raw = {}) { return Line(Kind::blank, std::move(raw), {}, {}); }
         // The whole raw line as read, untrimmed.
         static Line comment(std::string raw) { return Line(Kind::comment, std::move(raw), {}, {}); }
         static Line variable(std::string name, std::string value) {
@@ -34,7 +35,7 @@ public:
         static Line parsing(std::string_view line, std::int64_t number);
 
         Kind kind() const { return kind_; }
-        // The raw line of a comment or an unparsed line; the name of a variable.
+        // The raw line of a blank, comment or unparsed line; the name of a variable.
         const std::string& rawText() const { return text_; }
         const std::string& variableName() const { return text_; }
         const std::string& variableValue() const { return value_; }

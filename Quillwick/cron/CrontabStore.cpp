@@ -170,7 +170,8 @@ void CrontabStore::save(const Crontab& edited, SaveDone done) {
         QMetaObject::invokeMethod(this, [done, failure] { if (done) done(failure); }, Qt::QueuedConnection);
     };
     if (saving_) return refuse(CrontabError::Kind::busy);
-    if (!basis_) return refuse(CrontabError::Kind::notRead);
+    // Refused access is why nothing has been read: say that, not that the list is still loading.
+    if (!basis_) return refuse(needsFullDiskAccess_ ? CrontabError::Kind::needsFullDiskAccess : CrontabError::Kind::notRead);
     if (auto problem = unsafeLine(edited, *basis_)) return refuse(CrontabError::Kind::unsafeLine, std::move(*problem));
 
     struct Outcome {

@@ -11,15 +11,19 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "Quillwick/cron/CronDiagnostics.h"
+#include "Quillwick/cron/CronListView.h"
 #include "Quillwick/cron/CronText.h"
 #include "Quillwick/cron/CrontabStore.h"
 #include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "Quillwick/ui/WheelGuard.h"
 
 namespace qw {
 
@@ -32,6 +36,27 @@ public:
 
 protected:
     QString textFromValue(int value) const override { return QString::asprintf("%02d", value); }
+};
+
+// crontab's refusal runs to several lines: the area is as tall as the wrapped text, up to four lines
+// (the bar below the form has no more room), and scrolls through the rest.
+class FailureArea : public QScrollArea {
+public:
+    explicit FailureArea(QWidget* parent) : QScrollArea(parent) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        viewport()->setAutoFillBackground(false);
+    }
+    QSize sizeHint() const override {
+        const int width = 380;
+        if (!widget()) return {width, 0};
+        const int most = 4 * widget()->fontMetrics().lineSpacing();
+        const int text = widget()->heightForWidth(width - verticalScrollBar()->sizeHint().width());
+        return {width, std::min(text, most)};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
 };
 
 QLabel* caption(const QString& text, QWidget* parent, const char* name) {
@@ -82,6 +107,7 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     setObjectName("newCronJob");
     setWindowTitle(QStringLiteral("New Cron Job"));
     setFixedSize(640, 560);
+    guardWheel(this);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -200,6 +226,10 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
                                            "the cron daemon — it is loaded on demand when a crontab exists."),
                             previewBox, "firstCrontabNotice");
     previewLayout->addWidget(firstCrontab_);
+    // Refused access is no missing crontab: say what the list says.
+    accessNotice_ = caption(CronListView::accessTitle() + QLatin1Char('\n') + CronListView::accessDescription(),
+                            previewBox, "accessNotice");
+    previewLayout->addWidget(accessNotice_);
     sections->addWidget(previewBox);
     sections->addStretch(1);
 
@@ -210,14 +240,17 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(12, 12, 12, 12);
-    failureLabel_ = new QLabel(this);
+    failureArea_ = new FailureArea(this);
+    failureArea_->setObjectName("failureArea");
+    failureLabel_ = new QLabel(failureArea_);
     failureLabel_->setObjectName("failureText");
     failureLabel_->setTextFormat(Qt::PlainText);
     failureLabel_->setWordWrap(true);
-    failureLabel_->setMaximumHeight(2 * failureLabel_->fontMetrics().lineSpacing() + 2);
-    failureLabel_->setMaximumWidth(360);
+    failureLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    failureLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     tint(failureLabel_, redColor());
-    bar->addWidget(failureLabel_, 0, Qt::AlignVCenter);
+    failureArea_->setWidget(failureLabel_);
+    bar->addWidget(failureArea_);
     bar->addStretch(1);
     progress_ = smallBusyIndicator(this);
     progress_->setObjectName("busyIndicator");
@@ -244,6 +277,7 @@ NewCronJobView::NewCronJobView(CrontabStore* store, std::function<void()> onCrea
     connect(store_, &CrontabStore::isEmptyChanged, this, &NewCronJobView::update);
     connect(store_, &CrontabStore::crontabChanged, this, &NewCronJobView::update);
     connect(store_, &CrontabStore::isSavingChanged, this, &NewCronJobView::update);
+    connect(store_, &CrontabStore::needsFullDiskAccessChanged, this, &NewCronJobView::update);
     update();
 }
 
@@ -305,6 +339,17 @@ std::optional<QString> NewCronJobView::refusal() const {
         const QStringList words = expressionText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() != 5 && !(words.size() == 1 && words.front().startsWith(QLatin1Char('@'))))
             return QStringLiteral("The expression needs five fields, or one @ word such as @daily.");
+        // Only the parser's own fields make a line that reads back as this entry.
+        static const char* const names[] = {"minute", "hour", "day of month", "month", "day of week"};
+        for (int i = 0; words.size() == 5 && i < 5; ++i) {
+            if (CronSchedule::isValidField(words[i].toStdString(), i)) continue;
+            QString reason = QStringLiteral("“%1” is not a %2 cron accepts: use numbers, *, ranges such as 1-5, lists "
+                                            "such as 1,15 and steps such as */15")
+                                 .arg(words[i], QLatin1String(names[i]));
+            if (i == 3) reason += QStringLiteral(", or names such as jan");
+            if (i == 4) reason += QStringLiteral(", or names such as mon");
+            return reason + QLatin1Char('.');
+        }
     }
     return std::nullopt;
 }
@@ -342,10 +387,13 @@ void NewCronJobView::update() {
     const auto refused = refusal();
     refusal_->setText(refused.value_or(QString()));
     refusal_->setVisible(refused.has_value());
-    firstCrontab_->setVisible(store_->isEmpty());
+    firstCrontab_->setVisible(store_->isEmpty() && !store_->needsFullDiskAccess());
+    accessNotice_->setVisible(store_->needsFullDiskAccess());
 
     failureLabel_->setText(failure_.value_or(QString()));
     failureLabel_->setVisible(failure_.has_value());
+    failureArea_->setVisible(failure_.has_value());
+    failureArea_->updateGeometry();
     progress_->setVisible(busy_);
     addButton_->setEnabled(!commandText().isEmpty() && !busy_ && !refused && !store_->isSaving());
 }

@@ -9,7 +9,8 @@
 // sheet closes; the window then selects the last entry of the store's crontab. Save errors stay here.
 //
 // A command holding a line feed, carriage return or NUL, a command of only white space, and a custom
-// expression that is neither five fields nor one "@" word keep "Add" disabled, with the reason shown.
+// expression that is neither five cron fields nor one "@" word keep "Add" disabled, with the reason
+// shown: "A=1 * * * *" would install a variable, not an entry.
 #pragma once
 
 #include <QDialog>
@@ -28,6 +29,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QVBoxLayout;
 class QWidget;
@@ -92,6 +94,8 @@ private:
     QVBoxLayout* issues_;
     QLabel* refusal_;
     QLabel* firstCrontab_;
+    QLabel* accessNotice_;
+    QScrollArea* failureArea_;
     QLabel* failureLabel_;
     QProgressBar* progress_;
     QPushButton* addButton_;

@@ -9,21 +9,13 @@
 #include <QVBoxLayout>
 
 #include "Quillwick/ui/BusyIndicator.h"
+#include "Quillwick/ui/Markup.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
 namespace qw {
 
 namespace {
-
-QString symbolName(Issue::Severity severity) {
-    switch (severity) {
-    case Issue::Severity::error: return QStringLiteral("xmark.octagon.fill");
-    case Issue::Severity::warning: return QStringLiteral("exclamationmark.triangle.fill");
-    case Issue::Severity::note: break;
-    }
-    return QStringLiteral("info.circle.fill");
-}
 
 QLabel* plainLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -45,8 +37,9 @@ IssueCard::IssueCard(Issue issue, bool isBusy, bool canFix, std::function<void()
     const int symbolSize = QFontMetrics(headlineFont()).height() * 5 / 4;
     auto* symbol = new QLabel(this);
     symbol->setObjectName(QStringLiteral("severitySymbol"));
-    symbol->setPixmap(symbolIcon(symbolName(issue_.severity), severityColor(issue_.severity))
+    symbol->setPixmap(symbolIcon(severitySymbolName(issue_.severity), severityColor(issue_.severity))
                           .pixmap(symbolSize, symbolSize));
+    symbol->setAccessibleName(severityName(issue_.severity));
     symbol->setFixedWidth(22);
     symbol->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     row->addWidget(symbol, 0, Qt::AlignTop);
@@ -65,7 +58,7 @@ IssueCard::IssueCard(Issue issue, bool isBusy, bool canFix, std::function<void()
     text->addWidget(explanation);
     if (issue_.fix && canFix) {
         text->addSpacing(2);
-        fixButton_ = new QPushButton(QString::fromStdString(issue_.fix->title()), this);
+        fixButton_ = new QPushButton(escapeMnemonics(QString::fromStdString(issue_.fix->title())), this);
         fixButton_->setObjectName(QStringLiteral("fixButton"));
         fixButton_->setFont(captionFont());
         fixButton_->setAttribute(Qt::WA_MacSmallSize);

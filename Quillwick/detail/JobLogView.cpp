@@ -18,6 +18,7 @@
 #include "Quillwick/store/LogTail.h"
 #include "Quillwick/ui/ElidedLabel.h"
 #include "Quillwick/ui/EmptyStateView.h"
+#include "Quillwick/ui/Markup.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -276,7 +277,7 @@ void JobLogView::rebuildPicker() {
 
     QList<QAbstractButton*> buttons = pickerGroup_->buttons();
     bool same = sources == pickerSources_;
-    for (int i = 0; same && i < buttons.size(); ++i) same = buttons[i]->text() == titles[i];
+    for (int i = 0; same && i < buttons.size(); ++i) same = buttons[i]->text() == escapeMnemonics(titles[i]);
     if (!same) {
         for (QAbstractButton* button : buttons) {
             pickerGroup_->removeButton(button);
@@ -285,7 +286,7 @@ void JobLogView::rebuildPicker() {
         pickerSources_ = sources;
         for (int i = 0; i < sources.size(); ++i) {
             auto* button = new QToolButton(picker_->parentWidget());
-            button->setText(titles[i]);
+            button->setText(escapeMnemonics(titles[i]));
             button->setCheckable(true);
             button->setToolButtonStyle(Qt::ToolButtonTextOnly);
             pickerGroup_->addButton(button, i);

@@ -45,7 +45,7 @@ void CalendarIntervalEditor::setEditable(bool editable) {
 
 void CalendarIntervalEditor::append() {
     intervals_.push_back(CalendarFields::newInterval());
-    rebuild();
+    rebuild(int(intervals_.size()) - 1);
     emit intervalsEdited(intervals_);
 }
 
@@ -65,7 +65,38 @@ void CalendarIntervalEditor::setText(const QString& text, int row, int field) {
     emit intervalsEdited(intervals_);
 }
 
-void CalendarIntervalEditor::rebuild() {
+void CalendarIntervalEditor::typed(QLineEdit* edit, const QString& text, int row, int field) {
+    if (row < 0 || row >= int(intervals_.size())) return;
+    auto& slot = intervals_[row].*(CalendarFields::all[field].member);
+    if (typing_ != edit) {
+        typing_ = edit;
+        typingFrom_ = slot;
+    }
+    // A readable value within the field's bounds counts at once; anything else waits for the end of typing.
+    const auto value = CalendarFields::valueFromText(text.toStdString(), CalendarFields::all[field], std::nullopt);
+    if ((text.isEmpty() || value) && value != slot) {
+        slot = value;
+        update();
+        emit intervalsEdited(intervals_);
+    }
+}
+
+void CalendarIntervalEditor::finished(QLineEdit* edit, int row, int field) {
+    if (typing_ != edit) return;
+    typing_ = nullptr;
+    if (row < 0 || row >= int(intervals_.size())) return;
+    // Refused text leaves the value the field had before the typing began.
+    auto& slot = intervals_[row].*(CalendarFields::all[field].member);
+    const auto value = CalendarFields::valueFromText(edit->text().toStdString(), CalendarFields::all[field], typingFrom_);
+    const bool changed = value != slot;
+    slot = value;
+    edit->setText(QString::fromStdString(CalendarFields::text(slot)));
+    update();
+    if (changed) emit intervalsEdited(intervals_);
+}
+
+void CalendarIntervalEditor::rebuild(int focusRow) {
+    const FormBits::FocusKeeper focus(this);
     FormBits::clearRows(rows_);
     for (int i = 0; i < int(intervals_.size()); ++i) {
         auto* block = new QWidget(this);
@@ -86,11 +117,8 @@ void CalendarIntervalEditor::rebuild() {
             edit->setPlaceholderText(QStringLiteral("any"));
             edit->setAccessibleName(QStringLiteral("any"));
             edit->setFixedWidth(58);
-            connect(edit, &QLineEdit::editingFinished, this, [this, edit, i, f] {
-                if (!edit->isModified()) return;
-                edit->setModified(false);
-                setText(edit->text(), i, f);
-            });
+            connect(edit, &QLineEdit::textEdited, this, [this, edit, i, f](const QString& text) { typed(edit, text, i, f); });
+            connect(edit, &QLineEdit::editingFinished, this, [this, edit, i, f] { finished(edit, i, f); });
             column->addWidget(edit);
             fields->addLayout(column);
         }
@@ -109,6 +137,8 @@ void CalendarIntervalEditor::rebuild() {
     }
     add_->setVisible(editable_);
     update();
+    auto* focusBlock = focusRow >= 0 ? findChild<QWidget*>(QStringLiteral("interval%1").arg(focusRow), Qt::FindDirectChildrenOnly) : nullptr;
+    focus.restore(focusBlock ? FormBits::firstFocusable(focusBlock) : nullptr);
 }
 
 void CalendarIntervalEditor::update() {
@@ -117,7 +147,11 @@ void CalendarIntervalEditor::update() {
         if (!block) continue;
         for (const auto& field : CalendarFields::all) {
             auto* edit = block->findChild<QLineEdit*>(QString::fromUtf8(field.title.data(), qsizetype(field.title.size())));
-            const QString text = QString::fromStdString(CalendarFields::text(intervals_[i].*(field.member)));
+            const auto value = intervals_[i].*(field.member);
+            const QString text = QString::fromStdString(CalendarFields::text(value));
+            // The field being typed into keeps its text while that text reads as its value ("05" for 5).
+            if (edit == typing_ && CalendarFields::valueFromText(edit->text().toStdString(), field, std::nullopt) == value)
+                continue;
             if (edit && edit->text() != text) edit->setText(text);
         }
         block->findChild<QLabel*>(QStringLiteral("summary"))->setText(QString::fromStdString(intervals_[i].summary()));

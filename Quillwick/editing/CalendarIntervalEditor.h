@@ -1,14 +1,17 @@
 // CalendarIntervalEditor: the StartCalendarInterval entries, one row of five fields (Hour, Minute,
-// Day, Weekday, Month; empty means any) per entry with its sentence. A typed value outside its field's
-// range is refused by putting the old value back. Every user action hands the owner the whole list.
+// Day, Weekday, Month; empty means any) per entry with its sentence. A typed value within its field's
+// range counts at once; one outside it is refused, and the field gets back the value it had before the
+// typing began. Every user action hands the owner the whole list.
 #pragma once
 
 #include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "Quillwick/launchd/CalendarInterval.h"
 
+class QLineEdit;
 class QToolButton;
 class QVBoxLayout;
 
@@ -32,10 +35,16 @@ signals:
     void intervalsEdited(const std::vector<CalendarInterval>& intervals);
 
 private:
-    void rebuild();
+    void typed(QLineEdit* edit, const QString& text, int row, int field);
+    void finished(QLineEdit* edit, int row, int field);
+    // Keeps the focus in the rows; `focusRow` gets it when given.
+    void rebuild(int focusRow = -1);
     void update();
 
     bool editable_ = true;
+    // The field being typed into, and the value it held before.
+    QPointer<QLineEdit> typing_;
+    std::optional<std::int64_t> typingFrom_;
     std::vector<CalendarInterval> intervals_;
     QToolButton* add_;
     QVBoxLayout* rows_;

@@ -7,10 +7,19 @@
 #include <QVBoxLayout>
 
 #include "Quillwick/editing/FormBits.h"
+#include "Quillwick/editing/model/DecimalInteger.h"
 #include "Quillwick/editing/model/DictionaryEntries.h"
+#include "Quillwick/editing/model/KeyValues.h"
 #include "Quillwick/ui/Style.h"
+#include "Quillwick/ui/Symbols.h"
 
 namespace qw {
+
+namespace {
+
+const QString notAWholeNumber = QStringLiteral("Not a whole number, so this entry is left out when saving.");
+
+}  // namespace
 
 DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWidget(parent) {
     const FormBits::ListFrame frame = FormBits::listFrame(title, this);
@@ -25,7 +34,18 @@ DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWid
     rebuild();
 }
 
+DictionaryEditor::Entries DictionaryEditor::kept(const Entries& entries) const {
+    return wholeNumbers_ ? KeyValues::editorValue(KeyValues::plistValue(entries)) : entries;
+}
+
+bool DictionaryEditor::isInvalid(const std::string& key) const {
+    auto it = entries_.find(key);
+    return wholeNumbers_ && it != entries_.end() && !parseDecimalInteger(it->second);
+}
+
 void DictionaryEditor::setEntries(const Entries& entries) {
+    // The owner's echo of the rows shown: rows it leaves out (a value being typed) stay as they are.
+    if (entries == kept(entries_)) return;
     bool sameKeys = entries.size() == entries_.size();
     for (auto a = entries.cbegin(), b = entries_.cbegin(); sameKeys && a != entries.end(); ++a, ++b)
         sameKeys = a->first == b->first;
@@ -38,6 +58,7 @@ void DictionaryEditor::setEntries(const Entries& entries) {
         const QString text = value(edit->property("entryKey").toString());
         if (edit->text() != text) edit->setText(text);
     }
+    markInvalidRows();
 }
 
 void DictionaryEditor::setEditable(bool editable) {
@@ -45,9 +66,15 @@ void DictionaryEditor::setEditable(bool editable) {
     rebuild();
 }
 
+void DictionaryEditor::setWholeNumbers(bool wholeNumbers) {
+    wholeNumbers_ = wholeNumbers;
+    markInvalidRows();
+}
+
 void DictionaryEditor::append() {
-    entries_[DictionaryEntries::nextNewKey(entries_)] = "";
-    changed();
+    const std::string key = DictionaryEntries::nextNewKey(entries_);
+    entries_[key] = "";
+    changed(QString::fromStdString(key), Field::key);
 }
 
 QString DictionaryEditor::value(const QString& key) const {
@@ -58,6 +85,7 @@ QString DictionaryEditor::value(const QString& key) const {
 void DictionaryEditor::setValue(const QString& text, const QString& key) {
     entries_[key.toStdString()] = text.toStdString();
     problem_->hide();
+    markInvalidRows();
     emit entriesEdited(entries_);
 }
 
@@ -74,20 +102,22 @@ bool DictionaryEditor::rename(const QString& from, const QString& to) {
         return false;
     }
     entries_ = DictionaryEntries::renamed(entries_, from.toStdString(), to.toStdString());
-    changed();
+    changed(to, Field::value);
     return true;
 }
 
 QString DictionaryEditor::problem() const { return problem_->isVisible() ? problem_->text() : QString(); }
 
-void DictionaryEditor::changed() {
+void DictionaryEditor::changed(const QString& focusKey, Field focusField) {
     problem_->hide();
-    rebuild();
+    rebuild(focusKey, focusField);
     emit entriesEdited(entries_);
 }
 
-void DictionaryEditor::rebuild() {
+void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
+    const FormBits::FocusKeeper focus(this);
     FormBits::clearRows(rows_);
+    QWidget* focusTarget = nullptr;
     for (const auto& [k, v] : entries_) {
         const QString key = QString::fromStdString(k);
         auto* row = new QWidget(this);
@@ -111,6 +141,13 @@ void DictionaryEditor::rebuild() {
         valueEdit->setProperty("entryKey", key);
         connect(valueEdit, &QLineEdit::textEdited, this, [this, key](const QString& t) { setValue(t, key); });
         layout->addWidget(valueEdit, 1);
+        auto* mark = new QLabel(row);
+        mark->setObjectName(QStringLiteral("invalidMark"));
+        const int size = valueEdit->sizeHint().height() * 2 / 3;
+        mark->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), orangeColor()).pixmap(size, size));
+        mark->setToolTip(notAWholeNumber);
+        mark->setAccessibleName(notAWholeNumber);
+        layout->addWidget(mark);
         if (editable_) {
             auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove ") + key, row);
             minus->setObjectName(QStringLiteral("removeButton"));
@@ -118,9 +155,20 @@ void DictionaryEditor::rebuild() {
             layout->addWidget(minus);
         }
         rows_->addWidget(row);
+        if (key == focusKey && focusField != Field::none) focusTarget = focusField == Field::key ? keyEdit : valueEdit;
     }
     add_->setVisible(editable_);
     empty_->setVisible(entries_.empty());
+    markInvalidRows();
+    focus.restore(focusTarget);
+    if (focusField == Field::key && focusTarget) static_cast<QLineEdit*>(focusTarget)->selectAll();  // typing names it
+}
+
+void DictionaryEditor::markInvalidRows() {
+    for (auto* mark : findChildren<QLabel*>(QStringLiteral("invalidMark"))) {
+        const QString row = mark->parentWidget()->objectName();
+        if (row.startsWith(QLatin1String("row:"))) mark->setVisible(isInvalid(row.mid(4).toStdString()));
+    }
 }
 
 }  // namespace qw

@@ -1,7 +1,8 @@
 // DictionaryEditor: a map from text keys to text values under a heading, one row per key in
 // character order. Keys are renamed in place (an empty or repeated key is refused with a message and
 // the old name comes back); "plus.circle" adds NEW_KEY, NEW_KEY_2, …. Every user action hands the
-// owner one whole new map.
+// owner one whole new map. Rebuilding the rows keeps the keyboard focus in them: on the renamed row's
+// value, on the added key's name.
 #pragma once
 
 #include <map>
@@ -23,9 +24,13 @@ public:
     explicit DictionaryEditor(const QString& title, QWidget* parent = nullptr);
 
     const Entries& entries() const { return entries_; }
-    // From the owner: rows are rebuilt only when the keys change, so typing keeps its place.
+    // From the owner: rows are rebuilt only when the keys change, so typing keeps its place. A map that
+    // is what the owner keeps of the rows shown (see setWholeNumbers) changes nothing.
     void setEntries(const Entries& entries);
     void setEditable(bool editable);
+    // Values must be whole numbers: a row whose value is not one stays, marked, and the owner leaves
+    // it out of what it stores.
+    void setWholeNumbers(bool wholeNumbers);
 
     void append();
     QString value(const QString& key) const;
@@ -34,15 +39,23 @@ public:
     // False, with the reason shown under the rows, when the new key is empty or already used.
     bool rename(const QString& from, const QString& to);
     QString problem() const;
+    // The row's value cannot be stored as it stands.
+    bool isInvalid(const std::string& key) const;
 
 signals:
     void entriesEdited(const Entries& entries);
 
 private:
-    void rebuild();
-    void changed();
+    // The field of a row that takes the focus after a rebuild.
+    enum class Field { none, key, value };
+    void rebuild(const QString& focusKey = {}, Field focusField = Field::none);
+    void changed(const QString& focusKey = {}, Field focusField = Field::none);
+    void markInvalidRows();
+    // What the owner keeps of `entries`.
+    Entries kept(const Entries& entries) const;
 
     bool editable_ = true;
+    bool wholeNumbers_ = false;
     Entries entries_;
     QToolButton* add_;
     QVBoxLayout* rows_;

@@ -1,5 +1,6 @@
 #include "Quillwick/editing/FormBits.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 
 #include "Quillwick/ui/BusyIndicator.h"
@@ -78,6 +79,84 @@ void clearRows(QVBoxLayout* rows) {
         }
         delete item;
     }
+}
+
+namespace {
+
+// Rows just built are not shown yet (their parent's layout shows them a moment later): only a widget
+// hidden on purpose counts as hidden.
+bool isHiddenOnPurpose(const QWidget* widget) {
+    return widget->isHidden() && widget->testAttribute(Qt::WA_WState_ExplicitShowHide);
+}
+
+// A child as a step on the way down: its name, or its class and place among unnamed siblings of that class.
+QString stepTo(const QWidget* child) {
+    if (!child->objectName().isEmpty()) return child->objectName();
+    const char* type = child->metaObject()->className();
+    int place = 0;
+    for (const QObject* sibling : child->parent()->children()) {
+        if (sibling == child) break;
+        if (sibling->isWidgetType() && sibling->objectName().isEmpty() && qstrcmp(sibling->metaObject()->className(), type) == 0)
+            ++place;
+    }
+    return QStringLiteral("%1#%2").arg(QLatin1String(type)).arg(place);
+}
+
+QWidget* childAt(QWidget* parent, const QString& step) {
+    for (QObject* child : parent->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && !isHiddenOnPurpose(widget) && stepTo(widget) == step) return widget;
+    }
+    return nullptr;
+}
+
+bool takesFocus(const QWidget* widget) {
+    return (widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() && !isHiddenOnPurpose(widget) && !widget->focusProxy();
+}
+
+}  // namespace
+
+QWidget* firstFocusable(QWidget* root) {
+    if (takesFocus(root)) return root;
+    for (QObject* child : root->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (!widget || isHiddenOnPurpose(widget) || widget->isWindow()) continue;
+        if (QWidget* found = firstFocusable(widget)) return found;
+    }
+    return nullptr;
+}
+
+FocusKeeper::FocusKeeper(QWidget* owner) : owner_(owner) {
+    QWidget* focused = QApplication::focusWidget();
+    hadFocus_ = focused && (focused == owner || owner->isAncestorOf(focused));
+    if (!hadFocus_) return;
+    for (QWidget* w = focused; w && w != owner; w = w->parentWidget()) route_.prepend(stepTo(w));
+    // Leaving the old widget may finish an edit in it (editingFinished); that runs now, before the rows go.
+    owner->setFocus(Qt::OtherFocusReason);
+}
+
+void FocusKeeper::restore(QWidget* preferred) const {
+    if (preferred) return preferred->setFocus(Qt::OtherFocusReason);
+    if (!hadFocus_) return;
+    QWidget* reached = owner_;
+    for (const QString& step : route_) {
+        QWidget* next = childAt(reached, step);
+        if (!next) break;
+        reached = next;
+    }
+    if (QWidget* target = firstFocusable(reached); target && target != owner_) target->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent) {
+    auto* note = new QWidget(parent);
+    auto* row = new QHBoxLayout(note);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    auto* icon = new QLabel(note);
+    icon->setPixmap(symbolIcon(symbol, color).pixmap(14, 14));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(caption(text, color, note), 1);
+    return note;
 }
 
 QFrame* divider(QWidget* parent) {

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QString>
+#include <QStringList>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -35,8 +36,29 @@ ListFrame listFrame(const QString& title, QWidget* owner);
 void clearRows(QVBoxLayout* rows);
 // The sentence an error carries, or the fallback for one that carries none.
 QString errorText(std::exception_ptr error, const QString& fallback);
+// A symbol beside a caption that wraps as its room asks.
+QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent);
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
+
+// Keeps keyboard focus inside `owner` while it rebuilds rows that may hold the focused widget: made
+// before the old rows go, it notes the way down to the focused widget and parks the focus on `owner`,
+// so it never falls out to another part of the window; `restore` then puts it on the new rows.
+class FocusKeeper {
+public:
+    explicit FocusKeeper(QWidget* owner);
+    bool hadFocus() const { return hadFocus_; }
+    // Focuses `preferred` when given; else, when the focus was inside, the widget on the old way down,
+    // or the first that takes focus below the deepest step still found.
+    void restore(QWidget* preferred = nullptr) const;
+
+private:
+    QWidget* owner_;
+    bool hadFocus_ = false;
+    QStringList route_;
+};
+// The first widget at or below `root` that takes keyboard focus, or nullptr.
+QWidget* firstFocusable(QWidget* root);
 
 // The bar under an editor, ending in a busy indicator, Revert and Save; the caller inserts its own
 // controls at the start of `row`.

@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -21,6 +22,7 @@
 #include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "Quillwick/ui/WheelGuard.h"
 
 namespace qw {
 
@@ -64,19 +66,12 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     addMenu_->setToolTipsVisible(true);
     addButton_->setMenu(addMenu_);
     parts.row->insertWidget(0, addButton_);
-    adminNote_ = new QLabel(bar);
+    adminNote_ = FormBits::symbolNote(QStringLiteral("lock"), QStringLiteral("Saving asks for an administrator password."),
+                                      secondaryColor(), bar);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
-    {
-        auto* note = new QHBoxLayout(adminNote_);
-        note->setContentsMargins(0, 0, 0, 0);
-        note->setSpacing(4);
-        auto* lock = new QLabel(adminNote_);
-        lock->setPixmap(symbolIcon(QStringLiteral("lock"), secondaryColor()).pixmap(14, 14));
-        note->addWidget(lock);
-        note->addWidget(FormBits::caption(QStringLiteral("Saving asks for an administrator password."), secondaryColor(), adminNote_));
-    }
-    parts.row->insertWidget(1, adminNote_);
-    parts.row->insertStretch(2, 1);
+    // The note takes the bar's free room and wraps in it when the pane is narrow.
+    parts.row->insertWidget(1, adminNote_, 1);
+    parts.row->insertStretch(2, 0);
     progress_ = parts.progress;
     revert_ = parts.revert;
     save_ = parts.save;
@@ -84,6 +79,7 @@ JobConfigureView::JobConfigureView(Job job, Operations operations, OnSaved onSav
     stack->addWidget(bar);
     pages_->addWidget(editorPage_);
 
+    guardWheel(this);
     connect(revert_, &QPushButton::clicked, this, &JobConfigureView::revert);
     connect(save_, &QPushButton::clicked, this, &JobConfigureView::save);
     update();
@@ -100,6 +96,7 @@ void JobConfigureView::showEvent(QShowEvent* event) {
 
 void JobConfigureView::setJob(Job job) {
     const bool readOnly = operations_.isReadOnly(job);
+    if (job.id() != draft_.job().id()) shape_.clear();  // another job's rows start afresh
     draft_.setJob(std::move(job), readOnly);
     if (!draft_.draft() && isVisible()) draft_.take();
     update();
@@ -114,6 +111,7 @@ void JobConfigureView::setDraft(JobDefinition definition) {
 
 void JobConfigureView::revert() {
     draft_.revert();
+    shape_.clear();  // fresh rows: none keeps a value typed since, such as one left out as invalid
     update();
     emit draftChanged();
 }
@@ -122,6 +120,12 @@ void JobConfigureView::addKey(const LaunchdSchema::Key& key) {
     draft_.addKey(key);
     update();
     emit draftChanged();
+    // The user goes on with the key just added.
+    if (auto* editor = form_ ? form_->findChild<KeyEditor*>(QStringLiteral("key:") + qs(key.name)) : nullptr) {
+        if (QWidget* first = FormBits::firstFocusable(editor->control())) first->setFocus(Qt::OtherFocusReason);
+        // Once the new form is laid out.
+        QTimer::singleShot(0, editor, [this, editor] { scroll_->ensureWidgetVisible(editor); });
+    }
 }
 
 void JobConfigureView::removeKey(const std::string& name) {
@@ -218,6 +222,8 @@ void JobConfigureView::update() {
 }
 
 void JobConfigureView::rebuildForm() {
+    // The focused widget may be in the old form: its counterpart in the new one gets the focus.
+    const FormBits::FocusKeeper focus(scroll_);
     const int scrolled = scroll_->verticalScrollBar()->value();
     auto* form = new QWidget;
     form->setObjectName(QStringLiteral("form"));
@@ -273,6 +279,7 @@ void JobConfigureView::rebuildForm() {
     scroll_->setWidget(form);
     form_ = form;
     scroll_->verticalScrollBar()->setValue(scrolled);
+    focus.restore();
 }
 
 void JobConfigureView::refreshForm() {

@@ -102,7 +102,7 @@ private:
     QList<UnknownKeyRow*> unknownRows_;
     QToolButton* addButton_;
     QMenu* addMenu_;
-    QLabel* adminNote_;
+    QWidget* adminNote_;
     QProgressBar* progress_;
     QPushButton* revert_;
     QPushButton* save_;

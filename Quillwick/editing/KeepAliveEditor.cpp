@@ -95,7 +95,8 @@ void KeepAliveEditor::update() {
     conditions_->setVisible(shown == Mode::conditional);
     for (Condition condition : allConditions) boxes_[int(condition)]->setChecked(isTicked(value_, condition));
     note_->setVisible(hasUneditableConditions(value_));
-    summary_->setText(QStringLiteral("This job ") + QString::fromStdString(value_.summary()) + QStringLiteral("."));
+    const KeepAlive said = hasNoCondition(value_) ? KeepAlive::never() : value_;
+    summary_->setText(QStringLiteral("This job ") + QString::fromStdString(said.summary()) + QStringLiteral("."));
 }
 
 }  // namespace qw

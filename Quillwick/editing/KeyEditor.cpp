@@ -51,6 +51,13 @@ QWidget* labelled(const QString& name, QWidget* control, QWidget* parent) {
     return row;
 }
 
+// The integer field's reading: the user's locale, grouping included.
+std::optional<std::int64_t> readInteger(const QString& text) {
+    bool ok = false;
+    const qlonglong number = QLocale().toLongLong(text, &ok);
+    return ok ? std::optional<std::int64_t>(number) : std::nullopt;
+}
+
 }  // namespace
 
 KeyEditor::KeyEditor(const LaunchdSchema::Key& key, Binding<JobDefinition> definition, bool isEditable, QWidget* parent)
@@ -119,6 +126,11 @@ void KeyEditor::write(F&& change) {
     definition_.set(std::move(d));
 }
 
+std::optional<PlistValue> KeyEditor::storedValue() const {
+    const PlistValue* value = definition_.get().find(key_.name);
+    return value ? std::optional<PlistValue>(*value) : std::nullopt;
+}
+
 void KeyEditor::remove() {
     write([this](JobDefinition& d) { d.set(key_.name, std::nullopt); });
 }
@@ -134,8 +146,10 @@ void KeyEditor::refresh() {
 }
 
 void KeyEditor::buildControl() {
+    const FormBits::FocusKeeper focus(this);
     if (control_) {
         control_->hide();
+        control_->setObjectName(QString());
         control_->deleteLater();
     }
     const QString name = qs(key_.name);
@@ -172,12 +186,19 @@ void KeyEditor::buildControl() {
         auto* edit = new QLineEdit;
         edit->setObjectName(QStringLiteral("integerEdit"));
         edit->setMaximumWidth(120);
+        // Every readable number counts at once, so Save sees what is typed without Return or Tab.
+        connect(edit, &QLineEdit::textEdited, this, [this](const QString& text) {
+            if (!typingFrom_) typingFrom_ = storedValue();
+            const auto number = readInteger(text);
+            if (number && *number != KeyValues::integer(definition_.get(), key_))
+                write([&](JobDefinition& d) { KeyValues::setInteger(d, key_, *number); });
+        });
+        // Text the format cannot read leaves the value the field had before the typing began.
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] {
-            bool ok = false;
-            const qlonglong number = QLocale().toLongLong(edit->text(), &ok);
-            if (ok && number != KeyValues::integer(definition_.get(), key_))
-                write([&](JobDefinition& d) { KeyValues::setInteger(d, key_, number); });
-            pushValue();
+            if (typingFrom_ && !readInteger(edit->text()) && storedValue() != *typingFrom_)
+                write([&](JobDefinition& d) { d.set(key_.name, *typingFrom_); });
+            typingFrom_.reset();
+            edit->setText(QLocale().toString(qlonglong(KeyValues::integer(definition_.get(), key_))));
         });
         auto* holder = new QWidget;
         auto* layout = new QHBoxLayout(holder);
@@ -208,6 +229,7 @@ void KeyEditor::buildControl() {
         auto* dictionary = new DictionaryEditor(name, this);
         dictionary->setEditable(isEditable_);
         const bool integers = kind_ == Control::integerDictionary;
+        dictionary->setWholeNumbers(integers);
         connect(dictionary, &DictionaryEditor::entriesEdited, this, [this, integers](const DictionaryEditor::Entries& e) {
             write([&](JobDefinition& d) {
                 if (integers) KeyValues::setIntegerDictionary(d, key_, e);
@@ -247,6 +269,7 @@ void KeyEditor::buildControl() {
     control_->setEnabled(isEditable_);
     controlSlot_->addWidget(control_);
     pushValue();
+    focus.restore();
 }
 
 void KeyEditor::pushValue() {
@@ -271,9 +294,10 @@ void KeyEditor::pushValue() {
         break;
     }
     case Control::integer: {
+        // Text that already reads as the stored number is left as typed (no grouping forced mid-number).
         auto* edit = control_->findChild<QLineEdit*>(QStringLiteral("integerEdit"));
-        const QString text = QLocale().toString(qlonglong(KeyValues::integer(d, key_)));
-        if (edit->text() != text) edit->setText(text);
+        const std::int64_t stored = KeyValues::integer(d, key_);
+        if (readInteger(edit->text()) != stored) edit->setText(QLocale().toString(qlonglong(stored)));
         break;
     }
     case Control::toggle:

@@ -3,6 +3,8 @@
 // remove button. Writes into the draft through the binding only when the user changes something.
 #pragma once
 
+#include <optional>
+
 #include <QWidget>
 
 #include "Quillwick/editing/model/Binding.h"
@@ -36,6 +38,7 @@ private:
     void pushValue();
     template <typename F>
     void write(F&& change);
+    std::optional<PlistValue> storedValue() const;
 
     const LaunchdSchema::Key& key_;
     Binding<JobDefinition> definition_;
@@ -46,6 +49,8 @@ private:
     QWidget* control_ = nullptr;
     QLabel* detail_ = nullptr;
     QToolButton* more_ = nullptr;
+    // What the key held when typing into its number began; absent while nobody types.
+    std::optional<std::optional<PlistValue>> typingFrom_;
 };
 
 }  // namespace qw

@@ -3,15 +3,17 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -21,26 +23,15 @@
 #include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "Quillwick/ui/WheelGuard.h"
 
 namespace qw {
 
 namespace {
 
+Q_LOGGING_CATEGORY(operationsLog, "com.tarnmoor.quillwick.operations")
+
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
-
-// A symbol and a caption in one row.
-QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent) {
-    auto* note = new QWidget(parent);
-    auto* row = new QHBoxLayout(note);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(4);
-    auto* icon = new QLabel(note);
-    icon->setPixmap(symbolIcon(symbol, color).pixmap(14, 14));
-    row->addWidget(icon, 0, Qt::AlignTop);
-    row->addWidget(FormBits::caption(text, color, note), 1);
-    return note;
-}
 
 }  // namespace
 
@@ -53,27 +44,21 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
 
-    // Templates.
-    auto* chipScroll = new QScrollArea(this);
-    chipScroll->setFrameShape(QFrame::NoFrame);
-    // Six chips are wider than the sheet; a mouse wheel cannot scroll sideways, so the bar shows.
-    chipScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    chipScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    chipScroll->setWidgetResizable(true);
-    auto* chipRow = new QWidget(chipScroll);
-    auto* chips = new QHBoxLayout(chipRow);
+    // Two rows of three: every card whole inside the sheet, none behind a sideways scroll.
+    auto* chipGrid = new QWidget(this);
+    chipGrid->setObjectName(QStringLiteral("templates"));
+    auto* chips = new QGridLayout(chipGrid);
     chips->setContentsMargins(14, 14, 14, 14);
     chips->setSpacing(10);
+    constexpr int columns = 3;
     for (const JobTemplate& t : JobTemplate::all()) {
-        auto* chip = new TemplateChip(t, chipRow);
+        auto* chip = new TemplateChip(t, chipGrid);
         connect(chip, &TemplateChip::clicked, this, [this, &t] { selectTemplate(t); });
-        chips->addWidget(chip);
+        chips->addWidget(chip, int(chips_.size()) / columns, int(chips_.size()) % columns);
         chips_.append(chip);
     }
-    chips->addStretch(1);
-    chipScroll->setWidget(chipRow);
-    chipScroll->setFixedHeight(chipRow->sizeHint().height() + chipScroll->horizontalScrollBar()->sizeHint().height());
-    stack->addWidget(chipScroll);
+    for (int c = 0; c < columns; ++c) chips->setColumnStretch(c, 1);
+    stack->addWidget(chipGrid);
     stack->addWidget(FormBits::divider(this));
 
     auto* split = new QSplitter(Qt::Horizontal, this);
@@ -128,8 +113,8 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     folderBlurb_ = FormBits::caption(QString(), secondaryColor(), where);
     whereStack->addWidget(folderBlurb_);
     whereRows->addRow(QStringLiteral("Goes in"), where);
-    adminNote_ = symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
-                            secondaryColor(), whereGroup);
+    adminNote_ = FormBits::symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
+                                      secondaryColor(), whereGroup);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
     whereRows->addRow(adminNote_);
     formStack->addWidget(whereGroup);
@@ -184,15 +169,15 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     load_->setObjectName(QStringLiteral("loadToggle"));
     load_->setChecked(draft_.loadAfterCreating);
     footer->addWidget(load_);
-    footer->addStretch(1);
+    footer->addStretch(0);  // takes the room only while there is no failure to show
     failureLabel_ = new QLabel(this);
     failureLabel_->setObjectName(QStringLiteral("failure"));
     failureLabel_->setTextFormat(Qt::PlainText);
+    failureLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Whole, however many lines it wraps to: the footer grows and the form and preview give way.
     failureLabel_->setWordWrap(true);
-    failureLabel_->setMaximumWidth(380);
-    failureLabel_->setMaximumHeight(failureLabel_->fontMetrics().lineSpacing() * 2 + 2);
     FormBits::setTextColor(failureLabel_, redColor());
-    footer->addWidget(failureLabel_);
+    footer->addWidget(failureLabel_, 1);
     progress_ = smallBusyIndicator(this);
     footer->addWidget(progress_);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -205,6 +190,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     footer->addWidget(create_);
     stack->addLayout(footer);
 
+    guardWheel(this);
     connect(label_, &QLineEdit::textEdited, this, [this](const QString& text) {
         draft_.label = text.toStdString();
         update();
@@ -288,7 +274,8 @@ void NewJobView::update() {
         delete item;
     }
     for (const Issue& issue : draft_.previewIssues()) {
-        auto* note = symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title), orangeColor(), this);
+        auto* note = FormBits::symbolNote(QStringLiteral("exclamationmark.triangle.fill"), QString::fromStdString(issue.title),
+                                          orangeColor(), this);
         note->setObjectName(QStringLiteral("issue"));
         issues_->addWidget(note);
     }
@@ -299,10 +286,17 @@ void NewJobView::update() {
     create_->setEnabled(draft_.canCreate() && !busy_);
 }
 
-void NewJobView::fail(std::exception_ptr error) {
-    if (!operations_.isCancelled(error))
-        failure_ = FormBits::errorText(error, QStringLiteral("The job could not be created."));
+void NewJobView::finishCreate(std::exception_ptr error) {
     busy_ = false;
+    if (!error) {
+        if (isVisible()) accept();
+        return update();
+    }
+    if (!operations_.isCancelled(error)) {
+        failure_ = FormBits::errorText(error, QStringLiteral("The job could not be created."));
+        // Cancel closed the sheet meanwhile: there is no one to show it to.
+        if (!isVisible()) qCWarning(operationsLog).noquote() << *failure_;
+    }
     update();
 }
 
@@ -316,29 +310,34 @@ void NewJobView::create() {
     const QString label = QString::fromStdString(draft_.label);
     const bool load = draft_.loadAfterCreating;
 
-    auto finished = [this, label] {
-        auto close = [this] {
-            busy_ = false;
-            accept();
-        };
-        if (!onCreated_) return close();
-        onCreated_(label).then(this, [close](QFuture<void>) { close(); }).onCanceled(this, close);
+    // Cancel closes the sheet but stops no create that has started: the run belongs to the presenter,
+    // so the load and onCreated still follow once the sheet is gone.
+    auto* run = new QObject(parent());
+    auto end = [sheet = QPointer<NewJobView>(this), run, isCancelled = operations_.isCancelled](std::exception_ptr error) {
+        run->deleteLater();
+        if (sheet) return sheet->finishCreate(error);
+        if (error && !isCancelled(error))
+            qCWarning(operationsLog).noquote() << FormBits::errorText(error, QStringLiteral("The job could not be created."));
     };
-    operations_.create(definition).then(this, [this, job, load, finished](QFuture<void> created) {
+    auto announce = [run, end, label, onCreated = onCreated_] {
+        if (!onCreated) return end(nullptr);
+        onCreated(label).then(run, [end](QFuture<void>) { end(nullptr); }).onCanceled(run, [end] { end(nullptr); });
+    };
+    operations_.create(definition).then(run, [run, end, announce, job, load, loadJob = operations_.load](QFuture<void> created) {
         try {
             created.waitForFinished();
         } catch (...) {
-            return fail(std::current_exception());
+            return end(std::current_exception());
         }
-        if (!load) return finished();
-        operations_.load(job).then(this, [this, finished](QFuture<void> loaded) {
+        if (!load) return announce();
+        loadJob(job).then(run, [end, announce](QFuture<void> loaded) {
             try {
                 loaded.waitForFinished();
             } catch (...) {
                 // The file stays written; pressing Create again now meets the duplicate notice.
-                return fail(std::current_exception());
+                return end(std::current_exception());
             }
-            finished();
+            announce();
         });
     });
 }

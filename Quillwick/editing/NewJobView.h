@@ -60,7 +60,8 @@ public:
 private:
     void buildParameters();
     void update();
-    void fail(std::exception_ptr error);
+    // The end of a create: closes the sheet, or shows why not (nothing for a dismissed prompt).
+    void finishCreate(std::exception_ptr error);
 
     Operations operations_;
     OnCreated onCreated_;

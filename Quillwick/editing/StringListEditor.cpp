@@ -40,7 +40,7 @@ void StringListEditor::setEditable(bool editable) {
 
 void StringListEditor::append() {
     values_.append(QString());
-    rebuild();
+    rebuild(int(values_.size()) - 1);
     emit valuesEdited(values_);
 }
 
@@ -61,7 +61,8 @@ void StringListEditor::setElement(const QString& text, int index) {
     emit valuesEdited(values_);
 }
 
-void StringListEditor::rebuild() {
+void StringListEditor::rebuild(int focusRow) {
+    const FormBits::FocusKeeper focus(this);
     FormBits::clearRows(rows_);
     fields_.clear();
     for (int i = 0; i < values_.size(); ++i) {
@@ -98,6 +99,7 @@ void StringListEditor::rebuild() {
     }
     add_->setVisible(editable_);
     empty_->setVisible(values_.isEmpty());
+    focus.restore(focusRow >= 0 && focusRow < fields_.size() ? FormBits::firstFocusable(fields_[focusRow]) : nullptr);
 }
 
 void StringListEditor::update() {

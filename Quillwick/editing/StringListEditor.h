@@ -33,7 +33,8 @@ signals:
 
 private:
     bool rowIsPath(int index) const;
-    void rebuild();
+    // Keeps the focus in the rows; `focusRow` gets it when given.
+    void rebuild(int focusRow = -1);
     void update();
 
     QString title_;

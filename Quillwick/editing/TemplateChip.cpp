@@ -15,7 +15,8 @@ TemplateChip::TemplateChip(const JobTemplate& jobTemplate, QWidget* parent) : QA
     setObjectName(QStringLiteral("chip:") + QString::fromStdString(jobTemplate.id()));
     setCheckable(true);
     setAccessibleName(QString::fromStdString(jobTemplate.name()));
-    setFixedWidth(210 + 20);
+    setMinimumWidth(210 + 20);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(10, 10, 10, 10);
     stack->setSpacing(6);
@@ -38,15 +39,16 @@ TemplateChip::TemplateChip(const JobTemplate& jobTemplate, QWidget* parent) : QA
     title->addStretch(1);
     stack->addLayout(title);
     auto* summary = FormBits::caption(QString::fromStdString(jobTemplate.summary()), secondaryColor(), this);
+    summary->setObjectName(QStringLiteral("summary"));
     summary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // Always the room of two lines, so the chips line up.
-    summary->setFixedHeight(summary->fontMetrics().lineSpacing() * 2);
+    // At least the room of two lines, so the chips line up, and more when the text needs it.
+    summary->setMinimumHeight(summary->fontMetrics().lineSpacing() * 2);
     stack->addWidget(summary);
     stack->addStretch(1);
     for (QLabel* label : findChildren<QLabel*>()) label->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-QSize TemplateChip::sizeHint() const { return QSize(230, layout()->sizeHint().height()); }
+QSize TemplateChip::sizeHint() const { return QSize(230, heightForWidth(230)); }
 
 void TemplateChip::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -1,5 +1,6 @@
 #include "Quillwick/platform/ManagedService.h"
 
+#include "Quillwick/platform/ApplicationSupport.h"
 #include "helperkit/PlistFile.h"
 #include "helperkit/Subprocess.h"
 #include "helperkit/SystemPaths.h"
@@ -20,8 +21,9 @@ Subprocess::Result launchctl(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-ManagedService::ManagedService(fs::path plistPath, LaunchdDomain domain)
-    : plistPath_(std::move(plistPath)), domain_(domain), label_(plistPath_.stem().string()) {
+ManagedService::ManagedService(fs::path plistPath, LaunchdDomain domain, fs::path resolvedFolder)
+    : plistPath_(std::move(plistPath)), resolvedFolder_(std::move(resolvedFolder)), domain_(domain),
+      label_(plistPath_.stem().string()) {
     // The list's own Label names the service; the file name is only the fallback.
     try {
         if (const auto label = PlistFile::read(plistPath_)["Label"]; label && label->stringValue())
@@ -35,7 +37,8 @@ ManagedService ManagedService::daemon(const fs::path& bundle, const std::string&
 }
 
 ManagedService ManagedService::loginItem(const fs::path& bundle, const std::string& plistName) {
-    return ManagedService(bundle / "Contents" / "Library" / "LoginItems" / plistName, LaunchdDomain::currentGUI());
+    return ManagedService(bundle / "Contents" / "Library" / "LoginItems" / plistName, LaunchdDomain::currentGUI(),
+                          ApplicationSupport::folder() / "LoginItems");
 }
 
 bool ManagedService::isLoaded() const {
@@ -51,11 +54,36 @@ ManagedService::Status ManagedService::status() const {
     return Status::enabled;
 }
 
+fs::path ManagedService::listToLoad() const {
+    if (resolvedFolder_.empty())
+        return plistPath_;
+    try {
+        PlistFile list = PlistFile::read(plistPath_);
+        const auto relative = list["BundleProgram"];
+        if (!relative || !relative->stringValue())
+            return plistPath_;
+        // The bundle holds the list in Contents/Library/<folder>/.
+        const fs::path bundle = plistPath_.parent_path().parent_path().parent_path().parent_path();
+        PlistArray arguments{PlistValue((bundle / *relative->stringValue()).lexically_normal().string())};
+        const PlistValue* given = list.find("ProgramArguments");
+        if (const PlistArray* rest = given ? given->arrayValue() : nullptr; rest && !rest->empty())
+            arguments.insert(arguments.end(), rest->begin() + 1, rest->end());
+        list.set("Program", std::nullopt);
+        list.set("ProgramArguments", PlistValue(std::move(arguments)));
+        const fs::path copy = resolvedFolder_ / plistPath_.filename();
+        fs::create_directories(resolvedFolder_);
+        list.write(copy);
+        return copy;
+    } catch (const std::exception& e) {
+        throw Error(e.what());
+    }
+}
+
 void ManagedService::registerService() const {
     std::error_code ec;
     if (!fs::is_regular_file(plistPath_, ec))
         throw Error("The app bundle has no " + plistPath_.filename().string() + ".");
-    const auto result = launchctl({"bootstrap", domain_.description(), plistPath_.string()});
+    const auto result = launchctl({"bootstrap", domain_.description(), listToLoad().string()});
     if (result.exitStatus != 0 && !isLoaded()) throw Error(result.message());
 }
 

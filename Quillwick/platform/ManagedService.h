@@ -2,7 +2,9 @@
 // a property list inside its own bundle. The helper daemon lives in Contents/Library/LaunchDaemons and is
 // registered in the system domain; the login item lives in Contents/Library/LoginItems and is registered
 // in the user's gui domain. Registering bootstraps the list into the stand-in launchd, which starts it;
-// the status is read from launchd on every call.
+// the status is read from launchd on every call. A login item's list names its program inside the bundle
+// (BundleProgram), as on the Mac; the stand-in launchd reads only absolute paths, so registering loads a
+// copy that names the program in the bundle the application runs from, wherever that bundle now lies.
 #pragma once
 
 #include <filesystem>
@@ -25,7 +27,8 @@ public:
 
     // The helper daemon of the given bundle, e.g. daemon(bundle, "com.tarnmoor.quillwick.helper.plist").
     static ManagedService daemon(const std::filesystem::path& bundle, const std::string& plistName);
-    // A login item of the given bundle, in the current user's gui domain.
+    // A login item of the given bundle, in the current user's gui domain; its resolved copy goes into the
+    // application's own Application Support folder.
     static ManagedService loginItem(const std::filesystem::path& bundle, const std::string& plistName);
 
     // notFound when the bundle lacks the list; requiresApproval when it is loaded but the machine holds it
@@ -41,10 +44,14 @@ public:
     const LaunchdDomain& domain() const { return domain_; }
 
 private:
-    ManagedService(std::filesystem::path plistPath, LaunchdDomain domain);
+    ManagedService(std::filesystem::path plistPath, LaunchdDomain domain, std::filesystem::path resolvedFolder = {});
     bool isLoaded() const;
+    // The list launchd loads: the bundle's own, or its copy with the program resolved.
+    std::filesystem::path listToLoad() const;
 
     std::filesystem::path plistPath_;
+    // Empty for the helper daemon: root must never load a list from a folder the user can write.
+    std::filesystem::path resolvedFolder_;
     LaunchdDomain domain_;
     std::string label_;
 };

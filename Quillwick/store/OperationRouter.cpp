@@ -2,6 +2,8 @@
 
 #include <QPromise>
 
+#include <unistd.h>
+
 #include "Quillwick/store/PrivilegedClient.h"
 #include "helperkit/AtomicFile.h"
 #include "helperkit/JobLocation.h"
@@ -37,9 +39,14 @@ OperationError OperationError::failed(std::string message) {
 
 OperationError OperationError::outsideCreatableFolders(std::string path) {
     std::string message = path +
-                          " is outside the folders Quillwick creates on its own (your home folder and /tmp). Create it "
-                          "yourself if the job needs it.";
+                          " is outside the folders Quillwick creates on its own (your home folder, /Library/Logs and "
+                          "/tmp). Create it yourself if the job needs it.";
     return {Kind::outsideCreatableFolders, std::move(path), std::move(message)};
+}
+
+OperationError OperationError::folderNotCreated(std::string path, const std::string& reason) {
+    std::string message = "The folder " + path + " could not be created: " + reason + ".";
+    return {Kind::folderNotCreated, std::move(path), std::move(message)};
 }
 
 namespace {
@@ -92,6 +99,26 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
         ++pi;
     }
     return true;
+}
+
+// The folders Quillwick makes on its own: the user's, the shared log folder (root:admin 0775 on a Mac,
+// so an administrator needs no helper there) and the temporary folders.
+bool isCreatableArea(const fs::path& target) {
+    const SystemPaths& paths = SystemPaths::current();
+    return target.is_absolute() &&
+           (isWithin(target, paths.home()) || isWithin(target, paths.libraryLogs()) || isWithin(target, paths.resolve("/tmp")) ||
+            isWithin(target, paths.resolve("/private/tmp")));
+}
+
+// Why this user cannot make `folder`, judged at the nearest part of it that exists; nothing when it can.
+std::optional<std::string> whyNotCreatable(const fs::path& folder) {
+    std::error_code ec;
+    fs::path existing = folder.lexically_normal();
+    while (!fs::exists(existing, ec) && existing.has_relative_path()) existing = existing.parent_path();
+    if (!fs::is_directory(existing, ec)) return existing.string() + " is not a folder";
+    if (existing != folder.lexically_normal() && ::access(existing.c_str(), W_OK | X_OK) != 0)
+        return "your account may not create folders in " + existing.string();
+    return std::nullopt;
 }
 
 }  // namespace
@@ -199,17 +226,27 @@ QFuture<void> OperationRouter::create(const JobDefinition& definition) {
         std::error_code ec;
         if (fs::symlink_status(location.url, ec).type() != fs::file_type::not_found)
             throw OperationError::alreadyExists(location.url.string());
+        // launchd makes no folder for a log path: a job whose folder cannot be made would lose all its
+        // output, so say so before anything is written.
+        std::vector<std::string> logFolders;
+        for (const std::string& path : definition.logPaths()) {
+            const fs::path folder = fs::path(path).parent_path();
+            if (!isCreatableArea(folder)) continue;  // the job's own business, as Quillwick may not make it
+            if (auto why = whyNotCreatable(folder)) throw OperationError::folderNotCreated(folder.string(), *why);
+            logFolders.push_back(folder.string());
+        }
         if (location.directory == JobDirectory::userAgents)
             fs::create_directories(JobDirectory(JobDirectory::userAgents).url());
-        const std::vector<std::string> logPaths = definition.logPaths();
-        return save(definition).then(this, [this, logPaths] {
-            for (const std::string& path : logPaths) {
+        return save(definition).then(this, [this, logFolders] {
+            std::exception_ptr first;
+            for (const std::string& folder : logFolders) {
                 try {
-                    ensureDirectory(fs::path(path).parent_path().string());
-                } catch (const std::exception&) {
-                    // A log folder Quillwick may not make is the job's to have; the file is written.
+                    ensureDirectory(folder);
+                } catch (...) {
+                    if (!first) first = std::current_exception();
                 }
             }
+            if (first) std::rethrow_exception(first);
         });
     });
 }
@@ -270,12 +307,12 @@ QFuture<void> OperationRouter::apply(const Fix& fix, const Job& job) {
 }
 
 void OperationRouter::ensureDirectory(const std::string& path) const {
-    const SystemPaths& paths = SystemPaths::current();
     const fs::path target(path);
-    const bool permitted = target.is_absolute() && (isWithin(target, paths.home()) || isWithin(target, paths.resolve("/tmp")) ||
-                                                    isWithin(target, paths.resolve("/private/tmp")));
-    if (!permitted) throw OperationError::outsideCreatableFolders(path);
-    fs::create_directories(target);
+    if (!isCreatableArea(target)) throw OperationError::outsideCreatableFolders(path);
+    if (auto why = whyNotCreatable(target)) throw OperationError::folderNotCreated(path, *why);
+    std::error_code error;
+    fs::create_directories(target, error);
+    if (error) throw OperationError::folderNotCreated(path, error.message());
 }
 
 }  // namespace qw

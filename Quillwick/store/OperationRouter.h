@@ -53,7 +53,9 @@ public:
     QFuture<void> save(const JobDefinition& definition);
     // The same for a job's file: a definition without a location takes the job's.
     QFuture<void> save(const JobDefinition& definition, const Job& job);
-    // A new file at the definition's location (nothing may be there yet), then its log folders.
+    // A new file at the definition's location (nothing may be there yet), then its log folders. A log
+    // folder it may make but cannot is refused before anything is written; one outside those folders is
+    // the job's own business and left alone.
     QFuture<void> create(const JobDefinition& definition);
     // The same with the location named by folder and label when the definition has none.
     QFuture<void> create(const std::string& label, JobDefinition definition, JobDirectory folder);
@@ -64,8 +66,9 @@ public:
     // Carries out one fix of the diagnostics.
     QFuture<void> apply(const Fix& fix, const Job& job);
 
-    // Makes a folder with its missing parents, only inside the user's home folder, /tmp or /private/tmp,
-    // compared component by component. Throws OperationError or std::filesystem's error.
+    // Makes a folder with its missing parents, only inside the user's home folder, /Library/Logs, /tmp or
+    // /private/tmp, compared component by component. An existing folder is no error. Throws
+    // OperationError: outsideCreatableFolders, or folderNotCreated naming the folder and why.
     void ensureDirectory(const std::string& path) const;
 
     bool isReadOnly(const Job& job) const;
@@ -82,13 +85,14 @@ private:
 
 class OperationRouter::OperationError : public std::exception {
 public:
-    enum class Kind { noFile, readOnly, alreadyExists, failed, outsideCreatableFolders };
+    enum class Kind { noFile, readOnly, alreadyExists, failed, outsideCreatableFolders, folderNotCreated };
 
     static OperationError noFile(std::string label);
     static OperationError readOnly(std::string path);
     static OperationError alreadyExists(std::string path);
     static OperationError failed(std::string message);
     static OperationError outsideCreatableFolders(std::string path);
+    static OperationError folderNotCreated(std::string path, const std::string& reason);
 
     Kind kind() const { return kind_; }
     const std::string& payload() const { return payload_; }

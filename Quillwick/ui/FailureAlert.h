@@ -1,4 +1,5 @@
-// FailureAlert: the window-modal alert "That didn’t work" with the failure's text and one "OK".
+// FailureAlert: the window-modal alerts — "That didn’t work" with a failure's text, or any other title —
+// with one "OK".
 #pragma once
 
 #include <QString>
@@ -9,7 +10,9 @@ class QWidget;
 namespace qw {
 
 // Opens the alert with open() (never exec()) and deletes it when closed. The box is returned so a
-// caller can act when it is dismissed (its finished signal).
+// caller can act when it is dismissed (its finished signal). The message is plain text, shown whole.
+QMessageBox* showAlert(QWidget* parent, const QString& title, const QString& message);
+// The alert "That didn’t work".
 QMessageBox* showFailure(QWidget* parent, const QString& message);
 
 }  // namespace qw

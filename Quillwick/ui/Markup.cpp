@@ -55,4 +55,8 @@ QString stripMarkup(const QString& lightMarkup) {
     return out;
 }
 
+QString escapeMnemonics(const QString& text) {
+    return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 }  // namespace qw

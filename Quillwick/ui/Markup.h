@@ -13,4 +13,8 @@ QString markupToHtml(const QString& lightMarkup);
 // The text with the "**" and backtick markers removed, for tooltips and accessible names.
 QString stripMarkup(const QString& lightMarkup);
 
+// For a button, menu item, check box, group box or tab title: every "&" doubled, so the widget shows it
+// as written instead of taking it as a keyboard mnemonic.
+QString escapeMnemonics(const QString& text);
+
 }  // namespace qw

@@ -42,6 +42,24 @@ QColor severityColor(Issue::Severity severity) {
     return secondaryColor();
 }
 
+QString severitySymbolName(Issue::Severity severity) {
+    switch (severity) {
+    case Issue::Severity::error: return QStringLiteral("xmark.octagon.fill");
+    case Issue::Severity::warning: return QStringLiteral("exclamationmark.triangle.fill");
+    case Issue::Severity::note: break;
+    }
+    return QStringLiteral("info.circle.fill");
+}
+
+QString severityName(Issue::Severity severity) {
+    switch (severity) {
+    case Issue::Severity::error: return QStringLiteral("Error");
+    case Issue::Severity::warning: return QStringLiteral("Warning");
+    case Issue::Severity::note: break;
+    }
+    return QStringLiteral("Note");
+}
+
 QColor healthColor(Job::Health health) {
     switch (health) {
     case Job::Health::running: return greenColor();

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QString>
 
 #include "Quillwick/launchd/Issue.h"
 #include "Quillwick/launchd/Job.h"
@@ -15,6 +16,9 @@ QFont captionFont();
 QFont headlineFont();
 
 QColor severityColor(Issue::Severity severity);
+// The symbol a problem of this severity shows, and the word a screen reader says for it.
+QString severitySymbolName(Issue::Severity severity);
+QString severityName(Issue::Severity severity);
 QColor healthColor(Job::Health health);
 
 // The fixed tints: green, orange and red as the platform draws them, and the secondary text colour.

@@ -29,8 +29,10 @@ StateStore::Lock::~Lock()
 
 StateStore::Lock StateStore::lock(bool exclusive, std::chrono::milliseconds timeout) const
 {
+    // Only the folder itself: creating its parents would raise a deleted machine root again, and a
+    // supervisor would then take it for its own and run on.
     std::error_code ignored;
-    fs::create_directories(folder_, ignored);
+    fs::create_directory(folder_, ignored);
     const fs::path lockPath = folder_ / "state.lock";
     // Close-on-exec: a supervisor or job inheriting the descriptor would hold the lock for its lifetime.
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +112,11 @@ std::string resolveProgram(const ServiceRecord& record)
 Supervisor::Supervisor(fs::path root, const StateStore& store, const LaunchdLog& log)
     : root_(std::move(root)), store_(store), log_(log)
 {
+    struct stat info {};
+    if (::stat(root_.c_str(), &info) == 0) {
+        rootDevice_ = info.st_dev;
+        rootInode_ = info.st_ino;
+    }
 }
 
 int Supervisor::spawn(const LaunchdDomain& domain, ServiceRecord& record, DomainState& state,
@@ -175,7 +181,9 @@ void Supervisor::awaitStart(int descriptor, std::chrono::milliseconds timeout)
 
 bool Supervisor::rootExists() const
 {
-    return ::access(root_.c_str(), F_OK) == 0 && ::access(store_.folder().c_str(), F_OK) == 0;
+    struct stat info {};
+    return ::stat(root_.c_str(), &info) == 0 && info.st_dev == rootDevice_ && info.st_ino == rootInode_ &&
+           ::access(store_.folder().c_str(), F_OK) == 0;
 }
 
 bool Supervisor::stillOwns(const LaunchdDomain& domain, const std::string& label, std::int64_t generation) const

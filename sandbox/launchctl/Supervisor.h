@@ -1,8 +1,11 @@
 // Supervisor: the process that runs one service's job for the stand-in launchd. launchctl starts it
 // (its own executable re-run with the hidden first argument "__supervise"), detached in a session of its
 // own; it starts the job, waits for it, records every start and exit in the state, restarts the job as
-// KeepAlive asks, and ends when its service is gone, another supervisor owns it, or the root vanishes.
+// KeepAlive asks, and ends when its service is gone, another supervisor owns it, or the root vanishes
+// (another root laid at the same path is not its own).
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <filesystem>
@@ -54,6 +57,9 @@ private:
     bool rootExists() const;
 
     std::filesystem::path root_;
+    // The root folder this supervisor started in: another laid at the same path is not it.
+    dev_t rootDevice_ = 0;
+    ino_t rootInode_ = 0;
     const StateStore& store_;
     const LaunchdLog& log_;
 };

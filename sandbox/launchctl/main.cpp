@@ -1,5 +1,6 @@
 // The stand-in launchctl: a tiny launchd that keeps its state under $QUILLWICK_ROOT and really runs
-// the jobs it is given. It refuses to run without a sandbox root: it must never touch the real machine.
+// the jobs it is given. It refuses to run without a sandbox root (QUILLWICK_ROOT, or the root whose
+// bin/launchctl link it was run through): it must never touch the real machine.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -9,15 +10,18 @@
 
 #include "helperkit/SystemPaths.h"
 #include "LaunchctlFailure.h"
+#include "LinkedRoot.h"
 #include "Launchd.h"
 #include "Supervisor.h"
 
 int main(int argc, char** argv)
 {
+    qw::adoptLinkedRoot(argv[0], "/bin/launchctl");
     const char* rootVariable = std::getenv("QUILLWICK_ROOT");
     if (!rootVariable || !*rootVariable || rootVariable[0] != '/') {
-        std::cerr << "launchctl: QUILLWICK_ROOT is not set to an absolute folder. This stand-in launchd runs "
-                     "only inside a sandbox machine root and never touches the real machine.\n";
+        std::cerr << "launchctl: QUILLWICK_ROOT is not set to an absolute folder, and this is no machine root's "
+                     "bin/launchctl. This stand-in launchd runs only inside a sandbox machine root and never "
+                     "touches the real machine.\n";
         return 64;
     }
     const qw::SystemPaths& paths = qw::SystemPaths::current();

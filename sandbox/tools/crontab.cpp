@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LinkedRoot.h"
 #include "helperkit/SystemPaths.h"
 
 namespace fs = std::filesystem;
@@ -489,6 +490,7 @@ int replace(const std::string& source)
 
 int main(int argc, char** argv)
 {
+    qw::adoptLinkedRoot(argv[0], "/usr/bin/crontab");
     // Of crontab's uses only listing and replacing are offered; without arguments it replaces from
     // standard input, as Debian's does.
     const std::vector<std::string> arguments(argv + 1, argv + argc);

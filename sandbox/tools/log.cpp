@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LinkedRoot.h"
 #include "helperkit/SystemPaths.h"
 
 namespace {
@@ -140,6 +141,7 @@ std::optional<long> minutesArgument(std::string_view text)
 
 int main(int argc, char** argv)
 {
+    qw::adoptLinkedRoot(argv[0], "/usr/bin/log");
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     std::optional<long> minutes;
     if (arguments.size() == 7 && arguments[0] == "show" && arguments[1] == "--last" && arguments[3] == "--style"

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "LinkedRoot.h"
 #include "helperkit/Subprocess.h"
 
 namespace {
@@ -129,6 +130,7 @@ int executionError(std::string_view script, const std::string& message, int numb
 
 int main(int argc, char** argv)
 {
+    qw::adoptLinkedRoot(argv[0], "/usr/bin/osascript");
     if (argc != 3 || std::string_view(argv[1]) != "-e") {
         std::cerr << "usage: osascript [-l language] [-e script] [-i] [-s {ehso}] [programfile] [argument ...]\n";
         return 1;

@@ -2,12 +2,14 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 
 #include "Quillwick/cron/CronDetailView.h"
 #include "Quillwick/cron/CronIssueRow.h"
+#include "Quillwick/cron/CronListView.h"
 #include "CronTestSupport.h"
 
 namespace qw::test {
@@ -33,7 +35,7 @@ private slots:
     void thePaneExplainsTheEntryAndItsProblems() {
         root->writeFile("/usr/local/bin/tool", "#!/bin/sh\n", 0755);
         QVERIFY(installCrontab(*root, "PATH=/usr/bin:/bin\nMAILTO=\"\"\n* * * * * /usr/local/bin/tool\n"
-                                      "0 9 * * * /usr/local/bin/tool\n"));
+                                      "0 9 * * * /usr/local/bin/tool >/dev/null\n"));
         CrontabStore store;
         QVERIFY(reloaded(store));
         CronDetailView view(store.crontab().jobs()[0], &store);
@@ -44,9 +46,10 @@ private slots:
         QCOMPARE(texts(view, "commandText"), QStringList{"/usr/local/bin/tool"});
         QCOMPARE(texts(view, "environmentLine"), (QStringList{"MAILTO=\"\"", "PATH=/usr/bin:/bin"}));
         const auto issues = view.findChildren<CronIssueRow*>();
-        QCOMPARE(issues.size(), 1);
+        QCOMPARE(issues.size(), 2);
         QCOMPARE(issues[0]->issue().title, std::string("This runs every minute"));
-        QCOMPARE(CronIssueRow::symbolName(issues[0]->issue().severity), QString("exclamationmark.triangle.fill"));
+        QCOMPARE(issues[1]->issue().title, std::string("This job's output goes nowhere"));  // MAILTO="" mails nothing
+        QCOMPARE(issues[0]->findChild<QLabel*>("issueSymbol")->accessibleName(), QString("Warning"));
         QVERIFY(view.findChild<QCheckBox*>("enabledSwitch")->isChecked());
         keepScreenshot(view, "cron-entry");
 
@@ -104,6 +107,32 @@ private slots:
         alert->buttons().first()->click();
         QVERIFY(QTest::qWaitFor([&] { return !view->failure().has_value(); }, 60000));
         QCOMPARE(installedCrontab(*root), std::string("0 9 * * * /bin/x\n"));
+    }
+
+    // crontab -e moved the selected entry: the switch installs nothing, the reload clears the selection
+    // and the window takes the pane away; the alert saying why must stay.
+    void theAlertOutlivesThePaneTheReloadTakesAway() {
+        QVERIFY(installCrontab(*root, "0 9 * * * /bin/x\n0 10 * * * /bin/y\n"));
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        QWidget window;
+        auto* list = new CronListView(&store, 1, &window);
+        QPointer<CronDetailView> pane = new CronDetailView(store.crontab().jobs()[1], &store, &window);
+        connect(list, &CronListView::selectionChanged, &window, [&](std::optional<qint64> line) {
+            if (!line && pane) pane->deleteLater();
+        });
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!store.isLoading(), 60000);
+
+        const std::string outside = "# added by crontab -e\n0 9 * * * /bin/x\n0 10 * * * /bin/y\n";
+        QVERIFY(installCrontab(*root, outside));
+        pane->findChild<QCheckBox*>("enabledSwitch")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!pane, 60000);
+        auto* alert = window.findChild<QMessageBox*>("failureAlert");
+        QVERIFY(alert);
+        QVERIFY(alert->isVisible());
+        QVERIFY(alert->informativeText().contains("changed outside Quillwick"));
+        QCOMPARE(installedCrontab(*root), outside);
     }
 };
 

@@ -39,7 +39,7 @@ private slots:
         auto* rows = view.findChild<QListView*>("cronRows");
         QCOMPARE(rows->model()->rowCount(), 5);
         const QModelIndex paused = rows->model()->index(4, 0);
-        QCOMPARE(paused.data().toString(), QString("/usr/bin/true --weekly-summary"));
+        QCOMPARE(paused.data().toString(), QString("/usr/local/bin/weekly-summary"));
         QCOMPARE(paused.data(CronListModel::DescriptionRole).toString(),
                  QString("Commented out — at 18:30 on fridays"));
         QCOMPARE(rows->model()->index(1, 0).data(CronListModel::DescriptionRole).toString(),

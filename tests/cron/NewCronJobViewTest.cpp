@@ -2,6 +2,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QtTest>
 
@@ -38,7 +40,10 @@ class NewCronJobViewTest : public QObject {
 
 private slots:
     void init() { root.emplace(); }
-    void cleanup() { root.reset(); }
+    void cleanup() {
+        qunsetenv("QUILLWICK_CRONTAB");
+        root.reset();
+    }
 
     void addingAtOnceWritesADailyEntryAndCloses() {
         CrontabStore store;
@@ -143,6 +148,52 @@ private slots:
         }
     }
 
+    // A word that is no cron field would write a line crontab reads as something else: "A=1 * * * * x"
+    // is a variable, and the sheet would report an entry added that is not there.
+    void aCustomExpressionMustBeMadeOfCronFields() {
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        Sheet sheet(store);
+        sheet.choose(NewCronJobView::Shape::custom);
+        sheet.type("commandField", "/bin/x");
+        const std::pair<QString, QString> refused[] = {
+            {"A=1 * * * *", "minute"}, {"PATH=/x * * * *", "minute"}, {"0 9am * * *", "hour"},
+            {"0 9 jan * *", "day of month"}, {"0 9 * mon *", "month"}, {"0 9 * * jan", "day of week"}};
+        for (const auto& [expression, field] : refused) {
+            sheet.get<QLineEdit>("expressionField")->setText(expression);
+            QVERIFY2(!sheet.canAdd(), qPrintable(expression));
+            auto* reason = sheet.get<QLabel>("refusal");
+            QVERIFY2(reason->isVisibleTo(&sheet.view), qPrintable(expression));
+            QVERIFY2(reason->text().contains(field), qPrintable(reason->text()));
+        }
+        sheet.view.show();
+        keepScreenshot(sheet.view, "new-cron-entry-bad-field");
+        for (const QString expression : {"*/5 9-17 1,15 JAN-jun mon-FRI", "60 * * * *"}) {
+            sheet.get<QLineEdit>("expressionField")->setText(expression);
+            QVERIFY2(sheet.canAdd(), qPrintable(expression));
+            QVERIFY(!sheet.get<QLabel>("refusal")->isVisibleTo(&sheet.view));
+        }
+    }
+
+    void refusedAccessIsSaidAsSuch() {
+        qputenv("QUILLWICK_CRONTAB", "denied");
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        QVERIFY(store.needsFullDiskAccess());
+        Sheet sheet(store);
+        sheet.view.show();
+        QVERIFY(!sheet.get<QLabel>("firstCrontabNotice")->isVisibleTo(&sheet.view));
+        auto* notice = sheet.get<QLabel>("accessNotice");
+        QVERIFY(notice->isVisibleTo(&sheet.view));
+        QVERIFY(notice->text().contains("macOS will not let Quillwick read or change your crontab without it."));
+        sheet.type("commandField", "/bin/x");
+        sheet.get<QPushButton>("addButton")->click();
+        QVERIFY(QTest::qWaitFor([&] { return sheet.view.failure().has_value(); }, 60000));
+        QCOMPARE(*sheet.view.failure(), QString("macOS will not let Quillwick change your crontab until it has Full Disk Access."));
+        QCOMPARE(sheet.created, 0);
+        keepScreenshot(sheet.view, "new-cron-entry-no-access");
+    }
+
     void aRefusedSaveKeepsTheSheetOpenWithTheReason() {
         QVERIFY(installCrontab(*root, "0 1 * * * /bin/old\n"));
         CrontabStore store;
@@ -164,6 +215,28 @@ private slots:
         sheet.get<QPushButton>("addButton")->click();
         QVERIFY(!sheet.view.failure());
         QVERIFY(sheet.get<QLabel>("failureText")->isHidden());
+    }
+
+    // Wrapped to more lines than the bar once allowed, every line can be read: the label is as tall as
+    // its text, and what the area cannot show it scrolls to.
+    void aLongFailureIsShownWhole() {
+        QVERIFY(installCrontab(*root, "0 1 * * * /bin/old\n"));
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        Sheet sheet(store);
+        sheet.view.show();
+        sheet.type("commandField", "/bin/x");
+        QVERIFY(installCrontab(*root, "0 1 * * * /bin/old\n0 2 * * * /bin/from-crontab-e\n"));
+        sheet.get<QPushButton>("addButton")->click();
+        QVERIFY(QTest::qWaitFor([&] { return sheet.view.failure().has_value(); }, 60000));
+        auto* text = sheet.get<QLabel>("failureText");
+        QVERIFY(text->text().startsWith("Your crontab changed outside Quillwick"));
+        QVERIFY(text->heightForWidth(text->width()) > 2 * text->fontMetrics().lineSpacing());
+        auto* area = sheet.get<QScrollArea>("failureArea");
+        QTRY_VERIFY_WITH_TIMEOUT(text->height() >= text->heightForWidth(text->width()), 10000);
+        QVERIFY(area->viewport()->height() + area->verticalScrollBar()->maximum() >= text->height());
+        QVERIFY(area->geometry().bottom() <= sheet.view.height());
+        keepScreenshot(sheet.view, "new-cron-entry-refused");
     }
 };
 

@@ -1,6 +1,7 @@
 // The Log tab over real files in a sandbox: which sources it offers, what it follows as files grow or a
 // save moves them, launchd's log when there is no file, and the filter.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QLineEdit>
@@ -45,9 +46,11 @@ RuntimeState runtimeWith(std::optional<std::string> out, std::optional<std::stri
     return state;
 }
 
+// As shown: the accessible name is the text without mnemonic markers.
 QStringList pickerTitles(const JobLogView& view) {
     QStringList titles;
-    for (QAbstractButton* b : view.findChild<QButtonGroup*>()->buttons()) titles << b->text();
+    for (QAbstractButton* b : view.findChild<QButtonGroup*>()->buttons())
+        titles << QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name);
     return titles;
 }
 

@@ -1,5 +1,6 @@
 // The Problems tab over real job files in a sandbox, with the stand-in launchd and the real router:
 // repairs that really happen, the jobs that offer none, and what a failed or dismissed repair leaves.
+#include <QLabel>
 #include <QMessageBox>
 #include <QPromise>
 #include <QPushButton>
@@ -91,6 +92,7 @@ private slots:
         IssueCard* second = m.card(logFolder, 1);
         QVERIFY(first && second && m.card(notLoaded));
         QCOMPARE(first->issue().id(), second->issue().id());
+        QCOMPARE(first->findChild<QLabel*>("severitySymbol")->accessibleName(), QString("Warning"));
 
         second->fixButton()->click();
         QVERIFY(second->isBusy() && !second->fixButton()->isEnabled());

@@ -76,6 +76,7 @@ private slots:
         const std::string bytes = test::readFile(root.resolve("/Library/LaunchDaemons/com.example.daemon.plist"));
         QVERIFY(bytes.find("<key>KeepAlive</key>\n\t<true/>") != std::string::npos);
         QCOMPARE(root.launchctl({"print", "system/com.example.daemon"}).exitStatus, 0);
+        QVERIFY(fs::is_directory(root.resolve("/Library/Logs/Quillwick")));  // launchd would not make it
         QVERIFY(!client.auditLog().isEmpty());
     }
 

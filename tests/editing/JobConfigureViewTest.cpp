@@ -1,12 +1,21 @@
 // The Configure tab over a job file in a sandbox: what it shows, which controls it offers, and what a
 // save hands over — down to the written file.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpontaneKeyEvent>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "Quillwick/editing/JobConfigureView.h"
 #include "Quillwick/editing/KeyEditor.h"
@@ -148,6 +157,150 @@ private slots:
         QCOMPARE(sectionTitles(view), QStringList({"Identity", "When It Runs"}));
     }
 
+    void typedNumbersCountWithoutReturn() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        Job job = fileJob({{"Label", "com.example.tab"},
+                           {"RunAtLoad", true},
+                           {"StartInterval", 3600},
+                           {"StartCalendarInterval", PlistValue::dictionary({{"Hour", 9}, {"Minute", 0}})}});
+        JobConfigureView view(job, router.operations(), {});
+        view.show();
+        auto* interval = view.findChild<KeyEditor*>("key:StartInterval")->findChild<QLineEdit*>("integerEdit");
+        interval->selectAll();
+        QTest::keyClicks(interval, "60");
+        QVERIFY(view.saveButton()->isEnabled());
+        view.findChild<KeyEditor*>("key:RunAtLoad")->findChild<QAbstractButton*>("toggle")->click();
+        auto* hour = view.findChild<KeyEditor*>("key:StartCalendarInterval")->findChild<QLineEdit*>("Hour");
+        hour->selectAll();
+        QTest::keyClicks(hour, "07");
+        QCOMPARE(hour->text(), QString("07"));  // not rewritten while typed
+
+        view.saveButton()->click();
+        QTRY_VERIFY(!view.isBusy());
+        const PlistFile written = PlistFile::read(job.definition->location->url);
+        QCOMPARE(written.root.find("StartInterval")->intValue(), std::optional<std::int64_t>(60));
+        QCOMPARE(*written.root.find("StartCalendarInterval"), PlistValue::dictionary({{"Hour", 7}, {"Minute", 0}}));
+        QCOMPARE(interval->text(), QString("60"));
+
+        // Text that does not read leaves, once typing ends, the value from before it began.
+        QTest::keyClick(hour, Qt::Key_Return);
+        QCOMPARE(hour->text(), QString("7"));
+        hour->selectAll();
+        QTest::keyClicks(hour, "3x");
+        QTest::keyClick(hour, Qt::Key_Return);
+        QCOMPARE(hour->text(), QString("7"));
+        QCOMPARE(view.draft().draft()->startCalendarInterval().front().hour, std::optional<std::int64_t>(7));
+    }
+
+    void theWheelScrollsTheFormPastAPicker() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"},
+                                       {"ProcessType", "Background"},
+                                       {"ProgramArguments", PlistValue::array({"/bin/sleep", "1", "2", "3", "4"})},
+                                       {"EnvironmentVariables", PlistValue::dictionary({{"A", "1"}, {"B", "2"}})}}),
+                              router.operations(), {});
+        view.resize(500, 240);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.findChild<KeyEditor*>("key:Label")->findChild<QLineEdit*>()->setFocus();
+        auto* picker = view.findChild<KeyEditor*>("key:ProcessType")->findChild<QComboBox*>();
+        auto* scrolled = view.findChild<QScrollArea*>()->verticalScrollBar();
+
+        const QPointF at(picker->width() / 2.0, picker->height() / 2.0);
+        QWheelEvent notch(at, picker->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&notch);
+        qApp->notify(picker, &notch);  // as the window system delivers it
+        QCOMPARE(picker->currentText(), QString("Background"));
+        QVERIFY(!view.saveButton()->isEnabled());
+        QVERIFY(scrolled->value() > 0);
+    }
+
+    void rebuildingRowsKeepsTheFocusWhereTheUserWas() {
+        FakeRouter router;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* search = new QLineEdit(&window);  // first in the window's focus chain, as the job search is
+        layout->addWidget(search);
+        auto* view = new JobConfigureView(fileJob({{"Label", "com.example.tab"},
+                                                   {"RunAtLoad", true},
+                                                   {"EnvironmentVariables", PlistValue::dictionary({{"A", "1"}})}}),
+                                          router.operations(), {}, &window);
+        layout->addWidget(view);
+        window.resize(600, 700);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+
+        auto environment = [&] { return view->findChild<KeyEditor*>("key:EnvironmentVariables"); };
+        environment()->findChild<QToolButton*>("addButton")->click();
+        QCOMPARE(QApplication::focusWidget(), environment()->findChild<QWidget*>("row:NEW_KEY")->findChild<QLineEdit*>("keyEdit"));
+        QTest::keyClicks(QApplication::focusWidget(), "PATH");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), environment()->findChild<QWidget*>("row:PATH")->findChild<QLineEdit*>("valueEdit"));
+        QTest::keyClicks(QApplication::focusWidget(), "/bin");
+        QCOMPARE(*view->draft().draft()->find("EnvironmentVariables"), PlistValue::dictionary({{"A", "1"}, {"PATH", "/bin"}}));
+
+        // Removing another key rebuilds every row; the focused field's counterpart takes over.
+        view->findChild<KeyEditor*>("key:RunAtLoad")->findChild<QToolButton*>("removeKeyButton")->click();
+        QCOMPARE(QApplication::focusWidget(), environment()->findChild<QWidget*>("row:PATH")->findChild<QLineEdit*>("valueEdit"));
+
+        menuEntry(view->addKeyMenu(), "WorkingDirectory")->trigger();
+        QVERIFY(view->findChild<KeyEditor*>("key:WorkingDirectory")->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClicks(QApplication::focusWidget(), "/tmp");
+        QCOMPARE(*view->draft().draft()->workingDirectory(), std::string("/tmp"));
+        QVERIFY(search->text().isEmpty());
+    }
+
+    void resourceLimitsGainEntriesAndKeepRowsThatAreNotNumbers() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"},
+                                       {"SoftResourceLimits", PlistValue::dictionary({{"NumberOfFiles", 256}})}}),
+                              router.operations(), {});
+        view.show();
+        auto limits = [&] { return view.findChild<KeyEditor*>("key:SoftResourceLimits"); };
+        auto row = [&](const QString& key) { return limits()->findChild<QWidget*>("row:" + key); };
+        limits()->findChild<QToolButton*>("addButton")->click();
+        QVERIFY(row("NEW_KEY"));
+        QVERIFY(!row("NEW_KEY")->findChild<QLabel*>("invalidMark")->isHidden());
+        auto* name = row("NEW_KEY")->findChild<QLineEdit*>("keyEdit");
+        name->selectAll();
+        QTest::keyClicks(name, "NumberOfProcesses");
+        QTest::keyClick(name, Qt::Key_Return);
+        QTest::keyClicks(row("NumberOfProcesses")->findChild<QLineEdit*>("valueEdit"), "100");
+        QVERIFY(row("NumberOfProcesses")->findChild<QLabel*>("invalidMark")->isHidden());
+        QCOMPARE(*view.draft().draft()->find("SoftResourceLimits"),
+                 PlistValue::dictionary({{"NumberOfFiles", 256}, {"NumberOfProcesses", 100}}));
+
+        // Cleared, the value is left out of the file, but its row stays, marked.
+        auto* files = row("NumberOfFiles")->findChild<QLineEdit*>("valueEdit");
+        files->selectAll();
+        QTest::keyClick(files, Qt::Key_Backspace);
+        QVERIFY(row("NumberOfFiles"));
+        QVERIFY(!row("NumberOfFiles")->findChild<QLabel*>("invalidMark")->isHidden());
+        QCOMPARE(*view.draft().draft()->find("SoftResourceLimits"), PlistValue::dictionary({{"NumberOfProcesses", 100}}));
+        QTest::keyClicks(files, "512");
+        QCOMPARE(*view.draft().draft()->find("SoftResourceLimits"),
+                 PlistValue::dictionary({{"NumberOfProcesses", 100}, {"NumberOfFiles", 512}}));
+
+        view.revert();  // fresh rows, the file's
+        QVERIFY(!row("NumberOfProcesses"));
+        QCOMPARE(row("NumberOfFiles")->findChild<QLineEdit*>("valueEdit")->text(), QString("256"));
+    }
+
+    void untickingTheLastKeepAliveConditionKeepsItsRow() {
+        FakeRouter router;
+        JobConfigureView view(fileJob({{"Label", "com.example.tab"}, {"KeepAlive", PlistValue::dictionary({{"Crashed", true}})}}),
+                              router.operations(), {});
+        view.show();
+        view.findChild<KeyEditor*>("key:KeepAlive")->findChild<QCheckBox*>("condition2")->click();
+        auto* row = view.findChild<KeyEditor*>("key:KeepAlive");
+        QVERIFY(row && row->isVisibleTo(&view));
+        QVERIFY(row->findChild<QToolButton*>("mode2")->isChecked());
+        QCOMPARE(*view.draft().draft()->find("KeepAlive"), PlistValue(PlistDictionary{}));
+    }
+
     void aSystemJobOffersNoChange() {
         FakeRouter router;
         JobConfigureView view(fileJob({{"Label", "com.apple.x"}, {"RunAtLoad", true}, {"_Extra", 1}}, JobDirectory::systemDaemons),
@@ -180,8 +333,16 @@ private slots:
         FakeRouter router;
         router.failWith = std::make_exception_ptr(Cancelled());
         JobConfigureView view(fileJob({{"Label", "com.example.tab"}}, JobDirectory::globalDaemons), router.operations(), {});
+        view.resize(420, 500);
         view.show();
         QVERIFY(view.findChild<QWidget*>("administratorNote")->isVisible());
+        // In a narrow pane the note wraps rather than being squeezed to nothing.
+        QLabel* note = nullptr;
+        for (auto* label : view.findChild<QWidget*>("administratorNote")->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) note = label;
+        QCOMPARE(note->text(), QString("Saving asks for an administrator password."));
+        QTRY_VERIFY(note->width() > 4 * note->fontMetrics().averageCharWidth() &&
+                    note->height() >= note->heightForWidth(note->width()));
         menuEntry(view.addKeyMenu(), "RunAtLoad")->trigger();
         view.save();
         QTRY_VERIFY(!view.isBusy());

@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(*limits.draft["SoftResourceLimits"], PlistValue::dictionary({{"NumberOfFiles", 300}}));
     }
 
-    void keepAliveWaitsForAConditionBeforeWritingAny() {
+    void keepAliveWaitsForAConditionAndKeepsTheChoiceWhenNoneIsLeft() {
         Row row("KeepAlive", {{"KeepAlive", false}});
         auto* editor = qobject_cast<KeepAliveEditor*>(row.editor->control());
         editor->findChild<QToolButton*>("mode2")->click();
@@ -152,9 +152,10 @@ private slots:
         QVERIFY(crash->isVisibleTo(editor));
         crash->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<dict>\n\t\t<key>Crashed</key>\n\t\t<true/>"));
-        crash->click();
-        QVERIFY(!row.draft.find("KeepAlive"));
-        QVERIFY(editor->findChild<QToolButton*>("mode2")->isChecked());
+        crash->click();  // the last condition: none set, so not restarted, and never "always"
+        QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<dict/>"));
+        QVERIFY(editor->findChild<QToolButton*>("mode2")->isChecked() && crash->isVisibleTo(editor));
+        QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is not restarted when it stops."));
         editor->findChild<QToolButton*>("mode1")->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<true/>"));
         QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is restarted whenever it stops."));

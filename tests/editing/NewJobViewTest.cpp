@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPromise>
 #include <QPushButton>
 #include <QTest>
 
@@ -21,11 +23,17 @@ struct Cancelled : std::exception {};
 struct FakeRouter {
     std::optional<std::exception_ptr> loadFails;
     std::vector<std::string> loaded;
+    // A slow administrator step: the create finishes when the test says so.
+    std::shared_ptr<QPromise<void>> slowCreate;
 
     NewJobView::Operations operations() {
-        return {[](const JobDefinition& d) {
+        return {[this](const JobDefinition& d) {
                     std::filesystem::create_directories(d.location->url.parent_path());
                     d.file.write(d.location->url);
+                    if (slowCreate) {
+                        slowCreate->start();
+                        return slowCreate->future();
+                    }
                     return QtFuture::makeReadyFuture();
                 },
                 [this](const Job& job) {
@@ -49,6 +57,12 @@ void type(QLineEdit* edit, const QString& text) {
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     QTest::keyClicks(edit, text);
+}
+
+// Every line of the label is inside it: wrapped, it has the height its text needs; else its width.
+bool showsWhole(const QLabel* label) {
+    if (label->wordWrap()) return label->height() >= label->heightForWidth(label->width());
+    return label->width() >= label->sizeHint().width();
 }
 
 QLineEdit* parameter(const NewJobView& sheet, const QString& id) {
@@ -154,6 +168,54 @@ private slots:
         QTRY_VERIFY(!sheet.isBusy());
         QVERIFY(!sheet.failure());
         QVERIFY(!sheet.findChild<QLabel*>("failure")->isVisible());
+    }
+
+    void cardsAndTheFailureAreShownWhole() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        router.loadFails = std::make_exception_ptr(std::runtime_error(
+            "Bootstrap failed: 5: Input/output error. The helper tool refused the request because the file is owned by "
+            "another user, and a second attempt was refused for the same reason. Repair the permissions, then try again."));
+        NewJobView sheet(router.operations(), {});
+        sheet.resize(820, 560);
+        sheet.show();
+        const QRect inside = sheet.rect();
+        for (auto* chip : sheet.findChildren<TemplateChip*>()) {
+            QTRY_VERIFY(inside.contains(QRect(chip->mapTo(&sheet, QPoint()), chip->size())));
+            for (auto* text : chip->findChildren<QLabel*>()) QTRY_VERIFY2(showsWhole(text), qPrintable(text->text()));
+        }
+        type(sheet.labelField(), "com.example.wordy");
+        type(parameter(sheet, "program"), "/bin/true");
+        sheet.createButton()->click();
+        QTRY_VERIFY(!sheet.isBusy());
+        auto* failure = sheet.findChild<QLabel*>("failure");
+        QTRY_VERIFY(failure->isVisible() && failure->heightForWidth(failure->width()) > 2 * failure->fontMetrics().lineSpacing());
+        QTRY_VERIFY(showsWhole(failure));
+    }
+
+    void cancelClosesTheSheetButACreateThatStartedStillLoads() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        router.slowCreate = std::make_shared<QPromise<void>>();
+        QWidget presenter;
+        QString created;
+        QPointer<NewJobView> sheet = new NewJobView(router.operations(), [&](const QString& label) {
+            created = label;
+            return QtFuture::makeReadyFuture();
+        }, &presenter);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        presenter.show();
+        sheet->open();
+        type(sheet->labelField(), "com.example.slow");
+        type(parameter(*sheet, "program"), "/bin/true");
+        sheet->createButton()->click();
+        QVERIFY(sheet->isBusy());
+        sheet->findChild<QPushButton*>("cancelButton")->click();
+        QTRY_VERIFY(!sheet);
+
+        router.slowCreate->finish();
+        QTRY_COMPARE(router.loaded, std::vector<std::string>{"com.example.slow"});
+        QTRY_COMPARE(created, QString("com.example.slow"));
     }
 };
 

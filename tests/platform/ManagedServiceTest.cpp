@@ -58,6 +58,26 @@ private slots:
         item.unregisterService();
         QCOMPARE(item.status(), Status::notRegistered);
     }
+
+    void aMovedBundlesLoginItemRunsTheProgramInsideIt() {
+        test::SandboxRoot root;
+        test::TemporaryFolder elsewhere;
+        const fs::path bundle = elsewhere.path() / "Moved.app";
+        const fs::path list = bundle / "Contents/Library/LoginItems/com.tarnmoor.quillwick.plist";
+        fs::create_directories(list.parent_path());
+        const fs::path built = fs::path(QUILLWICK_BINARY_DIR) / "Quillwick.app/Contents/Library/LoginItems";
+        fs::copy_file(built / list.filename(), list);
+        const auto item = ManagedService::loginItem(bundle, list.filename().string());
+        item.registerService();
+        QCOMPARE(item.status(), Status::enabled);
+        const std::string target = LaunchdDomain::currentGUI().description() + "/com.tarnmoor.quillwick";
+        const std::string printed = root.launchctl({"print", target}).standardOutput;
+        const std::string program = "program = " + (bundle / "Contents/MacOS/Quillwick").string() + "\n";
+        QVERIFY2(printed.find(program) != std::string::npos, printed.c_str());
+        QVERIFY(printed.find(QUILLWICK_BINARY_DIR) == std::string::npos);
+        item.unregisterService();
+        QCOMPARE(item.status(), Status::notRegistered);
+    }
 };
 
 QTEST_MAIN(ManagedServiceTest)

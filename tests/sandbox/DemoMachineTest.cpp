@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Quillwick/cron/CronDiagnostics.h"
 #include "Quillwick/launchd/FileFacts.h"
 #include "Quillwick/launchd/JobDiagnostics.h"
 #include "Quillwick/launchd/Launchctl.h"
@@ -250,6 +251,12 @@ TEST_F(DemoMachine, hasACrontabAndRecentLaunchdLogLines)
     EXPECT_THAT(list.standardOutput, HasSubstr(root.paths().home().string()));
     // It is a crontab that crontab itself accepts.
     EXPECT_EQ(runTool(root.paths().crontab(), {"-"}, list.standardOutput).exitStatus, 0);
+    // Its entries run programs the machine has.
+    const Crontab crontab = Crontab::parsing(list.standardOutput);
+    EXPECT_EQ(crontab.jobs().size(), 5u);
+    for (const CronJob& job : crontab.jobs())
+        for (const Issue& issue : CronDiagnostics::issues(job, crontab))
+            EXPECT_NE(issue.severity, Issue::Severity::error) << job.command << ": " << issue.title;
 
     const auto log = runTool(root.paths().logTool(),
                              {"show", "--last", "60m", "--style", "compact", "--predicate", "process == \"launchd\""});

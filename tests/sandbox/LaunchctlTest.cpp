@@ -340,25 +340,28 @@ TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
                                   "<key>KeepAlive</key><true/><key>ThrottleInterval</key><integer>1</integer>");
     ASSERT_EQ(root.launchctl({"bootstrap", kGui, job.string()}).exitStatus, 0);
 
-    ASSERT_TRUE(eventually([&] { return printed(root, label)->isThrottled(); }, 5s));
+    // Three fast exits in a row; on a busy machine a slow one starts the count again.
+    ASSERT_TRUE(eventually([&] { return printed(root, label)->isThrottled(); }, 60s));
     const auto throttled = printed(root, label);
-    EXPECT_EQ(throttled->runs, 3);
+    ASSERT_TRUE(throttled->runs);
+    const std::int64_t runs = *throttled->runs;
+    EXPECT_GE(runs, 3);
     EXPECT_EQ(throttled->pid, std::nullopt);
     EXPECT_EQ(throttled->summary(), "Waiting — launchd is throttling restarts after repeated failures");
     EXPECT_EQ(throttled->state, "spawn scheduled");
     EXPECT_EQ(throttled->properties, (std::vector<std::string>{"keepalive", "penalty box", "inferred program"}));
     // Each start waits out the throttle interval after the one before.
     const auto starts = startTimes(root, label);
-    ASSERT_EQ(starts.size(), 3u);
+    ASSERT_EQ(starts.size(), static_cast<std::size_t>(runs));
     for (std::size_t i = 1; i < starts.size(); ++i)
         EXPECT_GE(starts[i] - starts[i - 1], 0.95) << "start " << i;
     std::this_thread::sleep_for(1200ms);
-    EXPECT_EQ(printed(root, label)->runs, 3) << "the penalty box keeps it waiting";
+    EXPECT_EQ(printed(root, label)->runs, runs) << "the penalty box keeps it waiting";
 
     // A kickstart lets it out and starts it again.
     ASSERT_EQ(root.launchctl({"kickstart", kGui + "/" + label}).exitStatus, 0);
     const auto released = printed(root, label);
-    EXPECT_EQ(released->runs, 4);
+    EXPECT_EQ(released->runs, runs + 1);
     EXPECT_FALSE(released->isThrottled());
 }
 
@@ -528,6 +531,21 @@ TEST(LaunchctlTest, supervisorEndsItselfAndItsJobWhenTheRootDisappears)
         // Taken away under the launchd's feet, before the test support would halt it.
         fs::remove_all(root.path());
     }
+    for (const pid_t pid : pids)
+        EXPECT_TRUE(eventually([&] { return !alive(pid); }, 3s)) << pid;
+}
+
+TEST(LaunchctlTest, supervisorEndsItselfAndItsJobWhenAnotherRootTakesItsPlace)
+{
+    SandboxRoot root;
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, writeJob(root, "com.example.orphan", "exec sleep 30").string()}).exitStatus, 0);
+    std::vector<pid_t> pids = supervisorPids(root);
+    pids.push_back(*printed(root, "com.example.orphan")->pid);
+    // Deleted and laid afresh at the same path at once, as a demo machine is laid again.
+    const fs::path old = root.path().string() + ".old";
+    fs::rename(root.path(), old);
+    fs::create_directories(root.path() / "private/var/db/launchd");
+    fs::remove_all(old);
     for (const pid_t pid : pids)
         EXPECT_TRUE(eventually([&] { return !alive(pid); }, 3s)) << pid;
 }
@@ -705,8 +723,9 @@ TEST(LaunchctlTest, errorCodesUsageAndTheMissingRoot)
     EXPECT_EQ(root.launchctl({"kill", "NOTASIGNAL", kGui + "/x"}).exitStatus, 64);
     EXPECT_EQ(root.launchctl({"kickstart", kGui + "/com.example.none"}).exitStatus, 113);
 
-    // Without a root it refuses before touching anything.
-    const auto bare = Subprocess::run(root.paths().launchctl().string(), {"list"}, std::nullopt,
+    // Without a root it refuses before touching anything: the tool's own file (not a root's link to it)
+    // belongs to no machine.
+    const auto bare = Subprocess::run((SandboxRoot::toolsDirectory() / "launchctl").string(), {"list"}, std::nullopt,
                                       Subprocess::Environment{{"PATH", "/usr/bin:/bin"}});
     EXPECT_EQ(bare.exitStatus, 64);
     EXPECT_NE(bare.standardError.find("QUILLWICK_ROOT"), std::string::npos);

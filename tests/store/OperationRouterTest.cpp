@@ -260,6 +260,23 @@ private slots:
                      " already exists. Pick a different name, or edit the job that is there.");
         QCOMPARE(caught<OperationError>(router.create("x", fresh, JobDirectory::systemAgents))->kind(),
                  OperationError::Kind::readOnly);
+
+        // A daemon logs to the shared log folder, which an administrator may write without the helper.
+        JobDefinition daemon("org.example.daemon", std::nullopt);
+        daemon.setProgramArguments({"/bin/true"});
+        daemon.setStandardOutPath((root.paths().libraryLogs() / "Quillwick/org.example.daemon.log").string());
+        QCOMPARE(failure(router.create("org.example.daemon", daemon, JobDirectory::globalDaemons)), std::string());
+        QCOMPARE(helper.requests.size(), std::size_t(1));
+        QVERIFY(fs::is_directory(root.paths().libraryLogs() / "Quillwick"));
+
+        // A log folder that cannot be made is named, with the reason, before anything is written.
+        root.writeFile("/Library/Logs/Blocked", "not a folder");
+        daemon.setStandardOutPath((root.paths().libraryLogs() / "Blocked/Deeper/out.log").string());
+        const std::string blocked = (root.paths().libraryLogs() / "Blocked/Deeper").string();
+        QCOMPARE(failure(router.create("org.example.blocked", daemon, JobDirectory::globalDaemons)),
+                 "The folder " + blocked + " could not be created: " + (root.paths().libraryLogs() / "Blocked").string() +
+                     " is not a folder.");
+        QCOMPARE(helper.requests.size(), std::size_t(1));
     }
 
     void deletingRepairingAndFixesActOnTheFile() {
@@ -289,6 +306,9 @@ private slots:
             QVERIFY(std::string(error->what()).starts_with(outside + " is outside"));
         }
         QCOMPARE(failure(router.apply(Fix::createDirectory(root.resolve("/tmp/q").string()), agent)), std::string());
+        QCOMPARE(failure(router.apply(Fix::createDirectory((root.paths().libraryLogs() / "Exporter").string()), agent)),
+                 std::string());
+        QVERIFY(fs::is_directory(root.paths().libraryLogs() / "Exporter"));
 
         QCOMPARE(failure(router.deleteJob(agent)), std::string());
         QVERIFY(!fs::exists(file));

@@ -1,5 +1,6 @@
 // The shared widgets: markup stays safe, hints show what their constants say, no symbol is blank.
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -13,11 +14,34 @@
 #include "Quillwick/ui/HealthDot.h"
 #include "Quillwick/ui/Hint.h"
 #include "Quillwick/ui/Markup.h"
+#include "Quillwick/ui/RevealFile.h"
 #include "Quillwick/ui/Symbols.h"
 
 using namespace qw;
 
 namespace {
+// What a message box's informative label shows: its text laid out as the label lays it out, at its width.
+bool showsWhole(QMessageBox* box) {
+    auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+    QTextDocument doc;
+    doc.setDocumentMargin(0);
+    doc.setDefaultFont(label->font());
+    doc.setHtml(label->text());
+    doc.setTextWidth(label->contentsRect().width());
+    return doc.idealWidth() <= label->contentsRect().width() && doc.size().height() <= label->contentsRect().height();
+}
+
+QString plain(const QString& html) { return QTextDocumentFragment::fromHtml(html).toPlainText().remove(QChar(0x200B)); }
+
+// Stands in for the desktop's handler of folders.
+struct FolderOpener : QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 bool hasInk(const QIcon& icon) {
     const QImage img = icon.pixmap(22, 22).toImage();
     for (int y = 0; y < img.height(); ++y)
@@ -31,6 +55,11 @@ bool hasInk(const QIcon& icon) {
 class UiKitTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() {
+        // No file manager on the session bus, whatever the machine running the tests has.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillwick-test-bus");
+    }
+
     void markupStylesPairedSpansAndEscapesTheRest() {
         const QString html = markupToHtml("**Loaded** <b>x</b> & `os_log`");
         QVERIFY(html.contains("<b>Loaded</b>"));
@@ -116,6 +145,45 @@ private slots:
         QVERIFY(box->isVisible());
         box->buttons().front()->click();
         QTRY_VERIFY(window.findChildren<QMessageBox*>().isEmpty());
+    }
+
+    void anAlertShowsEveryLineOfItsMessageWhole() {
+        QWidget window;
+        window.show();
+        const QString label = "com.example." + QString(300, 'a') + ".plist";
+        const QString path = "/Users/someone/Library/LaunchAgents/com.example.quite-a-long-label-for-a-job.plist";
+        // A word wider than any alert breaks anywhere; a path still breaks only after its slashes.
+        for (const auto& [message, breaksWords] :
+             {std::pair{"Could not read " + label + ": it is not a property list.\nSecond line.", true},
+              std::pair{"The file is at:\n" + path, false},
+              std::pair{QString("Bootstrap failed: 5: Input/output error\n").repeated(12), false}}) {
+            QMessageBox* box = showFailure(&window, message);
+            QVERIFY(box->isVisible());
+            QVERIFY2(showsWhole(box), qPrintable(message.left(40)));
+            QCOMPARE(plain(box->informativeText()), message);
+            QCOMPARE(box->informativeText().contains(QChar(0x200B)), breaksWords);
+            box->close();
+        }
+    }
+
+    void revealOpensTheFolderOrSaysWhereTheFileIs() {
+        QWidget window;
+        window.show();
+        const QString path = "/tmp/Some Folder/R&D.log";
+        revealFile(&window, path);
+        QTRY_VERIFY(window.findChild<QMessageBox*>("revealAlert"));
+        auto* box = window.findChild<QMessageBox*>("revealAlert");
+        QVERIFY(box->isVisible());
+        QVERIFY(plain(box->informativeText()).endsWith(path));
+        box->close();
+        QTRY_VERIFY(!window.findChild<QMessageBox*>());
+
+        FolderOpener opener;
+        QDesktopServices::setUrlHandler("file", &opener, "open");
+        revealFile(&window, path);
+        QTRY_COMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile("/tmp/Some Folder")});
+        QDesktopServices::unsetUrlHandler("file");
+        QVERIFY(!window.findChild<QMessageBox*>());
     }
 };
 

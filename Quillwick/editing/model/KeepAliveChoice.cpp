@@ -84,8 +84,11 @@ KeepAlive setting(const KeepAlive& value, Condition condition, bool on) {
         c.networkState = on ? std::optional<bool>(true) : std::nullopt;
         break;
     }
-    if (c == KeepAlive::Conditions{}) return KeepAlive::never();
     return KeepAlive::conditional(std::move(c));
+}
+
+bool hasNoCondition(const KeepAlive& value) {
+    return value.isConditional() && value.conditions() == KeepAlive::Conditions{};
 }
 
 bool hasUneditableConditions(const KeepAlive& value) {

@@ -27,8 +27,11 @@ inline constexpr Condition allConditions[] = {Condition::afterFailure, Condition
 std::string_view text(Condition condition);
 bool isTicked(const KeepAlive& value, Condition condition);
 // Ticking sets the condition, unticking unsets it (never stores false); every other field passes
-// through. Unticking the last condition leaves no condition at all: the job is then not restarted.
+// through. Unticking the last condition leaves the conditional choice with none set, which launchd
+// reads as "not restarted".
 KeepAlive setting(const KeepAlive& value, Condition condition, bool on);
+// The conditional choice with nothing set at all.
+bool hasNoCondition(const KeepAlive& value);
 // PathState or OtherJobEnabled are set, which only the Source tab edits.
 bool hasUneditableConditions(const KeepAlive& value);
 

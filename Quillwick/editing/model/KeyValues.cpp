@@ -1,6 +1,7 @@
 #include "Quillwick/editing/model/KeyValues.h"
 
 #include "Quillwick/editing/model/DecimalInteger.h"
+#include "Quillwick/editing/model/KeepAliveChoice.h"
 
 namespace qw::KeyValues {
 
@@ -153,7 +154,12 @@ void setIntegerDictionary(JobDefinition& d, const LaunchdSchema::Key& key, const
 
 KeepAlive keepAlive(const JobDefinition& d) { return KeepAlive::fromPlistValue(d.find("KeepAlive")); }
 
-void setKeepAlive(JobDefinition& d, const KeepAlive& value) { d.set("KeepAlive", value.plistValue()); }
+void setKeepAlive(JobDefinition& d, const KeepAlive& value) {
+    // Conditions with none set stay an empty dictionary: launchd restarts on none of them, and the row stays
+    // for the user to tick one. Writing true instead would restart the job always, which nobody chose.
+    if (KeepAliveChoice::hasNoCondition(value)) return d.set("KeepAlive", PlistValue(PlistDictionary{}));
+    d.set("KeepAlive", value.plistValue());
+}
 
 std::string readOnlyText(const JobDefinition& d, const LaunchdSchema::Key& key) {
     const PlistValue* value = d.find(key.name);

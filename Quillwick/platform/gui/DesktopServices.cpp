@@ -2,8 +2,8 @@
 
 #include <QClipboard>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -16,19 +16,33 @@ Q_LOGGING_CATEGORY(logDesktop, "com.tarnmoor.quillwick.desktop")
 const QString fileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 }  // namespace
 
-void revealInFileManager(const QString& path) {
-    const QUrl url = QUrl::fromLocalFile(path);
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(fileManagerService)) {
-        QDBusMessage call = QDBusMessage::createMethodCall(fileManagerService, "/org/freedesktop/FileManager1",
-                                                           fileManagerService, "ShowItems");
-        call << QStringList{url.toString()} << QString();
-        if (bus.send(call))
+void revealInFileManager(const QString& path, QObject* context, std::function<void()> failed) {
+    auto openFolder = [path, failed] {
+        const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+        if (QDesktopServices::openUrl(folder))
             return;
-    }
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-    if (!QDesktopServices::openUrl(folder))
         qCInfo(logDesktop) << "Nothing opened the folder of" << path;
+        if (failed)
+            failed();
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolder();
+        return;
+    }
+    // Asked even when the name has no owner yet: the bus may start a file manager on demand. An error
+    // reply, no such service among them, means nobody showed the file.
+    QDBusMessage call = QDBusMessage::createMethodCall(fileManagerService, "/org/freedesktop/FileManager1",
+                                                       fileManagerService, "ShowItems");
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000), context ? context : qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, openFolder] {
+        watcher->deleteLater();
+        if (!watcher->isError())
+            return;
+        qCInfo(logDesktop) << "No file manager showed the file:" << watcher->error().message();
+        openFolder();
+    });
 }
 
 void copyToClipboard(const QString& text) {

@@ -2,13 +2,19 @@
 // manager, putting text on the clipboard, opening a System Settings page.
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <QUrl>
 
+class QObject;
+
 namespace qw {
 
-// The freedesktop file manager's ShowItems over the session bus, else the parent folder opened.
-void revealInFileManager(const QString& path);
+// The freedesktop file manager's ShowItems over the session bus; where no file manager answers, the
+// file's folder opened with the desktop's default handler. When nothing opens it either, `failed` runs
+// on the main thread, unless `context` is gone by then.
+void revealInFileManager(const QString& path, QObject* context = nullptr, std::function<void()> failed = {});
 // Clears the clipboard and puts the text on it as plain text.
 void copyToClipboard(const QString& text);
 

@@ -67,7 +67,7 @@ FeedUpdater::Environment FeedUpdater::Environment::standard() {
     Environment environment;
     environment.settings = std::make_unique<QSettings>("tarnmoor", "Quillwick");
     environment.downloads = SystemPaths::current().home() / "Downloads";
-    environment.reveal = revealInFileManager;
+    environment.reveal = [](const QString& path) { revealInFileManager(path); };
 #ifdef QUILLWICK_SANDBOX
     if (const QUrl local(qEnvironmentVariable("QUILLWICK_FEED_URL")); local.isValid() && !local.host().isEmpty())
         environment.feedURL = local;

@@ -51,7 +51,7 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
         {"0 9 * * * /usr/local/bin/missing >/dev/null", {missing}},
         {"0 9 * * * /usr/local/bin/script.sh >/dev/null", {cannotRun}},
         {"0 9 * * * PATH=/opt/bin:/usr/bin backup.sh >/dev/null", {path}},
-        {"0 9 * * * A=1 B=2 >/dev/null", {path}},
+        {"0 9 * * * A=1 B=2", {path, nowhere}},
         {"0 9 * * * /usr/local/bin/tool date +%Y-%m-%d >/dev/null", {percent}},
         {"0 9 * * * /usr/local/bin/tool date +\\%Y-\\%m-\\%d >/dev/null", {}},
         {"0 9 * * * /usr/local/bin/tool date +\\%Y-%m >/dev/null", {}},
@@ -59,14 +59,74 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
         {"0 9 1 * 1 /usr/local/bin/tool >/dev/null", {dayOr}},
         {"0 9 1 * * /usr/local/bin/tool >/dev/null", {}},
         {"@reboot /usr/local/bin/tool >/dev/null", {reboot}},
-        {"0 9 * * * cd ~/Documents && ./run", {path, tilde, protectedFolder, nowhere}},
-        {"0 9 * * * /usr/local/bin/tool ~/Library/Mail/Desktop >/dev/null", {tilde, protectedFolder}},
+        {"0 9 * * * cd ~/Documents && ./run", {protectedFolder, nowhere}},
+        {"0 9 * * * /usr/local/bin/tool ~/Library/Mail/Desktop >/dev/null", {protectedFolder}},
     };
     for (const auto& [line, expected] : cases) EXPECT_EQ(issuesOf(line), expected) << line;
-    // A PATH or MAILTO anywhere in the crontab, even empty and after the job, silences its check.
-    EXPECT_EQ(issuesOf("0 9 * * * backup.sh", "MAILTO=\n"), List{path});
+    // A PATH or MAILTO anywhere in the crontab, even after the job, silences its check.
+    EXPECT_EQ(issuesOf("0 9 * * * backup.sh", "MAILTO=me@example.com\n"), List{path});
     const Crontab after = Crontab::parsing("0 9 * * * backup.sh\nPATH=/bin\n");
     EXPECT_EQ(titles(CronDiagnostics::issues(after.jobs().front(), after)), List{nowhere});
+}
+
+// Lines from real crontabs that cron and sh run as meant: none may raise the check it once did.
+TEST_F(CronDiagnosticsTest, whatShAndCronDoIsNoAlarm) {
+    using List = std::vector<std::string>;
+    root.writeFile("/bin/bash", "", 0755);
+    root.writeFile("/bin/rm", "", 0755);
+    root.writeFile("/usr/bin/rsync", "", 0755);
+    root.writeFile("/usr/bin/notes", "", 0644);
+    const std::string home = root.paths().home().string();
+    const std::string macHome = "/Users/" + SystemPaths::loginName();
+    const std::string logged = " >> /tmp/log 2>&1";
+    const std::pair<std::string, List> cases[] = {
+        // The program: builtins and keywords, words sh expands, and what is on cron's own PATH.
+        {"cd /srv/app && ./run.sh" + logged, {}},
+        {". /etc/profile; /usr/local/bin/tool" + logged, {}},
+        {"export A=1; /usr/local/bin/tool" + logged, {}},
+        {"exec /usr/local/bin/tool" + logged, {}},
+        {"echo hello" + logged, {}},
+        {"[ -x /usr/local/bin/tool ] && /usr/local/bin/tool" + logged, {}},
+        {"(cd /srv && ./x)" + logged, {}},
+        {"~/bin/duck.sh" + logged, {}},
+        {"\"$HOME\"/x.sh" + logged, {}},
+        {"$GET" + logged, {}},
+        {"bash /srv/x.sh" + logged, {}},
+        {"rsync -a /srv/ /backup/" + logged, {}},
+        {"rm -f /tmp/x" + logged, {}},
+        {"crontab -l > /tmp/crontab.bak", {}},
+        {"ls /srv" + logged, {path}},     // the host has it, the machine does not
+        {"notes" + logged, {path}},       // there, but cannot be run
+        {"backup.sh" + logged, {path}},
+        // Tildes: sh expands one that starts a word, follows a redirection or starts an assignment's value.
+        {"/usr/local/bin/tool > ~/log 2>&1", {}},
+        {"/usr/local/bin/tool >>~/log.txt 2>&1", {}},
+        {"A=~/x B=/y:~/z /usr/local/bin/tool" + logged, {}},
+        {"/usr/local/bin/tool" + logged + " # see ~/notes", {}},
+        {"/usr/local/bin/tool --config=~/x" + logged, {tilde}},
+        {"/usr/local/bin/tool '~/x'" + logged, {tilde}},
+        {"/usr/local/bin/tool \"~/x\"" + logged, {tilde}},
+        {"/usr/local/bin/tool \\~/x" + logged, {tilde}},
+        // Protected folders: only the user's own, and not in a comment.
+        {"/usr/local/bin/tool /home/someone/Documents/x" + logged, {}},
+        {"/usr/local/bin/tool /Users/other/Desktop" + logged, {}},
+        {"/usr/local/bin/tool ~/DocumentsOld" + logged, {}},
+        {"/usr/local/bin/tool" + logged + " # ~/Downloads", {}},
+        {"/usr/local/bin/tool ~/Documents/x" + logged, {protectedFolder}},
+        {"/usr/local/bin/tool $HOME/Desktop" + logged, {protectedFolder}},
+        {"/usr/local/bin/tool ${HOME}/Downloads" + logged, {protectedFolder}},
+        {"/usr/local/bin/tool \"$HOME\"/Downloads/a" + logged, {protectedFolder}},
+        {"/usr/local/bin/tool " + home + "/Library/Mail" + logged, {protectedFolder}},
+        {"/usr/local/bin/tool '" + macHome + "/Documents/a b'" + logged, {protectedFolder}},
+        // Output: a redirection in a comment is none.
+        {"/usr/local/bin/tool # > /tmp/log", {nowhere}},
+        {"/usr/local/bin/tool 'a#b' > /tmp/log", {}},
+    };
+    for (const auto& [line, expected] : cases) EXPECT_EQ(issuesOf("0 9 * * * " + line), expected) << line;
+    // An empty MAILTO, quoted or not, switches mail off: output that is not redirected is lost.
+    for (const std::string mailto : {"MAILTO=\"\"\n", "MAILTO=''\n", "MAILTO=\n"})
+        EXPECT_EQ(issuesOf("0 9 * * * /usr/local/bin/tool", mailto), List{nowhere}) << mailto;
+    EXPECT_EQ(issuesOf("0 9 * * * /usr/local/bin/tool > /tmp/log", "MAILTO=\"\"\n"), List{});
 }
 
 TEST_F(CronDiagnosticsTest, messagesNameTheProgramAsTheMachineHasIt) {
@@ -79,6 +139,13 @@ TEST_F(CronDiagnosticsTest, messagesNameTheProgramAsTheMachineHasIt) {
     ASSERT_EQ(bare.size(), 1u);
     EXPECT_NE(bare[0].explanation.find("“backup.sh” will not be found"), std::string::npos);
     EXPECT_TRUE(CronDiagnostics::commandIssues("", table).empty());
+
+    // A path that already names the machine's own file is not put under the root again.
+    const std::string real = root.resolve("/usr/local/bin/missing").string();
+    const auto typed = CronDiagnostics::commandIssues(real, table);
+    ASSERT_EQ(typed.size(), 1u);
+    EXPECT_EQ(typed[0].explanation, "There is nothing at " + real + ".");
+    EXPECT_TRUE(CronDiagnostics::commandIssues(root.resolve("/usr/local/bin/tool").string(), table).empty());
 }
 
 }  // namespace

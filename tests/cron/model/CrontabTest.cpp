@@ -93,7 +93,8 @@ TEST(CrontabWriting, jobsAndVariablesAreNormalisedEverythingElseKeptByteForByte)
         {"", "\n"},
         {"\n", "\n"},
         {"\n\n", "\n\n"},
-        {"   \n", "\n"},
+        {"   \n", "   \n"},
+        {"a\n \t\n\u3000\nb\n", "a\n \t\n\u3000\nb\n"},
         {"x", "x\n"},
         {"  # indented  \n", "  # indented  \n"},
         {"#   0 9 * * * /bin/x\n", "#0 9 * * * /bin/x\n"},
@@ -133,7 +134,7 @@ void expectRoundTrip(const std::string& text, const std::string& name) {
     ASSERT_GE(after.size(), crontab.lines.size()) << name;
     for (std::size_t i = 0; i < crontab.lines.size(); ++i) {
         const auto kind = crontab.lines[i].kind();
-        if (kind == Kind::comment || kind == Kind::unparsed) {
+        if (kind == Kind::comment || kind == Kind::unparsed || kind == Kind::blank) {
             EXPECT_EQ(after[i], before[i]) << name << ":" << i;
         }
         if (kind == Kind::job) {

@@ -73,8 +73,12 @@ TEST(KeepAliveChoiceTest, theConditionalChoiceWaitsForItsFirstCondition) {
 
     KeepAlive v = setting(KeepAlive::always(), Condition::afterCrash, true);
     EXPECT_EQ(*v.plistValue(), PlistValue::dictionary({{"Crashed", true}}));
-    // Unticking the only condition restarts on nothing rather than always.
-    EXPECT_EQ(setting(v, Condition::afterCrash, false), KeepAlive::never());
+    // Unticking the only condition keeps the choice with nothing set, stored as restarting on nothing.
+    const KeepAlive none = setting(v, Condition::afterCrash, false);
+    EXPECT_EQ(mode(none, false), Mode::conditional);
+    JobDefinition d(PlistFile(PlistDictionary{{"KeepAlive", true}}, PlistFormat::xml));
+    KeyValues::setKeepAlive(d, none);
+    EXPECT_EQ(*d["KeepAlive"], PlistValue(PlistDictionary{}));
 }
 
 TEST(KeepAliveChoiceTest, checkboxesShareSuccessfulExitAndKeepWhatTheyDoNotEdit) {

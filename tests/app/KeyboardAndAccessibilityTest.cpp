@@ -1,0 +1,192 @@
+// The keys the platform's conventions promise, what a screen reader is told about rows, counts and
+// buttons, and texts holding "&" shown as written.
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QButtonGroup>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextDocumentFragment>
+
+#include "Quillwick/app/AppServices.h"
+#include "Quillwick/app/ContentView.h"
+#include "Quillwick/app/JobListView.h"
+#include "Quillwick/app/SettingsView.h"
+#include "Quillwick/app/SidebarView.h"
+#include "Quillwick/cron/CronListView.h"
+#include "Quillwick/detail/IssueCard.h"
+#include "Quillwick/detail/JobLogView.h"
+#include "cron/CronTestSupport.h"
+#include "helperkit/PlistFile.h"
+#include "support/SandboxRoot.h"
+
+using namespace qw;
+
+namespace {
+
+// What assistive technology is told a widget or a row says.
+QString spoken(QObject* object) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(object);
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
+QStringList spokenRows(QAbstractItemView* view) {
+    QStringList out;
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(view);
+    for (int i = 0; a && i < a->childCount(); ++i)
+        if (QAccessibleInterface* child = a->child(i); child && child->role() != QAccessible::ColumnHeader)
+            out << child->text(QAccessible::Name);
+    return out;
+}
+
+Job agent(const std::string& label, PlistDictionary extra = {}) {
+    PlistDictionary root{{"Label", label}, {"Program", "/bin/true"}};
+    for (const auto& [k, v] : extra.entries()) root.set(k, v);
+    Job job;
+    job.label = label;
+    job.directory = JobDirectory::userAgents;
+    job.definition = JobDefinition(PlistFile(std::move(root), PlistFormat::xml),
+                                   JobLocation::forLabel(JobDirectory::userAgents, label));
+    return job;
+}
+
+}  // namespace
+
+class KeyboardAndAccessibilityTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theSearchFieldTakesCtrlFEscapeAndDownAndEveryIconButtonIsNamed() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(started.wait(20000));
+        auto* search = window.findChild<QLineEdit*>("searchField");
+        auto* list = window.findChild<QListView*>("jobListView");
+        const int installed = list->model()->rowCount();
+
+        QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(search->hasFocus());
+        QTest::keyClicks(search, "heartbeat");
+        QCOMPARE(list->model()->rowCount(), 1);
+        QTest::keyClick(search, Qt::Key_Down);
+        QVERIFY(list->hasFocus());
+        QVERIFY(window.selection() && window.selection()->find("heartbeat") != std::string::npos);
+
+        QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(search->hasFocus());
+        QTest::keyClick(search, Qt::Key_Escape);
+        QCOMPARE(search->text(), QString());
+        QCOMPARE(list->model()->rowCount(), installed);
+        // Down keeps the chosen job rather than jumping to the first.
+        QTest::keyClick(search, Qt::Key_Down);
+        QVERIFY(list->hasFocus());
+        QVERIFY(window.selection() && window.selection()->find("heartbeat") != std::string::npos);
+
+        // With the job's pane open: a button showing only a symbol is named by its help text.
+        int iconOnly = 0;
+        for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+            // A line edit's own clear button is not offered to assistive technology at all.
+            if (!button->isVisibleTo(&window) || !button->text().isEmpty() || button->icon().isNull() ||
+                qobject_cast<QLineEdit*>(button->parentWidget()))
+                continue;
+            ++iconOnly;
+            const QString help = QTextDocumentFragment::fromHtml(button->toolTip()).toPlainText();
+            QVERIFY2(!spoken(button).isEmpty(), qPrintable(button->objectName()));
+            QVERIFY2(help.isEmpty() || spoken(button) == help, qPrintable(spoken(button)));
+        }
+        QVERIFY(iconOnly >= 3);  // the hint, the folder and the menu at least
+        root.haltLaunchd();
+    }
+
+    void sidebarSectionHeadersAreNeverChosen() {
+        SidebarView sidebar;
+        sidebar.resize(220, 700);
+        sidebar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&sidebar));
+        sidebar.setFocus();
+        sidebar.setFilter(JobFilter::Kind::all);
+        QTest::keyClick(&sidebar, Qt::Key_Down);
+        QCOMPARE(sidebar.filter(), JobFilter(JobFilter::Kind::running));
+        QCOMPARE(sidebar.currentItem(), sidebar.itemFor(JobFilter::Kind::running));
+        QTest::keyClick(&sidebar, Qt::Key_Up);
+        QCOMPARE(sidebar.filter(), JobFilter(JobFilter::Kind::all));
+        sidebar.setFilter(JobFilter::Kind::problems);
+        QTest::keyClick(&sidebar, Qt::Key_Down);
+        QCOMPARE(sidebar.filter(), JobFilter::directory(JobDirectory::userAgents));
+
+        const QList<QTreeWidgetItem*> headers = sidebar.findItems("Location", Qt::MatchExactly);
+        QCOMPARE(headers.size(), qsizetype(1));
+        QTest::mouseClick(sidebar.viewport(), Qt::LeftButton, {}, sidebar.visualItemRect(headers.front()).center());
+        QTreeWidgetItem* userAgents = sidebar.itemFor(JobFilter::directory(JobDirectory::userAgents));
+        QCOMPARE(sidebar.filter(), JobFilter::directory(JobDirectory::userAgents));
+        QCOMPARE(sidebar.currentItem(), userAgents);
+        QCOMPARE(sidebar.selectedItems(), QList<QTreeWidgetItem*>({userAgents}));
+    }
+
+    void theSettingsWindowClosesWithEscapeAndCtrlW() {
+        test::SandboxRoot root;
+        AppServices services;
+        for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+            auto* settings = new SettingsView(services);
+            settings->setAttribute(Qt::WA_DeleteOnClose);
+            QPointer<SettingsView> alive(settings);
+            settings->show();
+            QVERIFY(QTest::qWaitForWindowActive(settings));
+            QTest::keySequence(settings->currentWidget(), key);
+            QTRY_VERIFY2(!alive, qPrintable(key.toString()));
+        }
+    }
+
+    void rowsAndCountsAreReadOutAsTheyAreSeen() {
+        JobListView jobs([](JobAction, const Job&) {}, nullptr);
+        Job running = agent("com.example.worker");
+        running.status = LaunchctlListEntry{running.label, 42, std::nullopt};
+        jobs.setJobs({running, agent("com.example.idle")});
+        jobs.setProblemLabels({running.id()});
+        jobs.show();
+        QCOMPARE(spokenRows(jobs.listView()),
+                 QStringList({"com.example.worker, Running · pid 42, This job has problems",
+                              "com.example.idle, Not loaded"}));
+
+        SidebarView sidebar;
+        sidebar.setCounts({{JobFilter::Kind::installed, 12}, {JobFilter::Kind::running, 0}}, 3, 0);
+        sidebar.show();
+        QStringList sidebarRows = spokenRows(&sidebar);
+        QVERIFY2(sidebarRows.contains("Installed, 12"), qPrintable(sidebarRows.join(" | ")));
+        QVERIFY(sidebarRows.contains("Problems, 3"));
+        QVERIFY(sidebarRows.contains("Running"));  // no badge is drawn for none
+
+        test::SandboxRoot root;
+        QVERIFY(test::installCrontab(root, "30 2 * * * /usr/bin/backup\n#0 9 * * 1 /bin/report\n"));
+        CrontabStore store;
+        QVERIFY(test::reloaded(store));
+        CronListView cron(&store);
+        cron.show();
+        QCOMPARE(spokenRows(cron.findChild<QListView*>("cronRows")),
+                 QStringList({"/usr/bin/backup, At 02:30", "/bin/report, Commented out — at 09:00 on mondays"}));
+    }
+
+    void textsHoldingAnAmpersandShowItAsWritten() {
+        test::SandboxRoot root;
+        const std::string logs = root.resolve("/Users/Shared/Logs").string();
+        Job job = agent("com.example.both", {{"StandardOutPath", logs + "/both.log"},
+                                             {"StandardErrorPath", logs + "/both.log"}});
+        JobLogView both(job, std::nullopt);
+        QStringList titles;
+        for (QAbstractButton* b : both.findChild<QButtonGroup*>()->buttons()) titles << spoken(b);
+        QCOMPARE(titles, QStringList({"Output & Errors", "launchd Activity"}));
+
+        Issue issue{Issue::Severity::error, "Label and file name differ", "", Fix::setLabelToFilename("Tom&Jerry")};
+        IssueCard card(issue, false, true, [] {});
+        QCOMPARE(spoken(card.fixButton()), QString("Set Label to “Tom&Jerry”"));
+    }
+};
+
+QTEST_MAIN(KeyboardAndAccessibilityTest)
+#include "KeyboardAndAccessibilityTest.moc"
