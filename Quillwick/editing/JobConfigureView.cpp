@@ -140,8 +140,8 @@ void JobConfigureView::save() {
     busy_ = true;
     updateSaveBar();
     QFuture<void> written = operations_.save(copy, draft_.job());
-    written.then(this, [this, copy](QFuture<void> result) { saveFinished(result, copy); })
-        .onCanceled(this, [this] {
+    written.then(&lifetime_, [this, copy](QFuture<void> result) { saveFinished(result, copy); })
+        .onCanceled(&lifetime_, [this] {
             busy_ = false;
             updateSaveBar();
         });
@@ -172,7 +172,7 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         finish();
         return;
     }
-    onSaved_().then(this, [finish](QFuture<void>) { finish(); }).onCanceled(this, finish);
+    onSaved_().then(&lifetime_, [finish](QFuture<void>) { finish(); }).onCanceled(&lifetime_, finish);
 }
 
 std::vector<std::string> JobConfigureView::formShape() const {

@@ -106,6 +106,9 @@ private:
     QProgressBar* progress_;
     QPushButton* revert_;
     QPushButton* save_;
+    // The context of every continuation. Declared last, it goes first when the tab is destroyed: a
+    // continuation queued on the widget itself would still run while its children are torn down.
+    QObject lifetime_;
 };
 
 }  // namespace qw

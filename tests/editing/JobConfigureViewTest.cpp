@@ -1,5 +1,9 @@
 // The Configure tab over a job file in a sandbox: what it shows, which controls it offers, and what a
 // save hands over — down to the written file.
+#include <malloc.h>
+
+#include <thread>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPromise>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -299,6 +304,25 @@ private slots:
         QVERIFY(row && row->isVisibleTo(&view));
         QVERIFY(row->findChild<QToolButton*>("mode2")->isChecked());
         QCOMPARE(*view.draft().draft()->find("KeepAlive"), PlistValue(PlistDictionary{}));
+    }
+
+    void aTabDestroyedWithItsReloadQueuedRunsNothingOfIt() {
+        FakeRouter router;
+        QPromise<void> reloaded;
+        reloaded.start();
+        auto* view = new JobConfigureView(fileJob({{"Label", "com.example.tab"}}), router.operations(),
+                                          [&reloaded] { return reloaded.future(); });
+        view->show();
+        menuEntry(view->addKeyMenu(), "RunAtLoad")->trigger();
+        view->saveButton()->click();
+        QCOMPARE(router.saves, 1);
+
+        // Freed memory reads as garbage, so a continuation run on the remains crashes every time.
+        mallopt(M_PERTURB, 0x5a);
+        std::thread([&reloaded] { reloaded.finish(); }).join();
+        delete view;
+        QCoreApplication::processEvents();
+        mallopt(M_PERTURB, 0);
     }
 
     void aSystemJobOffersNoChange() {
