@@ -127,7 +127,7 @@ private slots:
             QVERIFY(fs::is_directory(log.parent_path()));
             std::thread([&reloaded] { reloaded.finish(); }).join();
             m.view.reset();
-            QTest::qWait(1);
+            QCoreApplication::sendPostedEvents();
         }
         mallopt(M_PERTURB, 0);
     }

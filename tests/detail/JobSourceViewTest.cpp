@@ -278,7 +278,7 @@ private slots:
         mallopt(M_PERTURB, 0x5a);
         std::thread([&reloaded] { reloaded.finish(); }).join();
         delete view;
-        QTest::qWait(1);
+        QCoreApplication::sendPostedEvents();
         mallopt(M_PERTURB, 0);
     }
 

@@ -321,7 +321,7 @@ private slots:
         mallopt(M_PERTURB, 0x5a);
         std::thread([&reloaded] { reloaded.finish(); }).join();
         delete view;
-        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
         mallopt(M_PERTURB, 0);
     }
 

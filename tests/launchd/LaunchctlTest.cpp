@@ -12,25 +12,17 @@
 
 #include "Quillwick/launchd/JobDefinition.h"
 #include "helperkit/SystemPaths.h"
+#include "support/Eventually.h"
 #include "support/SandboxRoot.h"
 
 namespace qw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::eventually;
 
 // The fake below pins the exact argument lists and odd outputs; this runs the same calls against the
 // sandbox's stand-in launchd, so the readers meet the text a launchd actually prints.
-bool eventually(const std::function<bool()>& condition) {
-    using namespace std::chrono_literals;
-    const auto deadline = std::chrono::steady_clock::now() + 4s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 std::optional<LaunchctlListEntry> listed(const Launchctl& launchctl, const std::string& label) {
     for (const auto& entry : launchctl.list())
         if (entry.label == label) return entry;

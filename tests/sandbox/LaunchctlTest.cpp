@@ -23,6 +23,7 @@
 #include "Quillwick/launchd/LaunchctlListEntry.h"
 #include "Quillwick/launchd/LaunchctlOutput.h"
 #include "Quillwick/launchd/RuntimeState.h"
+#include "support/Eventually.h"
 #include "support/SandboxRoot.h"
 
 namespace qw {
@@ -31,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::SandboxRoot;
+using test::eventually;
 using test::readFile;
 
 const std::string kGui = "gui/" + std::to_string(::geteuid());
@@ -61,17 +63,6 @@ fs::path writeJob(const SandboxRoot& root, const std::string& label, const std::
         "<key>ProgramArguments</key><array><string>/bin/sh</string><string>-c</string><string>" +
         xmlEscaped(script) + "</string></array>\n" + extra + "\n</dict>\n</plist>\n";
     return root.writeFile("/Users/jobs/" + label + ".plist", text);
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 4s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 // kill(pid, 0), except that a zombie counts as gone: where init does not reap, orphans linger as zombies.
