@@ -5,6 +5,7 @@
 #include <set>
 
 #include "Quillwick/cron/CronText.h"
+#include "Quillwick/launchd/FileFacts.h"
 #include "helperkit/SystemPaths.h"
 
 namespace qw::CronDiagnostics {
@@ -143,12 +144,8 @@ bool needsPathSearch(std::string_view program) {
     while (program.starts_with('(')) program.remove_prefix(1);
     if (program.empty() || isShellBuiltin(program)) return false;
     if (program.find_first_of("/$") != std::string_view::npos || program.starts_with('~')) return false;
-    for (const char* folder : {"/usr/bin", "/bin"}) {
-        const std::string candidate = (SystemPaths::current().resolve(folder) / std::string(program)).string();
-        struct stat info {};
-        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) != 0) return false;
-    }
-    return true;
+    const auto found = Diagnostics::searchPath(program, {"/usr/bin", "/bin"});
+    return !found || !found->runnable;
 }
 
 // MAILTO set to nothing ("", '' or empty) switches cron's mail off.

@@ -35,6 +35,19 @@ std::optional<bool> runnableFile(const std::string& path) {
 
 }  // namespace
 
+std::optional<FoundProgram> searchPath(std::string_view name, const std::vector<std::string>& folders) {
+    std::optional<FoundProgram> found;
+    for (const auto& folder : folders) {
+        if (!folder.starts_with('/')) continue;
+        const std::string candidate = (SystemPaths::current().resolve(folder) / std::string(name)).string();
+        const auto runnable = runnableFile(candidate);
+        if (!runnable) continue;
+        if (*runnable) return FoundProgram{candidate, true};
+        if (!found) found = FoundProgram{candidate, false};
+    }
+    return found;
+}
+
 std::optional<ProgramSearch> programSearch(const JobDefinition& definition) {
     if (definition.program()) return std::nullopt;
     const auto arguments = definition.programArguments();
@@ -80,24 +93,11 @@ void FileFacts::inspectExecutable(const Job& job) {
     const auto path = job.definition->executablePath();
     if (!path) return;
     if (const auto search = programSearch(*job.definition)) {
-        // As the search does: the first file anyone may run wins, else the first file found (which then
-        // cannot be run); finding nothing leaves only the relative-path warning.
-        executableExists = executableIsExecutable = true;
-        for (const auto& folder : search->folders) {
-            if (!folder.starts_with('/')) continue;  // relative to a folder we cannot know
-            const std::string candidate = (SystemPaths::current().resolve(folder) / search->name).string();
-            const auto runnable = runnableFile(candidate);
-            if (!runnable) continue;
-            if (*runnable) {
-                executableOnPath = candidate;
-                executableIsExecutable = true;
-                return;
-            }
-            if (!executableOnPath) {
-                executableOnPath = candidate;
-                executableIsExecutable = false;
-            }
-        }
+        // Finding nothing leaves only the relative-path warning.
+        executableExists = true;
+        const auto found = searchPath(search->name, search->folders);
+        executableIsExecutable = !found || found->runnable;
+        if (found) executableOnPath = found->path;
         return;
     }
     // A relative program cannot be checked from here; the checks warn about it on their own.

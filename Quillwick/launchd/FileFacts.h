@@ -23,6 +23,15 @@ struct ProgramSearch {
 // Nothing when launchd starts the program without a search.
 std::optional<ProgramSearch> programSearch(const JobDefinition& definition);
 
+// A PATH search under the machine root, as execvp and sh make it: the first file of that name that
+// anyone may run, else the first one found (which then cannot be run); nothing when no folder has
+// one. Folders that are not absolute are passed over, being relative to a folder we cannot know.
+struct FoundProgram {
+    std::string path;
+    bool runnable = false;
+};
+std::optional<FoundProgram> searchPath(std::string_view name, const std::vector<std::string>& folders);
+
 struct FileFacts {
     bool plistExists = false;
     bool plistIsReadable = false;
