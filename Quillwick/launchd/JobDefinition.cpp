@@ -41,6 +41,24 @@ KeepAlive keepAliveInEffect(const JobDefinition& job) {
     return onDemand && onDemand->boolValue() == false ? KeepAlive::always() : KeepAlive::never();
 }
 
+// When a conditional KeepAlive is a job's only start condition, launchd runs the job while a path or
+// job condition holds: "while /tmp/go exists". Nothing when a condition depends on an earlier run
+// (SuccessfulExit makes launchd start the job at load) or there is no such condition.
+std::optional<std::string> whileClause(const KeepAlive& keepAlive) {
+    const KeepAlive::Conditions& conditions = keepAlive.conditions();
+    if (!keepAlive.isConditional() || conditions.successfulExit) return std::nullopt;
+    std::vector<std::string> clauses;
+    for (const auto& [path, exists] : conditions.pathState)
+        clauses.push_back("while " + path + (exists ? " exists" : " does not exist"));
+    for (const auto& [label, loaded] : conditions.otherJobEnabled)
+        clauses.push_back("while " + label + (loaded ? " is loaded" : " is not loaded"));
+    if (conditions.networkState.value_or(false)) clauses.push_back("while the network is up");
+    if (clauses.empty()) return std::nullopt;
+    std::string text;
+    for (std::size_t i = 0; i < clauses.size(); ++i) text += (i ? " or " : "") + clauses[i];
+    return text;
+}
+
 void combine(std::size_t& seed, std::size_t value) {
     seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
 }
@@ -286,12 +304,17 @@ std::string JobDefinition::scheduleSummary() const {
     if (find("LaunchEvents")) phrases.push_back("in response to system events");
 
     const KeepAlive keepAlive = keepAliveInEffect(*this);
+    // launchd runs a LaunchOnlyOnce job a single time, kept alive or not.
+    const bool once = flag(find("LaunchOnlyOnce")) && !keepAlive.isNever();
     if (phrases.empty()) {
+        if (keepAlive.isNever()) return "Never — this job has nothing that would start it.";
+        if (once) return "Runs as soon as it is loaded, only once until the Mac restarts.";
+        if (const auto clause = whileClause(keepAlive)) return "Runs " + *clause + ".";
         // launchd starts a kept-alive job as soon as it is loaded, so KeepAlive alone is a start condition.
-        if (!keepAlive.isNever()) return "Runs as soon as it is loaded, and " + keepAlive.summary() + ".";
-        return "Never — this job has nothing that would start it.";
+        return "Runs as soon as it is loaded, and " + keepAlive.summary() + ".";
     }
     std::string sentence = "Runs " + englishJoin(phrases);
+    if (once) return sentence + ", only once until the Mac restarts.";
     if (!keepAlive.isNever()) sentence += ", and " + keepAlive.summary();
     return sentence + ".";
 }

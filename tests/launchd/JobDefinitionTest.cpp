@@ -224,6 +224,23 @@ TEST(JobDefinitionTest, onDemandFalseIsTheOldWayOfKeepAliveTrue) {
         {"not a Boolean", {{"OnDemand", "NO"}}, false, "Never — this job has nothing that would start it."},
         {"KeepAlive has the last word", {{"OnDemand", false}, {"KeepAlive", PlistValue::dictionary({{"Crashed", true}})}},
          true, "Runs as soon as it is loaded, and is restarted when it crashes."},
+        // launchd runs a LaunchOnlyOnce job once, however it is kept alive.
+        {"launched only once", {{"OnDemand", false}, {"LaunchOnlyOnce", true}}, true,
+         "Runs as soon as it is loaded, only once until the Mac restarts."},
+        {"once, at login", {{"KeepAlive", true}, {"RunAtLoad", true}, {"LaunchOnlyOnce", true}}, true,
+         "Runs at login, only once until the Mac restarts."},
+        // A path or job condition is when it runs, not a restart after a start at load.
+        {"while a path exists",
+         {{"KeepAlive", PlistValue::dictionary({{"PathState", PlistValue::dictionary({{"/tmp/go", true}})}})}}, true,
+         "Runs while /tmp/go exists."},
+        {"while another job is not loaded, or the network is up",
+         {{"KeepAlive", PlistValue::dictionary({{"OtherJobEnabled", PlistValue::dictionary({{"com.example.a", false}})},
+                                                {"NetworkState", true}})}},
+         true, "Runs while com.example.a is not loaded or while the network is up."},
+        {"a successful exit still starts it at load",
+         {{"KeepAlive", PlistValue::dictionary({{"SuccessfulExit", true},
+                                                {"PathState", PlistValue::dictionary({{"/tmp/go", false}})}})}},
+         true, "Runs as soon as it is loaded, and is restarted when it finishes successfully or watched paths change."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
