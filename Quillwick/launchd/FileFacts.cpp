@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 #include "helperkit/SystemPaths.h"
@@ -35,11 +36,33 @@ std::optional<bool> runnableFile(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> pathFolders(std::string_view path) {
+    std::vector<std::string> folders;
+    while (!path.empty()) {
+        const auto colon = path.find(':');
+        if (const auto folder = path.substr(0, colon); !folder.empty()) folders.emplace_back(folder);
+        if (colon == std::string_view::npos) break;
+        path.remove_prefix(colon + 1);
+    }
+    return folders;
+}
+
+std::string programFile(const std::string& path) {
+    const SystemPaths& paths = SystemPaths::current();
+    if (!paths.isSandboxed() || !path.starts_with('/')) return path;
+    const std::string root = paths.root().string();
+    if (path == root || path.starts_with(root + "/")) return path;
+    const std::string onMachine = paths.resolve(path).string();
+    struct stat info {};
+    if (::stat(onMachine.c_str(), &info) == 0 || ::stat(path.c_str(), &info) != 0) return onMachine;
+    return path;
+}
+
 std::optional<FoundProgram> searchPath(std::string_view name, const std::vector<std::string>& folders) {
     std::optional<FoundProgram> found;
     for (const auto& folder : folders) {
         if (!folder.starts_with('/')) continue;
-        const std::string candidate = (SystemPaths::current().resolve(folder) / std::string(name)).string();
+        const std::string candidate = programFile((std::filesystem::path(folder) / std::string(name)).string());
         const auto runnable = runnableFile(candidate);
         if (!runnable) continue;
         if (*runnable) return FoundProgram{candidate, true};
@@ -54,18 +77,13 @@ std::optional<ProgramSearch> programSearch(const JobDefinition& definition) {
     if (arguments.empty() || arguments.front().empty() || arguments.front().find('/') != std::string::npos)
         return std::nullopt;
     ProgramSearch search{arguments.front(), {}, false};
-    std::string_view path = "/usr/bin:/bin:/usr/sbin:/sbin";
+    std::string_view path = launchdPath;
     const auto environment = definition.environmentVariables();
     if (const auto own = environment.find("PATH"); own != environment.end()) {
         path = own->second;
         search.jobsOwnPath = true;
     }
-    while (!path.empty()) {
-        const auto colon = path.find(':');
-        if (const auto folder = path.substr(0, colon); !folder.empty()) search.folders.emplace_back(folder);
-        if (colon == std::string_view::npos) break;
-        path.remove_prefix(colon + 1);
-    }
+    search.folders = pathFolders(path);
     return search;
 }
 
@@ -107,7 +125,7 @@ void FileFacts::inspectExecutable(const Job& job) {
         return;
     }
     struct stat info {};
-    executableExists = ::stat(path->c_str(), &info) == 0;
+    executableExists = ::stat(programFile(*path).c_str(), &info) == 0;
     executableIsExecutable = executableExists && (info.st_mode & 0111) != 0;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Quillwick/launchd/Job.h"
@@ -23,9 +24,19 @@ struct ProgramSearch {
 // Nothing when launchd starts the program without a search.
 std::optional<ProgramSearch> programSearch(const JobDefinition& definition);
 
-// A PATH search under the machine root, as execvp and sh make it: the first file of that name that
-// anyone may run, else the first one found (which then cannot be run); nothing when no folder has
-// one. Folders that are not absolute are passed over, being relative to a folder we cannot know.
+// The PATH launchd gives a job that sets none.
+inline constexpr std::string_view launchdPath = "/usr/bin:/bin:/usr/sbin:/sbin";
+// A PATH value's folders in order, empty entries left out.
+std::vector<std::string> pathFolders(std::string_view path);
+
+// Where a program named by an absolute path is run from. In a sandbox the stand-ins run programs on the
+// host, the machine's own files being under its root: the root's file when it has one, else the host's
+// when it has one, else the root's (to name in messages). A path already under the root stays as it is.
+std::string programFile(const std::string& path);
+
+// A PATH search as execvp and sh make it, each candidate placed by programFile: the first file of that
+// name that anyone may run, else the first one found (which then cannot be run); nothing when no folder
+// has one. Folders that are not absolute are passed over, being relative to a folder we cannot know.
 struct FoundProgram {
     std::string path;
     bool runnable = false;

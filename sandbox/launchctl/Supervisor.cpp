@@ -18,6 +18,7 @@
 #include <fmt/format.h>
 
 #include "ErrorTexts.h"
+#include "Quillwick/launchd/FileFacts.h"
 #include "LaunchctlFailure.h"
 
 extern char** environ;
@@ -83,28 +84,18 @@ std::string exitText(const ExitRecord& exit)
     return fmt::format("exited with exit code: {}", exit.value);
 }
 
-// Program is used as it stands; without it the first argument is looked up in the job's PATH, as
-// execvp would.
+// Found as the job checks find it: Program, or a first argument holding "/", as it stands (an absolute
+// one placed on this machine); any other first argument on the job's PATH, else launchd's own.
 std::string resolveProgram(const ServiceRecord& record)
 {
     const std::string program = record.executable();
     if (record.program || program.empty() || program.find('/') != std::string::npos)
-        return program;
-    std::string path = "/usr/bin:/bin:/usr/sbin:/sbin";
+        return qw::Diagnostics::programFile(program);
+    std::string_view path = qw::Diagnostics::launchdPath;
     if (const auto it = record.environment.find("PATH"); it != record.environment.end())
         path = it->second;
-    else if (const char* inherited = std::getenv("PATH"))
-        path = inherited;
-    std::size_t begin = 0;
-    while (begin <= path.size()) {
-        const std::size_t end = std::min(path.find(':', begin), path.size());
-        const std::string folder = path.substr(begin, end - begin);
-        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + program;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        begin = end + 1;
-    }
-    return program;
+    const auto found = qw::Diagnostics::searchPath(program, qw::Diagnostics::pathFolders(path));
+    return found ? found->path : program;
 }
 
 }  // namespace

@@ -134,6 +134,21 @@ TEST_F(FileFactsTest, executableIsCheckedThroughLinksAndOnlyWhenAbsolute) {
     EXPECT_FALSE(FileFacts(job(JobDirectory::userAgents, dir() / "j.plist")).executableExists);
 }
 
+// The stand-ins run programs on the host, the machine's own under its root: the root's copy first.
+TEST_F(FileFactsTest, programsAreFoundWhereTheStandInsRunThem) {
+    write("usr/local/bin/tool", 0755);
+    write("bin/true", 0644);
+    const auto facts = [&](PlistDictionary root) { return FileFacts(job(JobDirectory::userAgents, dir() / "j.plist", std::move(root))); };
+    EXPECT_TRUE(facts({{"Program", "/usr/local/bin/tool"}}).executableExists);
+    EXPECT_TRUE(facts({{"Program", "/bin/sh"}}).executableIsExecutable);
+    EXPECT_FALSE(facts({{"Program", "/bin/true"}}).executableIsExecutable);
+    const auto sh = facts({{"ProgramArguments", PlistValue::array({"sh", "-c", "exit 0"})}});
+    ASSERT_TRUE(sh.executableOnPath);
+    EXPECT_TRUE(sh.executableOnPath->starts_with("/usr/bin/sh") || sh.executableOnPath->starts_with("/bin/sh"));
+    EXPECT_TRUE(sh.executableIsExecutable);
+    EXPECT_EQ(Diagnostics::programFile("/no/such/tool"), (dir() / "no/such/tool").string());
+}
+
 TEST_F(FileFactsTest, aBareFirstArgumentIsFoundThroughTheJobsPath) {
     // The machine's own folders, under the root: what launchd's PATH search would see.
     write("usr/bin/sh", 0755);

@@ -321,6 +321,15 @@ TEST(LaunchctlTest, programThatCannotStartRecordsExConfigAndLogsIt)
                                          "<key>RunAtLoad</key><true/></dict></plist>");
     ASSERT_EQ(root.launchctl({"bootstrap", kGui, bare.string()}).exitStatus, 0);
     EXPECT_TRUE(eventually([&] { return printed(root, "com.example.bare")->lastExit == RuntimeState::ExitStatus::code(0); }));
+
+    // A program the machine holds runs from under its root, where the job checks look for it.
+    root.writeFile("/usr/local/bin/rooted", "#!/bin/sh\nexit 7\n", 0755);
+    const fs::path rooted = root.writeFile("/Users/jobs/rooted.plist",
+                                           "<plist><dict><key>Label</key><string>com.example.rooted</string>"
+                                           "<key>Program</key><string>/usr/local/bin/rooted</string>"
+                                           "<key>RunAtLoad</key><true/></dict></plist>");
+    ASSERT_EQ(root.launchctl({"bootstrap", kGui, rooted.string()}).exitStatus, 0);
+    EXPECT_TRUE(eventually([&] { return printed(root, "com.example.rooted")->lastExit == RuntimeState::ExitStatus::code(7); }));
 }
 
 TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
