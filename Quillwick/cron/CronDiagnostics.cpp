@@ -104,16 +104,6 @@ ShellReading readShell(std::string_view command) {
     return reading;
 }
 
-// In a sandbox a path may already name the machine's own file (one chosen in a file dialog); it is
-// not put under the root a second time.
-std::string onMachine(const std::string& path) {
-    const SystemPaths& paths = SystemPaths::current();
-    if (!paths.isSandboxed()) return path;
-    const std::string root = paths.root().string();
-    if (path == root || path.starts_with(root + "/")) return path;
-    return paths.resolve(path).string();
-}
-
 // The folders of the user's own that macOS guards, as a command may spell them.
 bool touchesProtectedFolder(std::string_view code) {
     const SystemPaths& paths = SystemPaths::current();
@@ -146,6 +136,17 @@ bool needsPathSearch(std::string_view program) {
     if (program.find_first_of("/$") != std::string_view::npos || program.starts_with('~')) return false;
     const auto found = Diagnostics::searchPath(program, {"/usr/bin", "/bin"});
     return !found || !found->runnable;
+}
+
+// cron cuts the command at the first "%" that no backslash escapes; "\\%" escapes the backslash only.
+bool hasUnescapedPercent(std::string_view command) {
+    bool escaped = false;
+    for (const char c : command) {
+        if (escaped) escaped = false;
+        else if (c == '\\') escaped = true;
+        else if (c == '%') return true;
+    }
+    return false;
 }
 
 // MAILTO set to nothing ("", '' or empty) switches cron's mail off.
@@ -181,8 +182,8 @@ std::vector<Issue> commandIssues(std::string_view command, const Crontab& cronta
     const ShellReading shell = readShell(command);
     const std::string program = executable(shell.code);
     if (program.starts_with('/')) {
-        // In a sandbox the program lies under the machine's root, and messages name the real path.
-        const std::string path = onMachine(program);
+        // Looked up where it would run, as the job checks do; messages name that path.
+        const std::string path = Diagnostics::programFile(program);
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
             found.push_back(issue(Issue::Severity::error, "The command does not exist", "There is nothing at " + path + "."));
@@ -198,7 +199,7 @@ std::vector<Issue> commandIssues(std::string_view command, const Crontab& cronta
                                   "” will not be found if it lives in /opt/homebrew/bin or /usr/local/bin. Use "
                                   "the full path, or set PATH= at the top of the crontab."));
     }
-    if (command.find('%') != std::string_view::npos && command.find("\\%") == std::string_view::npos) {
+    if (hasUnescapedPercent(command)) {
         found.push_back(issue(Issue::Severity::error, "An unescaped % will break this command",
                               "In a crontab, % means a newline: cron cuts the command at the first % and feeds the "
                               "rest to it as standard input. A date format like %Y-%m-%d silently becomes an empty "
@@ -214,6 +215,14 @@ std::vector<Issue> commandIssues(std::string_view command, const Crontab& cronta
 
 std::vector<Issue> scheduleIssues(const CronSchedule& schedule) {
     std::vector<Issue> found;
+    // A line cron refuses never runs, so nothing else about when it runs matters.
+    if (const auto reason = schedule.refusal()) {
+        found.push_back(issue(Issue::Severity::error, "cron refuses this schedule",
+                              *reason + " The line never runs, and crontab will not install a crontab that holds "
+                                        "it: no change to this crontab can be saved until the line is deleted or "
+                                        "corrected with crontab -e."));
+        return found;
+    }
     if (schedule.isSpecial()) {
         if (schedule.word() == "@reboot") {
             found.push_back(issue(Issue::Severity::note, "@reboot is unreliable on macOS",
@@ -244,7 +253,7 @@ std::vector<Issue> outputIssues(std::string_view command, const Crontab& crontab
     const std::string_view code = readShell(command).code;
     const auto environment = crontab.environment();
     const auto mailto = environment.find("MAILTO");
-    if (code.find('>') == std::string_view::npos && code.find("| ") == std::string_view::npos &&
+    if (code.find_first_of(">|") == std::string_view::npos &&
         (mailto == environment.end() || mailIsOff(mailto->second))) {
         found.push_back(issue(Issue::Severity::note, "This job's output goes nowhere",
                               "cron mails whatever a command prints to the local user, and on a Mac with no mail "

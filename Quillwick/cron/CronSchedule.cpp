@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "Quillwick/cron/CronText.h"
 
@@ -35,6 +37,40 @@ std::string joined(const std::vector<std::string>& fields) {
     return out;
 }
 
+// What cron knows of each field: its limits, and the names it takes for values.
+struct FieldRule {
+    const char* name;     // "minute field"
+    const char* article;  // "a minute"
+    int low;
+    int high;
+    const char* limits;   // as cron takes them
+    const std::string_view* names = nullptr;
+    std::size_t nameCount = 0;
+};
+
+constexpr FieldRule fieldRules[] = {
+    {"minute", "a minute", 0, 59, "0–59"},
+    {"hour", "an hour", 0, 23, "0–23"},
+    {"day of month", "a day of the month", 1, 31, "1–31"},
+    {"month", "a month", 1, 12, "1–12 or jan–dec", monthNames.data(), monthNames.size()},
+    {"day of week", "a day of the week", 0, 7, "0–7 or sun–sat", weekdayNames.data(), weekdayNames.size()},
+};
+
+constexpr std::array<std::string_view, 8> cronWords = {"@reboot", "@yearly", "@annually", "@monthly",
+                                                       "@weekly", "@daily",  "@midnight", "@hourly"};
+
+// A value as cron reads it: digits only (no sign), or one of the field's names in any case.
+std::optional<std::int64_t> cronValue(std::string_view text, const FieldRule& rule) {
+    if (text.empty()) return std::nullopt;
+    const std::string lower = CronText::lowercased(text);
+    for (std::size_t i = 0; i < rule.nameCount; ++i)
+        if (rule.names[i] == lower) return rule.low + static_cast<std::int64_t>(i);
+    if (text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    // Past any field's limit, however long.
+    if (text.size() > 9) return std::int64_t{1} << 40;
+    return CronText::integerValue(text, false);
+}
+
 void combine(std::size_t& seed, std::size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); }
 
 }  // namespace
@@ -65,7 +101,72 @@ bool CronSchedule::isValidField(std::string_view field, int index) {
     return true;
 }
 
+std::optional<std::string> CronSchedule::fieldRefusal(std::string_view field, int index) {
+    if (index < 0 || index > 4) return std::nullopt;
+    const FieldRule& rule = fieldRules[index];
+    const auto malformed = [&] {
+        std::string reason = "“" + std::string(field) + "” is not a " + rule.name +
+                             " cron accepts: use numbers, *, ranges such as 1-5, lists such as 1,15 and steps "
+                             "such as */15";
+        if (index == 3) reason += ", or names such as jan";
+        if (index == 4) reason += ", or names such as mon";
+        return reason + ".";
+    };
+    const auto outOfRange = [&](std::string_view value) {
+        return "“" + std::string(value) + "” is not " + rule.article + ": cron takes " + rule.limits + ".";
+    };
+    if (field.empty()) return malformed();
+    // A list of items, each "*", a value or a range "a-b", then perhaps "/step" (after "*" or a range only).
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = field.find(',', start);
+        std::string_view item = field.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        std::optional<std::string_view> step;
+        if (const auto slash = item.find('/'); slash != std::string_view::npos) {
+            step = item.substr(slash + 1);
+            item = item.substr(0, slash);
+        }
+        const auto dash = item.find('-');
+        if (item != "*") {
+            if (step && dash == std::string_view::npos) return malformed();
+            const std::string_view first = item.substr(0, dash);
+            const auto low = cronValue(first, rule);
+            if (!low) return malformed();
+            if (*low < rule.low || *low > rule.high) return outOfRange(first);
+            if (dash != std::string_view::npos) {
+                const std::string_view last = item.substr(dash + 1);
+                const auto high = cronValue(last, rule);
+                if (!high) return malformed();
+                if (*high < rule.low || *high > rule.high) return outOfRange(last);
+                if (*high < *low)
+                    return "The range " + std::string(item) + " in the " + rule.name +
+                           " field runs backwards, so it names no " + rule.name + ".";
+            }
+        }
+        if (step) {
+            if (step->empty() || step->find_first_not_of("0123456789") != std::string_view::npos) return malformed();
+            if (step->find_first_not_of('0') == std::string_view::npos)
+                return std::string("A step in the ") + rule.name + " field must be at least 1.";
+        }
+        if (comma == std::string_view::npos) return std::nullopt;
+        start = comma + 1;
+    }
+}
+
+std::optional<std::string> CronSchedule::refusal() const {
+    if (kind_ == Kind::special) {
+        if (std::find(cronWords.begin(), cronWords.end(), word_) != cronWords.end()) return std::nullopt;
+        return "cron knows no “" + word_ +
+               "”: use @reboot, @yearly, @annually, @monthly, @weekly, @daily, @midnight or @hourly.";
+    }
+    if (fields_.size() != 5) return std::nullopt;
+    for (int i = 0; i < 5; ++i)
+        if (auto reason = fieldRefusal(fields_[static_cast<std::size_t>(i)], i)) return reason;
+    return std::nullopt;
+}
+
 std::string CronSchedule::description() const {
+    if (refusal()) return "Never runs: cron refuses this schedule";
     if (kind_ == Kind::special) {
         if (word_ == "@reboot") return "When the Mac starts up";
         if (word_ == "@yearly" || word_ == "@annually") return "Once a year, at midnight on 1 January";

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,14 @@ public:
     // The field split at every ",", "-" and "/", empty parts dropped.
     static std::vector<std::string_view> fieldParts(std::string_view field);
 
-    // The English sentence for the schedule; what the rules do not cover is shown as written.
+    // Why cron would refuse the schedule, naming the field or the word; nothing when cron takes it.
+    // Stricter than isValidField: cron checks each value against its field's limits, wants a step of at
+    // least 1, and knows only its own "@" words.
+    std::optional<std::string> refusal() const;
+    static std::optional<std::string> fieldRefusal(std::string_view field, int index);
+
+    // The English sentence for the schedule; what the rules do not cover is shown as written, and a
+    // schedule cron refuses is said never to run.
     std::string description() const;
     std::string fieldsDescription() const;
     static std::string weekdayText(std::string_view field);

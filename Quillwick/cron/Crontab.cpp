@@ -23,12 +23,36 @@ bool isNameOfVariable(std::string_view name) {
 
 bool isFieldSeparator(char c) { return c == ' ' || c == '\t'; }
 
-// A trimmed line that is not a comment: a variable, an "@" job, a five-field job, or nothing.
-std::optional<Crontab::Line> parseContent(std::string_view trimmed, std::int64_t number) {
+// White space at the front of `text` dropped.
+std::string_view withoutLeadingBlanks(std::string_view text) {
+    const std::string_view trimmed = CronText::trimmed(text);
+    return text.substr(static_cast<std::size_t>(trimmed.data() - text.data()));
+}
+
+// The command at the end of a line, trimmed; but a blank escaped with "\" is part of what sh runs.
+std::string commandOf(std::string_view rest) {
+    const std::string_view command = CronText::trimmed(rest);
+    const auto start = static_cast<std::size_t>(command.data() - rest.data());
+    std::size_t end = start + command.size();
+    std::size_t backslashes = 0;
+    while (backslashes < command.size() && command[command.size() - 1 - backslashes] == '\\') ++backslashes;
+    if (backslashes % 2 == 1 && end < rest.size()) {
+        std::size_t length = 0;
+        CronText::decode(rest, end, length);
+        end += length;
+    }
+    return std::string(rest.substr(start, end - start));
+}
+
+// A line that is not a comment, from its first non-blank character to its very end: a variable, an
+// "@" job, a five-field job, or nothing.
+std::optional<Crontab::Line> parseContent(std::string_view content, std::int64_t number) {
+    const std::string_view trimmed = CronText::trimmed(content);
+    // cron allows blanks around the "=" and drops them.
     if (const auto equals = trimmed.find('='); equals != std::string_view::npos) {
-        const std::string_view name = trimmed.substr(0, equals);
+        const std::string_view name = CronText::trimmed(trimmed.substr(0, equals));
         if (isNameOfVariable(name))
-            return Crontab::Line::variable(std::string(name), std::string(trimmed.substr(equals + 1)));
+            return Crontab::Line::variable(std::string(name), std::string(withoutLeadingBlanks(trimmed.substr(equals + 1))));
     }
     if (trimmed.starts_with('@')) {
         const auto space = trimmed.find(' ');
@@ -36,7 +60,7 @@ std::optional<Crontab::Line> parseContent(std::string_view trimmed, std::int64_t
         CronJob job;
         job.line = number;
         job.schedule = CronSchedule::special(CronText::lowercased(trimmed.substr(0, space)));
-        job.command = std::string(CronText::trimmed(trimmed.substr(space + 1)));
+        job.command = commandOf(content.substr(space + 1));
         return Crontab::Line::job(std::move(job));
     }
     std::vector<std::string> fields;
@@ -48,7 +72,7 @@ std::optional<Crontab::Line> parseContent(std::string_view trimmed, std::int64_t
         if (at == start) return std::nullopt;
         fields.emplace_back(trimmed.substr(start, at - start));
     }
-    std::string command(CronText::trimmed(trimmed.substr(at)));
+    std::string command = commandOf(content.substr(at));
     if (command.empty()) return std::nullopt;
     for (int i = 0; i < 5; ++i)
         if (!CronSchedule::isValidField(fields[static_cast<std::size_t>(i)], i)) return std::nullopt;
@@ -62,28 +86,33 @@ std::optional<Crontab::Line> parseContent(std::string_view trimmed, std::int64_t
 }  // namespace
 
 Crontab::Line Crontab::Line::parsing(std::string_view line, std::int64_t number) {
-    std::string_view rest = CronText::trimmed(line);
-    if (rest.empty()) return blank(std::string(line));
+    if (CronText::trimmed(line).empty()) return blank(std::string(line));
     // Any number of "#" in front, each perhaps followed by blanks, comment a job out; taken in a loop
     // so that a line of a million "#" costs nothing.
+    std::string_view rest = withoutLeadingBlanks(line);
     bool commented = false;
     while (rest.starts_with('#')) {
         commented = true;
-        rest = CronText::trimmed(rest.substr(1));
+        rest = withoutLeadingBlanks(rest.substr(1));
     }
     std::optional<Line> content;
-    if (!rest.empty()) content = parseContent(rest, number);
+    if (!CronText::trimmed(rest).empty()) content = parseContent(rest, number);
     if (commented) {
-        if (content && content->kind() == Kind::job) {
+        // A note such as "# @author Someone" is no entry that could be switched on.
+        if (content && content->kind() == Kind::job && !content->job_.schedule.refusal()) {
             content->job_.isDisabled = true;
+            content->read_ = std::string(line);
             return *content;
         }
         return comment(std::string(line));
     }
-    return content ? *content : unparsed(std::string(line));
+    if (!content) return unparsed(std::string(line));
+    content->read_ = std::string(line);
+    return *content;
 }
 
 std::string Crontab::Line::text() const {
+    if (read_) return *read_;
     switch (kind_) {
     case Kind::blank:
     case Kind::comment:
@@ -99,6 +128,7 @@ std::size_t Crontab::Line::hash() const {
     combine(seed, std::hash<std::string>()(text_));
     combine(seed, std::hash<std::string>()(value_));
     combine(seed, job_.hash());
+    combine(seed, std::hash<std::optional<std::string>>()(read_));
     return seed;
 }
 
@@ -146,7 +176,8 @@ void Crontab::replacing(const CronJob& job) {
     const auto found = std::find_if(lines.begin(), lines.end(), [&](const Line& line) {
         return line.kind() == Line::Kind::job && line.cronJob().line == job.line;
     });
-    if (found != lines.end()) *found = Line::job(job);
+    // An unchanged job keeps its line as it was written.
+    if (found != lines.end() && found->cronJob() != job) *found = Line::job(job);
 }
 
 void Crontab::removing(const CronJob& job) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,7 @@ public:
         static Line variable(std::string name, std::string value) {
             return Line(Kind::variable, std::move(name), std::move(value), {});
         }
+        // A job line written anew from its fields.
         static Line job(CronJob job) { return Line(Kind::job, {}, {}, std::move(job)); }
         static Line unparsed(std::string raw) { return Line(Kind::unparsed, std::move(raw), {}, {}); }
 
@@ -42,7 +44,7 @@ public:
         // Meaningful only for a job line.
         const CronJob& cronJob() const { return job_; }
 
-        // The line as the crontab writes it.
+        // The line as the crontab writes it: a parsed line as it was read, an edited one from its fields.
         std::string text() const;
 
         std::size_t hash() const;
@@ -55,6 +57,8 @@ public:
         std::string text_;
         std::string value_;
         CronJob job_;
+        // A job or variable line as read: unedited lines are written back byte for byte.
+        std::optional<std::string> read_;
     };
 
     std::vector<Line> lines;

@@ -339,17 +339,8 @@ std::optional<QString> NewCronJobView::refusal() const {
         const QStringList words = expressionText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() != 5 && !(words.size() == 1 && words.front().startsWith(QLatin1Char('@'))))
             return QStringLiteral("The expression needs five fields, or one @ word such as @daily.");
-        // Only the parser's own fields make a line that reads back as this entry.
-        static const char* const names[] = {"minute", "hour", "day of month", "month", "day of week"};
-        for (int i = 0; words.size() == 5 && i < 5; ++i) {
-            if (CronSchedule::isValidField(words[i].toStdString(), i)) continue;
-            QString reason = QStringLiteral("“%1” is not a %2 cron accepts: use numbers, *, ranges such as 1-5, lists "
-                                            "such as 1,15 and steps such as */15")
-                                 .arg(words[i], QLatin1String(names[i]));
-            if (i == 3) reason += QStringLiteral(", or names such as jan");
-            if (i == 4) reason += QStringLiteral(", or names such as mon");
-            return reason + QLatin1Char('.');
-        }
+        // cron refuses to install the whole crontab over one bad value.
+        if (const auto reason = scheduleFields().refusal()) return QString::fromStdString(*reason);
     }
     return std::nullopt;
 }

@@ -138,7 +138,7 @@ private slots:
         QVERIFY(!sheet.get<QLabel>("firstCrontabNotice")->isVisibleTo(&sheet.view));
         sheet.type("commandField", "backup.sh");
         QCOMPARE(sheet.issues(), QStringList{"This relies on PATH, and cron's PATH is not yours"});
-        sheet.type("commandField", "date +%F");
+        sheet.type("commandField", "backup.sh +%F");
         QCOMPARE(sheet.issues(),
                  (QStringList{"An unescaped % will break this command", "This relies on PATH, and cron's PATH is not yours"}));
         keepScreenshot(sheet.view, "new-cron-entry-problems");
@@ -158,7 +158,10 @@ private slots:
         sheet.type("commandField", "/bin/x");
         const std::pair<QString, QString> refused[] = {
             {"A=1 * * * *", "minute"}, {"PATH=/x * * * *", "minute"}, {"0 9am * * *", "hour"},
-            {"0 9 jan * *", "day of month"}, {"0 9 * mon *", "month"}, {"0 9 * * jan", "day of week"}};
+            {"0 9 jan * *", "day of month"}, {"0 9 * mon *", "month"}, {"0 9 * * jan", "day of week"},
+            // crontab would refuse the whole file over any of these.
+            {"61 25 * * *", "minute"}, {"0 24 * * *", "hour"}, {"0 9 * 13 *", "month"}, {"*/0 * * * *", "minute"},
+            {"0 17-9 * * *", "hour"}, {"@foo", "@foo"}};
         for (const auto& [expression, field] : refused) {
             sheet.get<QLineEdit>("expressionField")->setText(expression);
             QVERIFY2(!sheet.canAdd(), qPrintable(expression));
@@ -168,7 +171,7 @@ private slots:
         }
         sheet.view.show();
         keepScreenshot(sheet.view, "new-cron-entry-bad-field");
-        for (const QString expression : {"*/5 9-17 1,15 JAN-jun mon-FRI", "60 * * * *"}) {
+        for (const QString expression : {"*/5 9-17 1,15 JAN-jun mon-FRI", "59 23 31 12 7"}) {
             sheet.get<QLineEdit>("expressionField")->setText(expression);
             QVERIFY2(sheet.canAdd(), qPrintable(expression));
             QVERIFY(!sheet.get<QLabel>("refusal")->isVisibleTo(&sheet.view));
@@ -195,13 +198,12 @@ private slots:
     }
 
     void aRefusedSaveKeepsTheSheetOpenWithTheReason() {
-        QVERIFY(installCrontab(*root, "0 1 * * * /bin/old\n"));
+        // A line cron refuses, put there past crontab's checks, makes it refuse every new file.
+        root->writeFile("/private/var/at/tabs/" + SystemPaths::loginName(), "60 1 * * * /bin/old\n");
         CrontabStore store;
         QVERIFY(reloaded(store));
         Sheet sheet(store);
         sheet.view.show();
-        sheet.choose(NewCronJobView::Shape::custom);
-        sheet.type("expressionField", "60 * * * *");
         sheet.type("commandField", "/bin/x");
         sheet.get<QPushButton>("addButton")->click();
         QVERIFY(sheet.view.isBusy());
@@ -210,8 +212,8 @@ private slots:
         QVERIFY(sheet.view.isVisible());
         QVERIFY(sheet.canAdd());
         QCOMPARE(sheet.created, 0);
-        QVERIFY(sheet.get<QLabel>("failureText")->text().startsWith("crontab refused the file: \"-\":1: bad minute"));
-        QCOMPARE(installedCrontab(*root), std::string("0 1 * * * /bin/old\n"));
+        QVERIFY(sheet.get<QLabel>("failureText")->text().startsWith("crontab refused the file: \"-\":0: bad minute"));
+        QCOMPARE(installedCrontab(*root), std::string("60 1 * * * /bin/old\n"));
         sheet.get<QPushButton>("addButton")->click();
         QVERIFY(!sheet.view.failure());
         QVERIFY(sheet.get<QLabel>("failureText")->isHidden());

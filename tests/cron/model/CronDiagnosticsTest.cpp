@@ -28,6 +28,7 @@ const std::string everyMinute = "This runs every minute";
 const std::string dayOr = "Day of month and day of week are an OR, not an AND";
 const std::string nowhere = "This job's output goes nowhere";
 const std::string protectedFolder = "This touches a folder macOS protects";
+const std::string refused = "cron refuses this schedule";
 
 class CronDiagnosticsTest : public ::testing::Test {
 protected:
@@ -47,14 +48,18 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
     const std::pair<std::string, List> cases[] = {
         {"0 9 * * * /usr/local/bin/tool > /tmp/log 2>&1", {}},
         {"0 9 * * * /usr/local/bin/tool | logger", {}},
-        {"0 9 * * * /usr/local/bin/tool |logger", {nowhere}},
+        {"0 9 * * * /usr/local/bin/tool |logger", {}},
         {"0 9 * * * /usr/local/bin/missing >/dev/null", {missing}},
         {"0 9 * * * /usr/local/bin/script.sh >/dev/null", {cannotRun}},
         {"0 9 * * * PATH=/opt/bin:/usr/bin backup.sh >/dev/null", {path}},
         {"0 9 * * * A=1 B=2", {path, nowhere}},
         {"0 9 * * * /usr/local/bin/tool date +%Y-%m-%d >/dev/null", {percent}},
         {"0 9 * * * /usr/local/bin/tool date +\\%Y-\\%m-\\%d >/dev/null", {}},
-        {"0 9 * * * /usr/local/bin/tool date +\\%Y-%m >/dev/null", {}},
+        {"0 9 * * * /usr/local/bin/tool date +\\%Y-%m >/dev/null", {percent}},  // each % by itself
+        {"0 9 * * * /usr/local/bin/tool date +\\\\%Y >/dev/null", {percent}},    // the backslash is escaped
+        {"61 25 * * * /usr/local/bin/tool >/dev/null", {refused}},
+        {"@foo /usr/local/bin/tool >/dev/null", {refused}},
+        {"* 24 * * * /usr/local/bin/tool >/dev/null", {refused}},  // never runs, so not every minute
         {"* * * * 1-5 /usr/local/bin/tool", {everyMinute, nowhere}},
         {"0 9 1 * 1 /usr/local/bin/tool >/dev/null", {dayOr}},
         {"0 9 1 * * /usr/local/bin/tool >/dev/null", {}},
@@ -67,6 +72,23 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
     EXPECT_EQ(issuesOf("0 9 * * * backup.sh", "MAILTO=me@example.com\n"), List{path});
     const Crontab after = Crontab::parsing("0 9 * * * backup.sh\nPATH=/bin\n");
     EXPECT_EQ(titles(CronDiagnostics::issues(after.jobs().front(), after)), List{nowhere});
+
+    const Crontab refusing = Crontab::parsing("61 25 * * * /usr/local/bin/tool >/dev/null\n");
+    const auto found = CronDiagnostics::issues(refusing.jobs().front(), refusing);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].severity, Issue::Severity::error);
+    EXPECT_TRUE(found[0].explanation.starts_with("“61” is not a minute: cron takes 0–59. The line never runs"));
+}
+
+// Lines from real crontabs that the checks once misread.
+TEST_F(CronDiagnosticsTest, realLinesAreReadAsCronReadsThem) {
+    using List = std::vector<std::string>;
+    // A % cuts the command even where another one is escaped.
+    EXPECT_EQ(issuesOf("0 3 * * * /usr/local/bin/tool > /var/backups/db-$(date +\\%F)-%H.sql"), List{percent});
+    // Blanks around "=" still set the variable.
+    EXPECT_EQ(issuesOf("0 9 * * * backup.sh", "MAILTO = me@example.org\nPATH = /usr/local/bin:/usr/bin:/bin\n"), List{});
+    // A pipe needs no blanks.
+    EXPECT_EQ(issuesOf("*/5 * * * * /bin/date |/usr/bin/logger -t heartbeat"), List{});
 }
 
 // Lines from real crontabs that cron and sh run as meant: none may raise the check it once did.
@@ -95,7 +117,7 @@ TEST_F(CronDiagnosticsTest, whatShAndCronDoIsNoAlarm) {
         {"rsync -a /srv/ /backup/" + logged, {}},
         {"rm -f /tmp/x" + logged, {}},
         {"crontab -l > /tmp/crontab.bak", {}},
-        {"ls /srv" + logged, {path}},     // the host has it, the machine does not
+        {"ls /srv" + logged, {}},         // the machine lacks it; the host that would run it has it
         {"notes" + logged, {path}},       // there, but cannot be run
         {"backup.sh" + logged, {path}},
         // Tildes: sh expands one that starts a word, follows a redirection or starts an assignment's value.
@@ -146,6 +168,11 @@ TEST_F(CronDiagnosticsTest, messagesNameTheProgramAsTheMachineHasIt) {
     ASSERT_EQ(typed.size(), 1u);
     EXPECT_EQ(typed[0].explanation, "There is nothing at " + real + ".");
     EXPECT_TRUE(CronDiagnostics::commandIssues(root.resolve("/usr/local/bin/tool").string(), table).empty());
+
+    // What the machine lacks runs from the host, as the stand-ins run it; the machine's own copy comes first.
+    EXPECT_TRUE(CronDiagnostics::commandIssues("/bin/echo hi", table).empty());
+    root.writeFile("/bin/sh", "", 0644);
+    EXPECT_EQ(titles(CronDiagnostics::commandIssues("/bin/sh -c true", table)), std::vector{cannotRun});
 }
 
 }  // namespace

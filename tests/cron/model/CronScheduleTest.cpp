@@ -13,6 +13,8 @@ std::string describe(const std::string& line) {
     return parsed.cronJob().schedule.description();
 }
 
+const std::string never = "Never runs: cron refuses this schedule";
+
 TEST(CronScheduleDescription, everyScheduleReadsAsASentenceOrAsWritten) {
     const std::pair<std::string, std::string> cases[] = {
         {"@REBOOT", "When the Mac starts up"},
@@ -22,7 +24,7 @@ TEST(CronScheduleDescription, everyScheduleReadsAsASentenceOrAsWritten) {
         {"@weekly", "Every Sunday, at midnight"},
         {"@midnight", "Every day, at midnight"},
         {"@hourly", "Every hour, on the hour"},
-        {"@every5m", "@every5m"},
+        {"@every5m", never},
         {"* * * * *", "Every minute"},
         {"*/15 * * * *", "Every 15 minutes"},
         {"*/5,10 * * * *", "Every 5,10 minutes"},
@@ -30,7 +32,7 @@ TEST(CronScheduleDescription, everyScheduleReadsAsASentenceOrAsWritten) {
         {"00 * * * *", "At 00 minutes past every hour"},
         {"30 * * * *", "At 30 minutes past every hour"},
         {"5 9 * * *", "At 09:05"},
-        {"5 123 * * *", "At 123:05"},
+        {"5 123 * * *", never},
         {"* 9 * * *", "Every minute of the 9:00 hour"},
         {"* * 1 * *", "Every minute on day 1 of the month"},
         {"0 9-17 * * 1-5", "0 9-17 * * 1-5"},
@@ -42,16 +44,48 @@ TEST(CronScheduleDescription, everyScheduleReadsAsASentenceOrAsWritten) {
         {"*/10 * * * MON", "Every 10 minutes on Mondays"},
         {"0 9 15 jan sun", "At 09:00 on Sundays, on day 15 of the month, in month jan"},
         {"0 9 * * 7", "At 09:00 on Sundays"},
-        {"0 9 * * 8", "At 09:00 on weekday 8"},
+        {"0 9 * * 8", never},
         {"0 9 * * mon-fri", "At 09:00 on weekday mon-fri"},
-        {"0 9 * 13 *", "At 09:00 in month 13"},
-        {"0 9 * +12 *", "At 09:00 in December"},
+        {"0 9 * 13 *", never},
+        {"0 9 * +12 *", never},
+        {"61 25 * * *", never},
     };
     for (const auto& [schedule, sentence] : cases) EXPECT_EQ(describe(schedule), sentence) << schedule;
 
     EXPECT_EQ(CronSchedule::fields({"0", "9", "*", "*"}).description(), "0 9 * *");
     EXPECT_EQ(CronSchedule::weekdayText("-1"), "weekday -1");
     EXPECT_EQ(CronSchedule::monthText("-1"), "month -1");
+}
+
+// Whatever crontab would refuse to install is named by its field; what it takes is not.
+TEST(CronScheduleRefusal, eachValueRangeStepAndWordIsCheckedAsCronDoes) {
+    const std::string fields = "use numbers, *, ranges such as 1-5, lists such as 1,15 and steps such as */15";
+    const std::pair<std::string, std::string> refused[] = {
+        {"61 25 * * *", "“61” is not a minute: cron takes 0–59."},
+        {"0 24 * * *", "“24” is not an hour: cron takes 0–23."},
+        {"0 0 0 * *", "“0” is not a day of the month: cron takes 1–31."},
+        {"0 0 1-32 * *", "“32” is not a day of the month: cron takes 1–31."},
+        {"0 0 * jan-13 *", "“13” is not a month: cron takes 1–12 or jan–dec."},
+        {"0 0 * * 8", "“8” is not a day of the week: cron takes 0–7 or sun–sat."},
+        {"*/0 * * * *", "A step in the minute field must be at least 1."},
+        {"0 17-9 * * *", "The range 17-9 in the hour field runs backwards, so it names no hour."},
+        {"5- * * * *", "“5-” is not a minute cron accepts: " + fields + "."},
+        {"1,,2 * * * *", "“1,,2” is not a minute cron accepts: " + fields + "."},
+        {"5/10 * * * *", "“5/10” is not a minute cron accepts: " + fields + "."},
+        {"+5 * * * *", "“+5” is not a minute cron accepts: " + fields + "."},
+        {"0 9 * * mon/2", "“mon/2” is not a day of week cron accepts: " + fields + ", or names such as mon."},
+        {"@foo", "cron knows no “@foo”: use @reboot, @yearly, @annually, @monthly, @weekly, @daily, @midnight or "
+                 "@hourly."},
+    };
+    for (const auto& [schedule, reason] : refused) {
+        const auto parsed = Crontab::Line::parsing(schedule + " /bin/true", 0);
+        ASSERT_EQ(parsed.kind(), Crontab::Line::Kind::job) << schedule;
+        EXPECT_EQ(parsed.cronJob().schedule.refusal(), reason) << schedule;
+    }
+    for (const std::string schedule : {"0 9 * jan-MAR mon-fri", "*/15 0-23/2 1,15,31 12 7", "59 23 31 dec SUN",
+                                       "00 00 01 01 0", "0-59/60 * * * *", "@annually"})
+        EXPECT_EQ(Crontab::Line::parsing(schedule + " /bin/true", 0).cronJob().schedule.refusal(), std::nullopt)
+            << schedule;
 }
 
 }  // namespace
