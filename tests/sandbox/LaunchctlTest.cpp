@@ -314,22 +314,19 @@ TEST(LaunchctlTest, programThatCannotStartRecordsExConfigAndLogsIt)
     EXPECT_EQ(matching, 1) << log;
     EXPECT_NE(log.find("/no/such/program"), std::string::npos);
 
+    // A job that runs at load with the given program keys, and the exit it is seen to make.
+    const auto exitsWith = [&](const std::string& label, const std::string& keys, int code) {
+        const fs::path file = root.writeFile("/Users/jobs/" + label + ".plist",
+                                             "<plist><dict><key>Label</key><string>" + label + "</string>" + keys +
+                                                 "<key>RunAtLoad</key><true/></dict></plist>");
+        return root.launchctl({"bootstrap", kGui, file.string()}).exitStatus == 0 &&
+               eventually([&] { return printed(root, label)->lastExit == RuntimeState::ExitStatus::code(code); });
+    };
     // Without Program, a bare first argument is looked up in PATH, as execvp does.
-    const fs::path bare = root.writeFile("/Users/jobs/bare.plist",
-                                         "<plist><dict><key>Label</key><string>com.example.bare</string>"
-                                         "<key>ProgramArguments</key><array><string>true</string></array>"
-                                         "<key>RunAtLoad</key><true/></dict></plist>");
-    ASSERT_EQ(root.launchctl({"bootstrap", kGui, bare.string()}).exitStatus, 0);
-    EXPECT_TRUE(eventually([&] { return printed(root, "com.example.bare")->lastExit == RuntimeState::ExitStatus::code(0); }));
-
+    EXPECT_TRUE(exitsWith("com.example.bare", "<key>ProgramArguments</key><array><string>true</string></array>", 0));
     // A program the machine holds runs from under its root, where the job checks look for it.
     root.writeFile("/usr/local/bin/rooted", "#!/bin/sh\nexit 7\n", 0755);
-    const fs::path rooted = root.writeFile("/Users/jobs/rooted.plist",
-                                           "<plist><dict><key>Label</key><string>com.example.rooted</string>"
-                                           "<key>Program</key><string>/usr/local/bin/rooted</string>"
-                                           "<key>RunAtLoad</key><true/></dict></plist>");
-    ASSERT_EQ(root.launchctl({"bootstrap", kGui, rooted.string()}).exitStatus, 0);
-    EXPECT_TRUE(eventually([&] { return printed(root, "com.example.rooted")->lastExit == RuntimeState::ExitStatus::code(7); }));
+    EXPECT_TRUE(exitsWith("com.example.rooted", "<key>Program</key><string>/usr/local/bin/rooted</string>", 7));
 }
 
 TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
