@@ -39,7 +39,7 @@ std::string joined(const std::vector<std::string>& fields) {
 
 // What cron knows of each field: its limits, and the names it takes for values.
 struct FieldRule {
-    const char* name;     // "minute field"
+    const char* name;     // "day of month"
     const char* article;  // "a minute"
     int low;
     int high;

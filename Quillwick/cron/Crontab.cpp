@@ -25,8 +25,14 @@ bool isFieldSeparator(char c) { return c == ' ' || c == '\t'; }
 
 // White space at the front of `text` dropped.
 std::string_view withoutLeadingBlanks(std::string_view text) {
-    const std::string_view trimmed = CronText::trimmed(text);
-    return text.substr(static_cast<std::size_t>(trimmed.data() - text.data()));
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t length = 0;
+        const auto c = CronText::decode(text, at, length);
+        if (!c || !CronText::isWhiteSpace(*c)) break;
+        at += length;
+    }
+    return text.substr(at);
 }
 
 // The command at the end of a line, trimmed; but a blank escaped with "\" is part of what sh runs.

@@ -95,6 +95,8 @@ TEST(CrontabParsing, aLineOfAMillionHashesIsAComment) {
     EXPECT_EQ(parsed.kind(), Kind::comment);
     EXPECT_EQ(parsed.rawText(), line);
     EXPECT_TRUE(jobOf(Crontab::Line::parsing(line + " 0 9 * * * /bin/x", 0)).isDisabled);
+    // Blanks at the end are passed over once, not once for every "#".
+    EXPECT_EQ(Crontab::Line::parsing(line + std::string(100'000, ' '), 0).kind(), Kind::comment);
 }
 
 TEST(CrontabWriting, everyLineComesBackByteForByte) {
