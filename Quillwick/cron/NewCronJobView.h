@@ -9,8 +9,9 @@
 // sheet closes; the window then selects the last entry of the store's crontab. Save errors stay here.
 //
 // A command holding a line feed, carriage return or NUL, a command of only white space, and a custom
-// expression that is neither five cron fields nor one "@" word keep "Add" disabled, with the reason
-// shown: "A=1 * * * *" would install a variable, not an entry.
+// expression that is neither five cron fields nor one "@" word, or that cron refuses, keep "Add"
+// disabled, with the reason shown: "A=1 * * * *" would install a variable, not an entry, and crontab
+// would not install a file holding "61 * * * *".
 #pragma once
 
 #include <QDialog>
