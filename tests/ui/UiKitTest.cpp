@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QPushButton>
@@ -184,6 +185,43 @@ private slots:
         QTRY_COMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile("/tmp/Some Folder")});
         QDesktopServices::unsetUrlHandler("file");
         QVERIFY(!window.findChild<QMessageBox*>());
+    }
+
+    // Qt only learns that the desktop's handler started; its exit status is what counts.
+    void aHandlerThatFailsIsReportedWithTheFileOrTheAddress() {
+        QTemporaryDir bin;
+        const QString opened = bin.filePath("opened");
+        const auto handlerExits = [&](int status) {
+            QFile script(bin.filePath("xdg-open"));
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\nexit %2\n").arg(opened).arg(status).toUtf8());
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+        const auto lines = [&] {
+            QFile log(opened);
+            return log.open(QIODevice::ReadOnly) ? QString(log.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        };
+        QWidget window;
+        window.show();
+        const QString file = "/tmp/Some Folder/R&D.log";
+        const QUrl link("https://example.org/support?a=1&b=2");
+        for (const int status : {0, 3}) {
+            handlerExits(status);
+            revealFile(&window, file);
+            openLink(&window, link);
+            QTRY_COMPARE(lines().size(), status ? 4 : 2);
+        }
+        QCOMPARE(lines().mid(0, 2), (QStringList{"file:///tmp/Some%20Folder", link.toString(QUrl::FullyEncoded)}));
+        QTRY_COMPARE(window.findChildren<QMessageBox*>("revealAlert").size(), 2);
+        QStringList shown;
+        for (QMessageBox* box : window.findChildren<QMessageBox*>("revealAlert"))
+            shown << plain(box->informativeText()).section(u'\n', -1);
+        shown.sort();
+        QCOMPARE(shown, (QStringList{file, link.toString()}));
+        qputenv("PATH", path);
     }
 };
 
