@@ -369,7 +369,7 @@ private slots:
         for (const Slow slow : {Slow::userCheck, Slow::automaticCheck, Slow::download}) {
             Fixture f;
             if (slow == Slow::download)
-                f.limits.stall = std::chrono::milliseconds(500);
+                f.limits.stall = std::chrono::milliseconds(1500);
             else
                 f.limits.checkDeadline = std::chrono::milliseconds(500);
             RawServer raw;

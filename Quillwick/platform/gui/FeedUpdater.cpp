@@ -35,6 +35,8 @@ QString noAnswerWithin(std::chrono::milliseconds wait) {
 
 QString size(qint64 bytes) { return QLocale().formattedDataSize(bytes); }
 
+QString largerThan(qint64 bytes) { return QStringLiteral("it is larger than %1").arg(size(bytes)); }
+
 FeedUpdater::Status statusOf(FeedUpdater::Status::Kind kind, std::optional<Appcast::Item> item = std::nullopt) {
     FeedUpdater::Status status;
     status.kind = kind;
@@ -133,8 +135,7 @@ FeedUpdater::FeedUpdater(const PlistDictionary& info, Environment environment, Q
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         stopTransfer();
-        environment_.settings->setValue(lastCheckTimeKey, QDateTime::currentDateTimeUtc());
-        schedule();
+        checkEnded();
         fail(Status::Failure::network, noAnswerWithin(environment_.limits.checkDeadline), false);
     });
     schedule();
@@ -201,9 +202,8 @@ void FeedUpdater::check(bool userInitiated) {
         if (received <= limit && total <= limit)
             return;
         stopTransfer();
-        environment_.settings->setValue(lastCheckTimeKey, QDateTime::currentDateTimeUtc());
-        schedule();
-        fail(Status::Failure::feed, QStringLiteral("it is larger than %1").arg(size(limit)), false);
+        checkEnded();
+        fail(Status::Failure::feed, largerThan(limit), false);
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finishCheck(reply); });
 }
@@ -227,12 +227,16 @@ void FeedUpdater::stopTransfer() {
     partial_.reset();
 }
 
-void FeedUpdater::finishCheck(QNetworkReply* reply) {
+void FeedUpdater::checkEnded() {
     deadline_.stop();
-    reply->deleteLater();
-    reply_ = nullptr;
     environment_.settings->setValue(lastCheckTimeKey, QDateTime::currentDateTimeUtc());
     schedule();
+}
+
+void FeedUpdater::finishCheck(QNetworkReply* reply) {
+    reply->deleteLater();
+    reply_ = nullptr;
+    checkEnded();
     // Our own cancels never get here, so a cancelled transfer is one that stalled.
     if (reply->error() == QNetworkReply::OperationCanceledError)
         return fail(Status::Failure::network, noAnswerWithin(environment_.limits.stall), false);
@@ -240,7 +244,7 @@ void FeedUpdater::finishCheck(QNetworkReply* reply) {
         return fail(Status::Failure::network, reply->errorString(), false);
     const QByteArray feed = reply->read(environment_.limits.feedBytes + 1);
     if (feed.size() > environment_.limits.feedBytes)
-        return fail(Status::Failure::feed, QStringLiteral("it is larger than %1").arg(size(environment_.limits.feedBytes)), false);
+        return fail(Status::Failure::feed, largerThan(environment_.limits.feedBytes), false);
     std::optional<Appcast::Item> newest;
     try {
         newest = Appcast::parse(feed).newest();
@@ -290,10 +294,10 @@ void FeedUpdater::receiveArchive() {
     const QByteArray chunk = reply_->readAll();
     if (announced > archiveLimit_ || partial_->size() + chunk.size() > archiveLimit_) {
         stopTransfer();
-        const QString limit = size(archiveLimit_);
         return fail(Status::Failure::tooLarge,
-                    status_.item->length > 0 ? QStringLiteral("it is larger than the %1 the update feed gives").arg(limit)
-                                             : QStringLiteral("it is larger than %1").arg(limit),
+                    status_.item->length > 0
+                        ? QStringLiteral("it is larger than the %1 the update feed gives").arg(size(archiveLimit_))
+                        : largerThan(archiveLimit_),
                     true);
     }
     if (partial_->write(chunk) != chunk.size()) {

@@ -102,6 +102,8 @@ private:
     void check(bool userInitiated);
     // The one request under way; it times out when the server stops sending.
     QNetworkReply* get(const QUrl& url);
+    // Records the check and schedules the next, however it ended.
+    void checkEnded();
     void finishCheck(QNetworkReply* reply);
     void receiveArchive();
     void finishDownload(QNetworkReply* reply);
