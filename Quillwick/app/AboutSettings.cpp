@@ -6,6 +6,7 @@
 
 #include "Quillwick/feedback/FeedbackService.h"
 #include "Quillwick/platform/gui/BundleInfo.h"
+#include "Quillwick/ui/RevealFile.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -77,7 +78,7 @@ AboutSettings::AboutSettings(std::function<void(const QString&)> openWindow, QWi
         auto* links = new QLabel(this);
         links->setObjectName("aboutLinks");
         links->setTextFormat(Qt::RichText);
-        links->setOpenExternalLinks(true);
+        connect(links, &QLabel::linkActivated, this, [this](const QString& link) { openLink(this, QUrl(link)); });
         links->setAlignment(Qt::AlignHCenter);
         links->setText(link("Website", website) + "&nbsp;&nbsp;&nbsp;&nbsp;" + link("Support", QUrl(base + "/support")) +
                        "&nbsp;&nbsp;&nbsp;&nbsp;" + link("Privacy", QUrl(base + "/privacy")));

@@ -1,4 +1,5 @@
 // Reading the update feed and ordering versions.
+#include <QRandomGenerator>
 #include <QTest>
 
 #include "Quillwick/platform/gui/Appcast.h"
@@ -14,11 +15,41 @@ private slots:
             int order;
         } cases[] = {{"1.10", "1.9", 1},   {"2", "2.0", 0},      {"1.0", "1.0.1", -1}, {"10", "9", 1},
                      {"007", "7", 0},      {"99999999999999999999", "100000000000000000000", -1},
-                     {"2.0b", "2.0a", 1},  {"2.1", "2.0b", 1}};
+                     {"2.0b", "2.0a", 1},  {"2.1", "2.0b", 1},   {"10a", "9", 1},      {"100", "10a", 1},
+                     {"1.10b1", "1.10", -1}, {"1.10b1", "1.9", 1}, {"1.11", "1.10", 1}, {"1.10b10", "1.10b9", 1},
+                     {"2.beta", "2", -1}};
         for (const auto& c : cases) {
             QCOMPARE(Appcast::compareVersions(c.a, c.b), c.order);
             QCOMPARE(Appcast::compareVersions(c.b, c.a), -c.order);
         }
+        Appcast feed;
+        for (const char* version : {"1.9", "1.10b1", "1.10", "1.2"}) {
+            Appcast::Item item;
+            item.version = version;
+            feed.items.push_back(item);
+        }
+        QCOMPARE(feed.newest()->version, "1.10");
+    }
+
+    // Sorting and picking the newest rely on a true order, whatever the versions look like.
+    void theVersionOrderIsAntisymmetricAndTransitive() {
+        const QStringList atoms{"0", "1", "9", "10", "010", "a", "b", "b1", "b10", "1a", "10a", "9b2", "", "-", "rc"};
+        QRandomGenerator random(27);
+        QStringList versions;
+        for (int i = 0; i < 80; ++i) {
+            QStringList parts;
+            for (int n = int(random.bounded(1, 4)); n > 0; --n)
+                parts << atoms[random.bounded(int(atoms.size()))] + (random.bounded(4) ? "" : atoms[random.bounded(int(atoms.size()))]);
+            versions << parts.join(u'.');
+        }
+        for (const QString& a : versions)
+            for (const QString& b : versions) {
+                const int ab = Appcast::compareVersions(a, b);
+                QVERIFY2(ab == -Appcast::compareVersions(b, a), qPrintable(a + " / " + b));
+                for (const QString& c : versions)
+                    if (ab <= 0 && Appcast::compareVersions(b, c) <= 0)
+                        QVERIFY2(Appcast::compareVersions(a, c) <= 0, qPrintable(a + " / " + b + " / " + c));
+            }
     }
 
     void itemsAreReadByLocalNameAndIncompleteOnesAreSkipped() {

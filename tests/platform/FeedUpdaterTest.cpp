@@ -4,7 +4,12 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
 
 #include <openssl/evp.h>
 
@@ -46,7 +51,48 @@ private:
 
 struct Offer {
     QByteArray version, shortVersion, signature;
+    QByteArray url = {};  // the archive's; by default one on the feed's server
+    qint64 length = 0;
 };
+
+// A server that answers by writing on the socket itself: for redirects, and answers that trickle, stall
+// or never end.
+class RawServer : public QObject {
+public:
+    std::function<void(const QByteArray& path, QTcpSocket* socket)> respond;
+    int requests = 0;
+
+    RawServer() {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    const QByteArray head = socket->peek(8192);
+                    if (!head.contains("\r\n\r\n") || socket->property("answered").toBool())
+                        return;
+                    socket->setProperty("answered", true);
+                    ++requests;
+                    respond(head.split(' ').value(1), socket);
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QByteArray url(const QByteArray& path) const {
+        return "http://127.0.0.1:" + QByteArray::number(server_.serverPort()) + path;
+    }
+
+private:
+    QTcpServer server_;
+};
+
+// Headers announcing no length, then `chunk` bytes every `every` until the peer goes.
+void trickle(QTcpSocket* socket, std::chrono::milliseconds every, int chunk = 1) {
+    socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    auto* timer = new QTimer(socket);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, chunk] { socket->write(QByteArray(chunk, 'x')); });
+    timer->start(every);
+}
 
 // The feed and the archives it offers, served from one local server.
 class FeedServer {
@@ -63,8 +109,8 @@ public:
                      "</u:version><u:shortVersionString>" + o.shortVersion +
                      "</u:shortVersionString><u:releaseNotesLink>https://example.org/notes/" + o.shortVersion +
                      "</u:releaseNotesLink><enclosure url=\"" +
-                     http.url("/Quillwick-" + o.shortVersion + ".zip").toEncoded() + "\" u:edSignature=\"" +
-                     o.signature + "\"/></item>";
+                     (o.url.isEmpty() ? http.url("/Quillwick-" + o.shortVersion + ".zip").toEncoded() : o.url) +
+                     "\" length=\"" + QByteArray::number(o.length) + "\" u:edSignature=\"" + o.signature + "\"/></item>";
         files["/appcast.xml"] = {200, "<?xml version=\"1.0\"?><rss version=\"2.0\" "
                                       "xmlns:u=\"https://example.org/updates\"><channel>" + items + "</channel></rss>"};
     }
@@ -81,21 +127,24 @@ struct Fixture {
     SigningKey key;
     FeedServer server;
     QStringList revealed;
+    FeedUpdater::Environment::Limits limits;
 
     QString settingsPath() const { return dir.filePath("settings.ini"); }
-    QString downloads() const { return dir.filePath("Downloads"); }
+    QString downloadsFolder;  // by default Downloads in `dir`
+    QString downloads() const { return downloadsFolder.isEmpty() ? dir.filePath("Downloads") : downloadsFolder; }
 
-    std::unique_ptr<Updater> updater() {
+    std::unique_ptr<Updater> updater(const QUrl& feed = {}) {
         const PlistDictionary info{{"CFBundleName", "Quillwick"},
                                    {"CFBundleShortVersionString", "2.1"},
                                    {"CFBundleVersion", "57"},
                                    {"SUPublicEDKey", key.publicKey().toBase64().toStdString()},
-                                   {"SUFeedURL", server.http.url("/appcast.xml").toString().toStdString()}};
+                                   {"SUFeedURL", (feed.isEmpty() ? server.http.url("/appcast.xml") : feed).toString().toStdString()}};
         return std::make_unique<Updater>(info, false, [this, info] {
             FeedUpdater::Environment environment;
             environment.settings = std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat);
             environment.downloads = downloads().toStdString();
-            environment.reveal = [this](const QString& path) { revealed << path; };
+            environment.reveal = [this](QWidget*, const QString& path) { revealed << path; };
+            environment.limits = limits;
             return std::make_unique<FeedUpdater>(info, std::move(environment));
         });
     }
@@ -108,12 +157,24 @@ QString headline(const FeedUpdater& updater) {
 }
 
 // Runs a check the user asked for; true once it has finished, having blocked another meanwhile.
-bool checkAndWait(Updater& updater) {
+bool checkAndWait(Updater& updater, int patience = patience) {
     updater.checkForUpdates();
     if (updater.canCheckForUpdates())
         return false;
     return QTest::qWaitFor([&] { return backend(updater).status().kind != Kind::checking; }, patience) &&
            updater.canCheckForUpdates();
+}
+
+// Checks, then downloads the newer version it found; true once the download has ended either way.
+bool checkAndDownload(Updater& updater) {
+    if (!checkAndWait(updater) || backend(updater).status().kind != Kind::available)
+        return false;
+    backend(updater).download();
+    return QTest::qWaitFor([&] { return backend(updater).status().kind != Kind::downloading; }, patience);
+}
+
+QStringList downloadsIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 }  // namespace
@@ -142,7 +203,15 @@ private slots:
             QCOMPARE(headline(feed), c.shown);
             if (c.outcome == Kind::available) {
                 QCOMPARE(feed.status().item->shortVersion, "2.4");
-                QCOMPARE(feed.window()->findChild<QLabel*>("updateReleaseNotes")->isVisible(), true);
+                auto* notes = feed.window()->findChild<QLabel*>("updateReleaseNotes");
+                QVERIFY(notes->isVisible());
+                // The link is reached with Tab like the buttons.
+                QList<QWidget*> reached;
+                for (int i = 0; i < 3; ++i) {
+                    QTest::keyClick(feed.window(), Qt::Key_Tab);
+                    reached << feed.window()->focusWidget();
+                }
+                QVERIFY(reached.contains(notes));
             }
         }
     }
@@ -181,6 +250,157 @@ private slots:
                 QCOMPARE(headline(feed), "The download was refused.");
                 QVERIFY(f.revealed.isEmpty());
             }
+        }
+    }
+
+    void aDownloadIsSavedUnderAPlainNameInTheDownloadsFolderOrFailsSaying() {
+        const QByteArray archive = "PK\x03\x04 the new version";
+        const QByteArray longName = QByteArray(300, 'n') + ".zip";
+        const struct {
+            QByteArray path, shortVersion;
+            QStringList saved;  // in order of the downloads, each of the same archive
+        } cases[] = {
+            {"/" + longName, "2.4", {QString(251, 'n') + ".zip", QString(249, 'n') + " 2.zip"}},
+            {"/evil%00%0A.zip", "2.4", {"evil.zip", "evil 2.zip"}},
+            {"/", "9.9/../../../escaped", {"Quillwick 9.9-..-..-..-escaped"}},
+            {"/..%2F..%2Fescaped.zip", "2.4", {"escaped.zip"}},
+            {"/%2E%2E", "..", {"Quillwick .."}},
+            {"/go", "2.4", {"Quillwick-final.zip"}},  // after the redirect
+        };
+        for (const auto& c : cases) {
+            Fixture f;
+            QVERIFY(QDir().mkpath(f.downloads() + "/Quillwick 9.9"));
+            RawServer raw;
+            raw.respond = [&](const QByteArray& path, QTcpSocket* socket) {
+                if (path == "/go")
+                    socket->write("HTTP/1.1 302 Found\r\nLocation: /Quillwick-final.zip\r\nContent-Length: 0\r\n"
+                                  "Connection: close\r\n\r\n");
+                else
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(archive.size()) +
+                                  "\r\nConnection: close\r\n\r\n" + archive);
+                socket->disconnectFromHost();
+            };
+            f.server.offer({{"60", c.shortVersion, f.key.sign(archive), raw.url(c.path)}});
+            auto updater = f.updater();
+            QStringList expected;
+            for (const QString& name : c.saved) {
+                QVERIFY(checkAndDownload(*updater));
+                QCOMPARE(backend(*updater).status().kind, Kind::downloaded);
+                expected << QDir(f.downloads()).filePath(name);
+            }
+            QCOMPARE(f.revealed, expected);
+            for (const QString& path : expected) {
+                QFile saved(path);
+                QVERIFY2(saved.open(QIODevice::ReadOnly) && saved.readAll() == archive, qPrintable(path));
+            }
+            QCOMPARE(downloadsIn(f.downloads()).size(), c.saved.size() + 1);
+            QCOMPARE(QDir(f.dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), qsizetype(2));
+        }
+    }
+
+    void aDownloadThatCannotBeSavedEndsSayingWhereAndWhy() {
+        const QByteArray archive = "PK\x03\x04";
+        enum class Folder { tooDeepForTheName, closed };
+        for (const Folder folder : {Folder::tooDeepForTheName, Folder::closed}) {
+            if (folder == Folder::closed && geteuid() == 0)
+                continue;  // the super-user writes anywhere
+            Fixture f;
+            f.server.offer({{"60", "2.4", f.key.sign(archive), f.server.http.url("/" + QString(250, 'n') + ".zip").toEncoded()}});
+            f.server.files["/" + QByteArray(250, 'n') + ".zip"] = {200, archive};
+            // Room for the temporary file, not for the archive's name.
+            while (folder == Folder::tooDeepForTheName && f.downloads().size() < 3900)
+                f.downloadsFolder = (f.downloadsFolder.isEmpty() ? f.dir.path() : f.downloadsFolder) + "/" + QString(200, 'd');
+            const QString downloads = f.downloads();
+            QVERIFY(QDir().mkpath(downloads));
+            if (folder == Folder::closed)
+                QFile::setPermissions(downloads, {});
+            auto updater = f.updater();
+            const bool ended = checkAndDownload(*updater);
+            QFile::setPermissions(downloads, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(ended);
+            const FeedUpdater& feed = backend(*updater);
+            QCOMPARE(feed.status().kind, Kind::failed);
+            QCOMPARE(feed.status().failure, Failure::saving);
+            QVERIFY2(feed.status().detail.startsWith(downloads + ": "), qPrintable(feed.status().detail));
+            QVERIFY(f.revealed.isEmpty() && downloadsIn(downloads).isEmpty());
+        }
+    }
+
+    void whatAFeedOrADownloadTakesInIsBounded() {
+        const QByteArray archive(4096, 'z');
+        enum class Serve { bigFeed, longerThanDeclared, endless };
+        for (const Serve serve : {Serve::bigFeed, Serve::longerThanDeclared, Serve::endless}) {
+            Fixture f;
+            f.limits.feedBytes = 64 * 1024;
+            f.limits.archiveBytes = 256 * 1024;
+            RawServer raw;
+            raw.respond = [&](const QByteArray&, QTcpSocket* socket) {
+                if (serve == Serve::endless)
+                    return trickle(socket, std::chrono::milliseconds(1), 8192);
+                socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + archive);
+                socket->disconnectFromHost();
+            };
+            const bool declared = serve == Serve::longerThanDeclared;
+            f.server.offer({{"60", "2.4", f.key.sign(archive), raw.url("/Quillwick-2.4.zip"), declared ? 1024 : 0}});
+            if (serve == Serve::bigFeed)
+                f.server.files["/appcast.xml"].body.replace("</channel>", "<!--" + QByteArray(70 * 1024, '-') + "--></channel>");
+            auto updater = f.updater();
+            const FeedUpdater& feed = backend(*updater);
+            if (serve == Serve::bigFeed) {
+                QVERIFY(checkAndWait(*updater));
+                QCOMPARE(feed.status().failure, Failure::feed);
+                QCOMPARE(headline(feed), "Quillwick couldn’t check for updates.");
+                continue;
+            }
+            QVERIFY(checkAndDownload(*updater));
+            QCOMPARE(feed.status().kind, Kind::failed);
+            QCOMPARE(feed.status().failure, Failure::tooLarge);
+            QVERIFY(feed.status().detail.contains(QLocale().formattedDataSize(declared ? 1024 : 256 * 1024)));
+            QVERIFY(feed.window()->findChild<QLabel*>("updateMessage")->text().startsWith("The download was stopped"));
+            // Nothing of it is kept.
+            QVERIFY(downloadsIn(f.downloads()).isEmpty());
+            QVERIFY(f.revealed.isEmpty());
+        }
+    }
+
+    void aCheckHasADeadlineAndADownloadThatStallsEnds() {
+        const QByteArray archive = "PK\x03\x04";
+        enum class Slow { userCheck, automaticCheck, download };
+        for (const Slow slow : {Slow::userCheck, Slow::automaticCheck, Slow::download}) {
+            Fixture f;
+            if (slow == Slow::download)
+                f.limits.stall = std::chrono::milliseconds(1500);
+            else
+                f.limits.checkDeadline = std::chrono::milliseconds(500);
+            RawServer raw;
+            raw.respond = [&](const QByteArray& path, QTcpSocket* socket) {
+                if (path == "/appcast.xml")
+                    return trickle(socket, std::chrono::milliseconds(50));
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nPK");  // and then nothing
+            };
+            f.server.offer({{"60", "2.4", f.key.sign(archive), raw.url("/Quillwick-2.4.zip")}});
+            if (slow == Slow::automaticCheck)
+                QSettings(f.settingsPath(), QSettings::IniFormat).setValue(FeedUpdater::automaticChecksKey, true);
+            auto updater = f.updater(slow == Slow::download ? QUrl() : QUrl(raw.url("/appcast.xml")));
+            FeedUpdater& feed = backend(*updater);
+            if (slow == Slow::userCheck)
+                updater->checkForUpdates();
+            if (slow == Slow::download) {
+                QVERIFY(checkAndWait(*updater));
+                feed.download();
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(raw.requests > 0, patience);
+            QTRY_VERIFY_WITH_TIMEOUT(updater->canCheckForUpdates(), patience);
+            if (slow == Slow::automaticCheck) {
+                QCOMPARE(feed.status().kind, Kind::idle);
+                QVERIFY(!feed.window());
+                continue;
+            }
+            QCOMPARE(feed.status().kind, Kind::failed);
+            QCOMPARE(feed.status().failure, Failure::network);
+            QVERIFY2(feed.status().detail.startsWith("no answer within"), qPrintable(feed.status().detail));
+            QVERIFY(feed.window()->isVisible());
+            QVERIFY(downloadsIn(f.downloads()).isEmpty());
         }
     }
 

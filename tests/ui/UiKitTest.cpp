@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QPushButton>
@@ -184,6 +185,49 @@ private slots:
         QTRY_COMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile("/tmp/Some Folder")});
         QDesktopServices::unsetUrlHandler("file");
         QVERIFY(!window.findChild<QMessageBox*>());
+    }
+
+    // Qt only learns that the desktop's handler started; its exit status is what counts.
+    void aHandlerThatFailsIsReportedWithTheFileOrTheAddress() {
+        QTemporaryDir bin;
+        const QString opened = bin.filePath("opened");
+        // The handler reads how to exit before it logs, so a later status never reaches an earlier run.
+        QFile script(bin.filePath("xdg-open"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\nstatus=$(cat '%1.status')\necho \"$1\" >> '%1'\nexit $status\n")
+                         .arg(opened).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const auto handlerExits = [&](int status) {
+            QFile file(opened + ".status");
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(QByteArray::number(status)) > 0);
+        };
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+        const auto lines = [&] {
+            QFile log(opened);
+            return log.open(QIODevice::ReadOnly) ? QString(log.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        };
+        QWidget window;
+        window.show();
+        const QString file = "/tmp/Some Folder/R&D.log";
+        const QUrl link("https://example.org/support?a=1&b=2");
+        for (const int status : {0, 3}) {
+            handlerExits(status);
+            revealFile(&window, file);
+            openLink(&window, link);
+            QTRY_COMPARE(lines().size(), status ? 4 : 2);
+        }
+        QStringList handed = lines().mid(0, 2);  // the two handlers run side by side
+        handed.sort();
+        QCOMPARE(handed, (QStringList{"file:///tmp/Some%20Folder", link.toString(QUrl::FullyEncoded)}));
+        QTRY_COMPARE(window.findChildren<QMessageBox*>("revealAlert").size(), 2);
+        QStringList shown;
+        for (QMessageBox* box : window.findChildren<QMessageBox*>("revealAlert"))
+            shown << plain(box->informativeText()).section(u'\n', -1);
+        shown.sort();
+        QCOMPARE(shown, (QStringList{file, link.toString()}));
+        qputenv("PATH", path);
     }
 };
 

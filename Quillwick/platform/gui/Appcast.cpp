@@ -66,6 +66,44 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& reader) {
     return item;
 }
 
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+// How many characters from `from` are (or, with digits false, are not) ASCII digits.
+qsizetype digitRun(QStringView text, qsizetype from = 0, bool digits = true) {
+    qsizetype end = from;
+    while (end < text.size() && isDigit(text[end]) == digits)
+        ++end;
+    return end - from;
+}
+
+// Digit strings as numbers of any length; no digits counts as 0.
+int compareNumbers(QStringView x, QStringView y) {
+    while (!x.isEmpty() && x.front() == u'0')
+        x = x.sliced(1);
+    while (!y.isEmpty() && y.front() == u'0')
+        y = y.sliced(1);
+    if (x.size() != y.size())
+        return x.size() < y.size() ? -1 : 1;
+    const int order = x.compare(y);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+// Alternating runs of text and digits, text by its characters and digits as numbers; the shorter of
+// two otherwise equal suffixes comes first.
+int compareSuffixes(QStringView x, QStringView y) {
+    bool digits = false;
+    while (!x.isEmpty() && !y.isEmpty()) {
+        const qsizetype xRun = digitRun(x, 0, digits), yRun = digitRun(y, 0, digits);
+        int order = digits ? compareNumbers(x.first(xRun), y.first(yRun)) : x.first(xRun).compare(y.first(yRun));
+        if (order != 0)
+            return order < 0 ? -1 : 1;
+        x = x.sliced(xRun);
+        y = y.sliced(yRun);
+        digits = !digits;
+    }
+    return x.isEmpty() == y.isEmpty() ? 0 : x.isEmpty() ? -1 : 1;
+}
+
 }  // namespace
 
 Appcast Appcast::parse(const QByteArray& xml) {
@@ -113,23 +151,18 @@ std::optional<Appcast::Item> Appcast::newest() const {
 int Appcast::compareVersions(const QString& a, const QString& b) {
     const QStringList left = a.trimmed().split(u'.');
     const QStringList right = b.trimmed().split(u'.');
-    const auto digitsOnly = [](const QString& part) {
-        return !part.isEmpty() && std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; });
-    };
     for (qsizetype i = 0; i < std::max(left.size(), right.size()); ++i) {
-        QString x = left.value(i, QStringLiteral("0"));
-        QString y = right.value(i, QStringLiteral("0"));
-        if (digitsOnly(x) && digitsOnly(y)) {
-            // As numbers of any length: without leading zeros, the longer is the larger.
-            while (x.size() > 1 && x.front() == u'0')
-                x.remove(0, 1);
-            while (y.size() > 1 && y.front() == u'0')
-                y.remove(0, 1);
-            if (x.size() != y.size())
-                return x.size() < y.size() ? -1 : 1;
-        }
-        if (const int order = x.compare(y); order != 0)
-            return order < 0 ? -1 : 1;
+        const QStringView x = i < left.size() ? QStringView(left[i]) : QStringView(u"0");
+        const QStringView y = i < right.size() ? QStringView(right[i]) : QStringView(u"0");
+        const qsizetype xDigits = digitRun(x), yDigits = digitRun(y);
+        if (const int order = compareNumbers(x.first(xDigits), y.first(yDigits)); order != 0)
+            return order;
+        const QStringView xRest = x.sliced(xDigits), yRest = y.sliced(yDigits);
+        // A suffix makes a pre-release of the plain number.
+        if (xRest.isEmpty() != yRest.isEmpty())
+            return xRest.isEmpty() ? 1 : -1;
+        if (const int order = compareSuffixes(xRest, yRest); order != 0)
+            return order;
     }
     return 0;
 }

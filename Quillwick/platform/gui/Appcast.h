@@ -40,9 +40,10 @@ public:
     // The item with the highest version, the first of equals; nothing when there are no items.
     std::optional<Item> newest() const;
 
-    // Negative, zero or positive as `a` is older than, the same as or newer than `b`. Dot-separated
-    // parts compare as numbers where both are digits ("1.10" after "1.9"), as text otherwise; a missing
-    // part counts as 0 ("2" equals "2.0").
+    // Negative, zero or positive as `a` is older than, the same as or newer than `b`: one total order.
+    // Dot-separated parts compare by their leading number ("1.10" after "1.9"), then by the rest, where
+    // a suffix marks a pre-release ranked below the plain number ("1.10b1" before "1.10") and suffixes
+    // compare run by run, digits as numbers; a missing part counts as 0 ("2" equals "2.0").
     static int compareVersions(const QString& a, const QString& b);
 
     std::vector<Item> items;

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QFile>
+
 #include <openssl/evp.h>
 
 #include "helperkit/Base64.h"
@@ -22,6 +24,16 @@ bool verify(const QByteArray& archive, const QString& signature, const QByteArra
     return EVP_DigestVerify(context.get(), bytes->data(), bytes->size(),
                             reinterpret_cast<const unsigned char*>(archive.constData()),
                             std::size_t(archive.size())) == 1;
+}
+
+bool verifyFile(const QString& path, const QString& signature, const QByteArray& publicKey) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (file.size() == 0)
+        return verify(QByteArray(), signature, publicKey);
+    const uchar* bytes = file.map(0, file.size());
+    return bytes && verify(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes), file.size()), signature, publicKey);
 }
 
 }  // namespace qw::ArchiveSignature

@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 
 namespace qw {
 namespace {
@@ -16,14 +19,42 @@ Q_LOGGING_CATEGORY(logDesktop, "com.tarnmoor.quillwick.desktop")
 const QString fileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 }  // namespace
 
-void revealInFileManager(const QString& path, QObject* context, std::function<void()> failed) {
-    auto openFolder = [path, failed] {
-        const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-        if (QDesktopServices::openUrl(folder))
-            return;
-        qCInfo(logDesktop) << "Nothing opened the folder of" << path;
-        if (failed)
+void openWithDesktop(const QUrl& url, QObject* context, std::function<void()> failed) {
+    const QPointer<QObject> guard(context);
+    auto fail = [url, guard, hadContext = context != nullptr, failed] {
+        qCInfo(logDesktop) << "Nothing opened" << url.toString();
+        if (failed && (!hadContext || guard))
             failed();
+    };
+    const QString opener = QStandardPaths::findExecutable("xdg-open");
+    if (opener.isEmpty()) {
+        if (!QDesktopServices::openUrl(url))
+            fail();
+        return;
+    }
+    // Qt would only learn that the handler started; its exit status says whether anything opened. No
+    // parent: quitting must not end a file manager the handler waits on.
+    auto* process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    QObject::connect(process, &QProcess::finished, process, [process, fail](int code, QProcess::ExitStatus exit) {
+        process->deleteLater();
+        if (exit != QProcess::NormalExit || code != 0)
+            fail();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, fail](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
+        fail();
+    });
+    process->start(opener, {url.toString(QUrl::FullyEncoded)});
+}
+
+void revealInFileManager(const QString& path, QObject* context, std::function<void()> failed) {
+    auto openFolder = [path, context = QPointer<QObject>(context), hadContext = context != nullptr, failed] {
+        if (hadContext && !context)
+            return;
+        openWithDesktop(QUrl::fromLocalFile(QFileInfo(path).absolutePath()), context, failed);
     };
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -59,9 +90,6 @@ QUrl fullDiskAccessSettingsUrl() {
     return QUrl("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
 }
 
-void openUrl(const QUrl& url) {
-    if (!QDesktopServices::openUrl(url))
-        qCInfo(logDesktop) << "Nothing handles" << url.toString();
-}
+void openUrl(const QUrl& url) { openWithDesktop(url); }
 
 }  // namespace qw

@@ -15,6 +15,9 @@ namespace qw {
 // file's folder opened with the desktop's default handler. When nothing opens it either, `failed` runs
 // on the main thread, unless `context` is gone by then.
 void revealInFileManager(const QString& path, QObject* context = nullptr, std::function<void()> failed = {});
+// Opens a URL with the desktop's default handler (xdg-open where there is one), judged by how the
+// handler exits; on failure a log line says so and `failed` runs as above.
+void openWithDesktop(const QUrl& url, QObject* context = nullptr, std::function<void()> failed = {});
 // Clears the clipboard and puts the text on it as plain text.
 void copyToClipboard(const QString& text);
 

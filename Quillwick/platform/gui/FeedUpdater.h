@@ -1,7 +1,7 @@
 // FeedUpdater: the updater that stands in for the update framework here. A check reads the appcast
 // named by the Info.plist's SUFeedURL and compares its newest item with the bundle's CFBundleVersion;
 // a download is kept only when its Ed25519 signature verifies against SUPublicEDKey, and is then shown
-// in the file manager. Installing is left to the user. Automatic checks run at most once a day and
+// in the file manager. What a check or a download takes in and how long it may run are bounded. Installing is left to the user. Automatic checks run at most once a day and
 // speak only of a newer version; a check the user asks for shows every outcome in its window.
 // Main thread only.
 #pragma once
@@ -16,6 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QPointer>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
 
@@ -35,8 +36,15 @@ public:
     struct Environment {
         std::unique_ptr<QSettings> settings;         // the automatic-check switch and the last check's time
         std::filesystem::path downloads;             // where a verified download is saved
-        std::function<void(const QString&)> reveal;  // shows a saved download in the file manager
+        // Shows a saved download in the file manager, or says over the window where it is.
+        std::function<void(QWidget* window, const QString& path)> reveal;
         std::optional<QUrl> feedURL;                 // replaces SUFeedURL
+        struct Limits {
+            qint64 feedBytes = qint64(4) << 20;
+            qint64 archiveBytes = qint64(1) << 30;  // when the feed declares no length
+            std::chrono::milliseconds checkDeadline{std::chrono::seconds(60)};
+            std::chrono::milliseconds stall{std::chrono::seconds(30)};  // a transfer with nothing new
+        } limits;
 
         // The application's settings, ~/Downloads and the file manager; in a sandbox build
         // QUILLWICK_FEED_URL, when set, replaces the feed.
@@ -49,9 +57,9 @@ public:
 
     struct Status {
         enum class Kind { idle, checking, upToDate, available, downloading, downloaded, refused, failed };
-        // Why a step failed: the feed or download did not arrive, the feed did not parse, the file could
-        // not be written.
-        enum class Failure { none, network, feed, saving };
+        // Why a step failed: the feed or download did not arrive in time, the feed did not parse or was
+        // too large, the file could not be written, the download outgrew its length.
+        enum class Failure { none, network, feed, saving, tooLarge };
         Kind kind = Kind::idle;
         std::optional<Appcast::Item> item;  // the newer version, from available on
         qint64 received = 0, total = 0;     // while downloading; total 0 when unknown
@@ -94,8 +102,13 @@ private:
     void check(bool userInitiated);
     // The one request under way; it times out when the server stops sending.
     QNetworkReply* get(const QUrl& url);
+    // Records the check and schedules the next, however it ended.
+    void checkEnded();
     void finishCheck(QNetworkReply* reply);
+    void receiveArchive();
     void finishDownload(QNetworkReply* reply);
+    // Drops the request under way, and the partial download with it.
+    void stopTransfer();
     void runScheduledCheck();
     void schedule();
     void setStatus(Status status);
@@ -113,7 +126,10 @@ private:
     Status status_;
     QNetworkAccessManager network_;
     QPointer<QNetworkReply> reply_;
+    std::unique_ptr<QTemporaryFile> partial_;  // the archive as it arrives, beside where it will be saved
+    qint64 archiveLimit_ = 0;
     QTimer timer_;
+    QTimer deadline_;
     QPointer<UpdateWindow> window_;
 };
 

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "Quillwick/platform/gui/FeedUpdater.h"
+#include "Quillwick/ui/RevealFile.h"
 
 namespace qw {
 namespace {
@@ -54,7 +55,9 @@ UpdateWindow::UpdateWindow(FeedUpdater& updater)
     column->addWidget(message_);
     notes_->setObjectName("updateReleaseNotes");
     notes_->setTextFormat(Qt::RichText);
-    notes_->setOpenExternalLinks(true);
+    // Reached with Tab like the buttons.
+    notes_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    connect(notes_, &QLabel::linkActivated, this, [this](const QString& link) { openLink(this, QUrl(link)); });
     column->addWidget(notes_);
     progress_->setObjectName("updateProgress");
     progress_->setTextVisible(false);
@@ -161,6 +164,8 @@ void UpdateWindow::present() {
             headline = QStringLiteral("%1 %2 couldn’t be downloaded.").arg(app, newer);
             message = status.failure == Failure::saving
                           ? QStringLiteral("It couldn’t be saved in your Downloads folder (%1).").arg(status.detail)
+                      : status.failure == Failure::tooLarge
+                          ? QStringLiteral("The download was stopped (%1).").arg(status.detail)
                           : QStringLiteral("The server couldn’t be reached (%1).").arg(status.detail);
         }
         break;
