@@ -166,8 +166,17 @@ void JobProblemsView::fixFailed(std::exception_ptr error) {
     updateBusy();
     if (isCancelledPrompt(error)) return;
     failure_ = FormBits::errorText(error, QStringLiteral("The repair could not be carried out."));
-    QMessageBox* alert = showFailure(this, *failure_);
+    QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, false, [this] { reloadAndDiagnose(); })
+                                                : showFailure(this, *failure_);
     connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
+}
+
+void JobProblemsView::reloadAndDiagnose() {
+    if (!onFixed_) {
+        diagnose();
+        return;
+    }
+    onFixed_().then(&lifetime_, [this](QFuture<void>) { diagnose(); }).onCanceled(&lifetime_, [this] { diagnose(); });
 }
 
 }  // namespace qw

@@ -61,6 +61,7 @@ private:
     void rebuildCards();
     void updateBusy();
     void fixFailed(std::exception_ptr error);
+    void reloadAndDiagnose();
     bool hasFocusInside() const;
     void keepFocus();
 

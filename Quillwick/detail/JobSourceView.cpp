@@ -214,6 +214,7 @@ void JobSourceView::load() {
         }
     }
     setText(text);
+    basis_ = job_.definition;
     // As the editor holds it: a file's own line ends (CR LF) must not read as an edit.
     original_ = this->text();
     problem_.reset();
@@ -222,7 +223,7 @@ void JobSourceView::load() {
 }
 
 void JobSourceView::save() {
-    if (!job_.definition || !job_.definition->location) return;
+    if (!job_.definition || !job_.definition->location || !basis_) return;
     if (busy_ || !isEditable() || !hasChanges()) return;
     const QString written = text();
     const JobLocation& location = *job_.definition->location;
@@ -247,12 +248,15 @@ void JobSourceView::save() {
     busy_ = true;
     updateBar();
     const std::uint64_t generation = generation_;
-    router_.save(definition, job_)
-        .then(&lifetime_, [this, written, generation](QFuture<void> result) { saveFinished(result, written, generation); })
+    router_.save(definition, job_, *basis_)
+        .then(&lifetime_, [this, written, definition, generation](QFuture<void> result) {
+            saveFinished(result, written, definition, generation);
+        })
         .onCanceled(&lifetime_, [this] { finishSave(); });
 }
 
-void JobSourceView::saveFinished(QFuture<void> result, const QString& written, std::uint64_t generation) {
+void JobSourceView::saveFinished(QFuture<void> result, const QString& written, const JobDefinition& definition,
+                                 std::uint64_t generation) {
     try {
         result.waitForFinished();
     } catch (...) {
@@ -260,19 +264,41 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, s
         if (!isCancelledPrompt(error)) failure_ = FormBits::errorText(error, QStringLiteral("The file could not be saved."));
         finishSave();
         if (failure_) {
-            QMessageBox* alert = showFailure(this, *failure_);
+            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
+                                                        : showFailure(this, *failure_);
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;
     }
     // What was written is saved; anything typed while it was being written is not.
-    if (generation == generation_) original_ = written;
+    if (generation == generation_) {
+        original_ = written;
+        basis_ = definition;
+        basis_->loadFailure.reset();
+    }
     updateBar();
     if (!onSaved_) {
         finishSave();
         return;
     }
     onSaved_().then(&lifetime_, [this](QFuture<void>) { finishSave(); }).onCanceled(&lifetime_, [this] { finishSave(); });
+}
+
+void JobSourceView::reloadFromDisk() {
+    busy_ = true;
+    updateBar();
+    const std::uint64_t generation = generation_;
+    // The host's refresh after a change rescans the store, which hands this tab the file as it is.
+    auto retake = [this, generation] {
+        busy_ = false;
+        if (generation == generation_) load();
+        updateBar();
+    };
+    if (!onSaved_) {
+        retake();
+        return;
+    }
+    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
 }
 
 void JobSourceView::finishSave() {

@@ -9,6 +9,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <thread>
 
 #include "Quillwick/detail/IssueCard.h"
@@ -108,6 +109,32 @@ private slots:
         QVERIFY(!m.card(notLoaded));
         QVERIFY(!m.view->failure());
         QCOMPARE(m.root.launchctl({"print", "gui/" + std::to_string(getuid()) + "/com.example.logs"}).exitStatus, 0);
+    }
+
+    // A label fix made on the file as the store last read it, changed on disk since: nothing is
+    // written until Reload has taken the file as it now is.
+    void aFixOverAnOutsideChangeWritesNothingAndOffersReload() {
+        Machine m;
+        m.open("~/Library/LaunchAgents/com.example.right.plist", "com.example.wrong");
+        const fs::path file = m.job("com.example.wrong").definition->location->url;
+        const std::string outside = plist("com.example.wrong", "<key>ExternalNote</key><string>kept</string>");
+        std::ofstream(file) << outside;
+        const QString mismatch = QStringLiteral("The label does not match the filename");
+        m.card(mismatch)->fixButton()->click();
+        QTRY_VERIFY(m.view->findChild<QMessageBox*>("changedOnDiskAlert"));
+        QCOMPARE(test::readFile(file), outside);
+        auto* alert = m.view->findChild<QMessageBox*>("changedOnDiskAlert");
+        QCOMPARE(alert->escapeButton()->text(), QString("Cancel"));
+        alert->findChild<QPushButton*>("reloadButton")->click();
+        QCOMPARE(m.reloads, 1);
+        QTRY_VERIFY(m.view->job().definition->find("ExternalNote"));
+        QVERIFY(!m.view->failure() && m.card(mismatch));
+
+        m.card(mismatch)->fixButton()->click();
+        QTRY_VERIFY(!m.view->isBusy());
+        const PlistFile fixed = PlistFile::read(file);
+        QCOMPARE(*fixed.find("Label"), PlistValue("com.example.right"));
+        QCOMPARE(*fixed.find("ExternalNote"), PlistValue("kept"));
     }
 
     // A reload answered from another thread queues the recheck on the tab; the tab then goes (its

@@ -47,7 +47,8 @@ QString xmlText(PlistDictionary root) { return QString::fromStdString(xml(std::m
 
 PlistDictionary plainJob() { return {{"Label", label}, {"Program", "/bin/true"}}; }
 
-// Stands for the privileged helper: each request waits on a promise the test settles, or fails at once.
+// Stands for the privileged helper: a read answers at once with the file, any other request waits on
+// a promise the test settles; or each fails at once.
 struct Helper {
     std::vector<HelperRequest> requests;
     std::shared_ptr<QPromise<HelperResponse>> pending;
@@ -57,6 +58,13 @@ struct Helper {
         return [this](const HelperRequest& request) {
             requests.push_back(request);
             if (failWith) return QtFuture::makeExceptionalFuture<HelperResponse>(*failWith);
+            if (const auto* read = std::get_if<HelperRequest::Read>(&request.operation)) {
+                HelperResponse reply;
+                reply.succeeded = true;
+                const std::string bytes = test::readFile(read->path);
+                reply.contents = Bytes(bytes.begin(), bytes.end());
+                return QtFuture::makeReadyFuture(reply);
+            }
             pending = std::make_shared<QPromise<HelperResponse>>();
             pending->start();
             return pending->future();
@@ -150,6 +158,46 @@ private slots:
         QVERIFY(!view.revertButton()->isEnabled());
     }
 
+    // Someone changed the file while an edit was left unsaved: nothing is written, the edit stays
+    // until the user reloads.
+    void anOutsideChangeIsNeverSavedOver() {
+        for (const JobDirectory folder : {JobDirectory(JobDirectory::userAgents), JobDirectory(JobDirectory::globalDaemons)}) {
+            test::SandboxRoot root;
+            Helper helper;
+            OperationRouter router(helper.perform());
+            const Job job = jobFile(folder, xml(plainJob()));
+            const fs::path file = job.definition->location->url;
+            std::unique_ptr<JobSourceView> view;
+            view = std::make_unique<JobSourceView>(job, router, [&] {
+                view->setJob(jobFile(folder, test::readFile(file)));
+                return QtFuture::makeReadyFuture();
+            });
+            view->show();
+            PlistDictionary edited = plainJob();
+            edited.set("RunAtLoad", true);
+            edit(*view, xmlText(edited));
+            PlistDictionary outside = plainJob();
+            outside.set("ExternalNote", "added by a script");
+            const std::string changed = xml(outside);
+            jobFile(folder, changed);
+
+            for (const QString answer : {"Keep Editing", "Reload"}) {
+                view->saveButton()->click();
+                QTRY_VERIFY(view->findChild<QMessageBox*>("changedOnDiskAlert"));
+                auto* alert = view->findChild<QMessageBox*>("changedOnDiskAlert");
+                QVERIFY(alert->informativeText().contains("changed on disk after Quillwick read it, so nothing was saved."));
+                QCOMPARE(test::readFile(file), changed);
+                QCOMPARE(view->text(), xmlText(edited));
+                QCOMPARE(alert->escapeButton()->text(), QString("Keep Editing"));
+                (answer == "Reload" ? alert->findChild<QPushButton*>("reloadButton") : alert->escapeButton())->click();
+                QTRY_VERIFY(!view->findChild<QMessageBox*>("changedOnDiskAlert"));
+            }
+            QTRY_COMPARE(view->text(), xmlText(outside));
+            QVERIFY(!view->hasChanges() && !view->failure());
+            for (const HelperRequest& request : helper.requests) QVERIFY(std::holds_alternative<HelperRequest::Read>(request.operation));
+        }
+    }
+
     void jobsThatCannotBeChangedOfferNoSave() {
         test::SandboxRoot root;
         Helper helper;
@@ -186,8 +234,8 @@ private slots:
         view.save();
         QVERIFY(view.isBusy() && !view.saveButton()->isEnabled() && !view.revertButton()->isEnabled());
         QVERIFY(!view.editor()->isReadOnly());
-        QCOMPARE(helper.requests.size(), std::size_t(1));
-        const auto& write = std::get<HelperRequest::Write>(helper.requests[0].operation);
+        QTRY_COMPARE(helper.requests.size(), std::size_t(2));  // the file read again, then written
+        const auto& write = std::get<HelperRequest::Write>(helper.requests[1].operation);
         QVERIFY(PlistFile::fromData(std::string(write.contents.begin(), write.contents.end()), "x.plist").root == edited);
 
         view.editor()->appendPlainText("<!-- typed while saving -->");
