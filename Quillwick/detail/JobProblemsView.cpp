@@ -50,6 +50,21 @@ JobProblemsView::JobProblemsView(Job job, JobStore& store, OperationRouter& rout
     scroll->setWidget(list_);
     pages_->addWidget(scroll);
     pages_->setCurrentWidget(placeholder_);
+
+    // A Refresh or a fix may change what no job value shows (a file's mode, a folder made).
+    connect(&store_, &JobStore::jobsChanged, &lifetime_, [this] { scheduleDiagnose(); });
+    connect(&store_, &JobStore::duplicatedLabelsChanged, &lifetime_, [this] { scheduleDiagnose(); });
+    connect(&store_, &JobStore::reloaded, &lifetime_, [this] { scheduleDiagnose(); });
+}
+
+void JobProblemsView::scheduleDiagnose() {
+    if (diagnoseScheduled_ || !isVisible()) return;
+    diagnoseScheduled_ = true;
+    // Once the host has handed over the job as rescanned, and once for all the signals of one scan.
+    QMetaObject::invokeMethod(&lifetime_, [this] {
+        diagnoseScheduled_ = false;
+        if (isVisible()) diagnose();
+    }, Qt::QueuedConnection);
 }
 
 void JobProblemsView::setJob(Job job) {

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -109,6 +110,17 @@ private slots:
         QVERIFY(!m.card(notLoaded));
         QVERIFY(!m.view->failure());
         QCOMPARE(m.root.launchctl({"print", "gui/" + std::to_string(getuid()) + "/com.example.logs"}).exitStatus, 0);
+    }
+
+    // The list's marks follow every rescan; so does the open tab, though no job value changed.
+    void theOpenTabFollowsTheStore() {
+        Machine m;
+        m.open("~/Library/LaunchAgents/com.example.open.plist", "com.example.open");
+        const QString loose = QStringLiteral("Anyone can edit this job's file");
+        QVERIFY(!m.card(loose));
+        ::chmod(m.job("com.example.open").definition->location->url.c_str(), 0666);
+        m.store.refresh();
+        QTRY_VERIFY(m.card(loose));
     }
 
     // A label fix made on the file as the store last read it, changed on disk since: nothing is
