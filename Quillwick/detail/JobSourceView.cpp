@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QShortcut>
 #include <QShowEvent>
@@ -100,6 +101,25 @@ QString brokenFileText(const std::filesystem::path& path) {
     return text;
 }
 
+// Why the edited text is no job file, in words for someone who typed it: the line at fault rather than
+// the reader's own account of the old text format it tried last.
+QString parseProblem(const PlistFile::ReadError& error, const QString& text) {
+    if (error.kind() != PlistFile::ReadError::Kind::unreadable) return qs(error.what());
+    const QString reason = qs(error.underlying());
+    static const QRegularExpression located(QStringLiteral("^(?:The XML is not well formed \\(line (\\d+)\\): (.*)\\.|(.*) on line (\\d+)\\.)$"));
+    const QRegularExpressionMatch match = located.match(reason);
+    if (!match.hasMatch()) return reason;
+    const bool xml = !match.captured(1).isEmpty();
+    const int line = (xml ? match.captured(1) : match.captured(4)).toInt();
+    const QString shown = text.section(QLatin1Char('\n'), line - 1, line - 1).trimmed();
+    if (shown.isEmpty()) return QStringLiteral("Line %1: the property list ends too early.").arg(line);
+    constexpr int longest = 40;
+    const QString quoted = shown.size() > longest ? shown.left(longest - 1) + QChar(0x2026) : shown;
+    QString sentence = QStringLiteral("Line %1: “%2” is not a property list").arg(line).arg(quoted);
+    if (xml) sentence += QStringLiteral(" (%1)").arg(match.captured(2).toLower());
+    return sentence + QLatin1Char('.');
+}
+
 }  // namespace
 
 JobSourceView::JobSourceView(Job job, OperationRouter& router, OnSaved onSaved, QWidget* parent)
@@ -157,7 +177,11 @@ JobSourceView::JobSourceView(Job job, OperationRouter& router, OnSaved onSaved, 
     connect(shortcut, &QShortcut::activated, this, &JobSourceView::save);
     connect(save_, &QPushButton::clicked, this, &JobSourceView::save);
     connect(revert_, &QPushButton::clicked, this, &JobSourceView::load);
-    connect(editor_, &QPlainTextEdit::textChanged, this, &JobSourceView::updateBar);
+    connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+        // Back to what is on disk (an undo, say), there is nothing left to refuse.
+        if (!hasChanges()) problem_.reset();
+        updateBar();
+    });
     update();
 }
 
@@ -233,7 +257,7 @@ void JobSourceView::save() {
         // The definition keeps its own format: a binary file goes back as binary.
         definition.file.root = PlistFile::fromData(std::string_view(bytes.constData(), std::size_t(bytes.size())), location.url).root;
     } catch (const PlistFile::ReadError& e) {
-        problem_ = qs(e.what());
+        problem_ = parseProblem(e, written);
         updateBar();
         return;
     }

@@ -140,7 +140,9 @@ private slots:
         PlistDictionary renamed = plainJob();
         renamed.set("Label", "com.other");
         const QList<std::pair<QString, QString>> cases = {
-            {"not a plist", "Could not read com.example.src.plist: "},
+            {"not a plist", "Line 1: “not a plist” is not a property list."},
+            {"<plist>\n<dict>\n  <string>x</strin>\n</dict></plist>", "Line 3: “<string>x</strin>” is not a property list (start-end tags mismatch)."},
+            {"{\n  Label = x;\n", "Line 3: the property list ends too early."},
             {array, "com.example.src.plist is a property list, but not a dictionary. A launchd job has to be a dictionary of keys at the top level."},
             {xmlText(renamed), "The Label is “com.other” but the file is named “com.example.src.plist”. They have to match."},
         };
@@ -156,6 +158,24 @@ private slots:
         QVERIFY(!view.problem() && view.notice().isEmpty());
         QCOMPARE(view.text(), xmlText(plainJob()));
         QVERIFY(!view.revertButton()->isEnabled());
+    }
+
+    // Undoing an edit back to the file's own text leaves nothing to refuse; the refusal names the line.
+    void anUndoneEditClearsTheRefusal() {
+        test::SandboxRoot root;
+        Helper helper;
+        OperationRouter router(helper.perform());
+        JobSourceView view(jobFile(JobDirectory::userAgents, xml(plainJob())), router, {});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.editor()->setFocus();
+        view.editor()->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(view.editor(), "<<broken");
+        QTest::keyClick(view.editor(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(view.notice(), QString("Line 1: “<<broken<?xml version=\"1.0\" encoding=\"U…” is not a property list."));
+        for (int undo = 0; undo < 10 && view.hasChanges(); ++undo) QTest::keyClick(view.editor(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(view.text(), xmlText(plainJob()));
+        QVERIFY(!view.problem() && view.notice().isEmpty());
     }
 
     // Someone changed the file while an edit was left unsaved: nothing is written, the edit stays
