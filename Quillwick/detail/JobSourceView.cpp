@@ -106,7 +106,8 @@ QString brokenFileText(const std::filesystem::path& path) {
 QString parseProblem(const PlistFile::ReadError& error, const QString& text) {
     if (error.kind() != PlistFile::ReadError::Kind::unreadable) return qs(error.what());
     const QString reason = qs(error.underlying());
-    static const QRegularExpression located(QStringLiteral("^(?:The XML is not well formed \\(line (\\d+)\\): (.*)\\.|(.*) on line (\\d+)\\.)$"));
+    static const QRegularExpression located(
+        QStringLiteral("^(?:The XML is not well formed \\(line (\\d+)\\): (.*)\\.|(.*) on line (\\d+)\\.)$"));
     const QRegularExpressionMatch match = located.match(reason);
     if (!match.hasMatch()) return reason;
     const bool xml = !match.captured(1).isEmpty();

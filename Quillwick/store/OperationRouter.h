@@ -89,7 +89,10 @@ private:
 
 class OperationRouter::OperationError : public std::exception {
 public:
-    enum class Kind { noFile, readOnly, alreadyExists, failed, outsideCreatableFolders, folderNotCreated, changedOnDisk };
+    enum class Kind {
+        noFile, readOnly, alreadyExists, failed, outsideCreatableFolders, folderNotCreated,
+        changedOnDisk,  // the file is no longer what the edit was made on: nothing was written
+    };
 
     static OperationError noFile(std::string label);
     static OperationError readOnly(std::string path);
