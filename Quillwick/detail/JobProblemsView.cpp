@@ -50,6 +50,21 @@ JobProblemsView::JobProblemsView(Job job, JobStore& store, OperationRouter& rout
     scroll->setWidget(list_);
     pages_->addWidget(scroll);
     pages_->setCurrentWidget(placeholder_);
+
+    // A Refresh or a fix may change what no job value shows (a file's mode, a folder made).
+    connect(&store_, &JobStore::jobsChanged, &lifetime_, [this] { scheduleDiagnose(); });
+    connect(&store_, &JobStore::duplicatedLabelsChanged, &lifetime_, [this] { scheduleDiagnose(); });
+    connect(&store_, &JobStore::reloaded, &lifetime_, [this] { scheduleDiagnose(); });
+}
+
+void JobProblemsView::scheduleDiagnose() {
+    if (diagnoseScheduled_ || !isVisible()) return;
+    diagnoseScheduled_ = true;
+    // Once the host has handed over the job as rescanned, and once for all the signals of one scan.
+    QMetaObject::invokeMethod(&lifetime_, [this] {
+        diagnoseScheduled_ = false;
+        if (isVisible()) diagnose();
+    }, Qt::QueuedConnection);
 }
 
 void JobProblemsView::setJob(Job job) {
@@ -166,8 +181,17 @@ void JobProblemsView::fixFailed(std::exception_ptr error) {
     updateBusy();
     if (isCancelledPrompt(error)) return;
     failure_ = FormBits::errorText(error, QStringLiteral("The repair could not be carried out."));
-    QMessageBox* alert = showFailure(this, *failure_);
+    QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, false, [this] { reloadAndDiagnose(); })
+                                                : showFailure(this, *failure_);
     connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
+}
+
+void JobProblemsView::reloadAndDiagnose() {
+    if (!onFixed_) {
+        diagnose();
+        return;
+    }
+    onFixed_().then(&lifetime_, [this](QFuture<void>) { diagnose(); }).onCanceled(&lifetime_, [this] { diagnose(); });
 }
 
 }  // namespace qw

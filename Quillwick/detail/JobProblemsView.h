@@ -1,6 +1,7 @@
 // JobProblemsView: the detail pane's Problems tab. Runs the job checker off the main thread each time
 // the tab comes into view, shows what it found as cards, and carries a card's repair out through the
 // operation router; after a repair it awaits the host's reload and checks the reloaded job again.
+// While shown it checks again whenever the store rescans, as the job list's problem marks do.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,8 @@ private:
     void rebuildCards();
     void updateBusy();
     void fixFailed(std::exception_ptr error);
+    void scheduleDiagnose();
+    void reloadAndDiagnose();
     bool hasFocusInside() const;
     void keepFocus();
 
@@ -73,6 +76,7 @@ private:
     std::optional<QString> failure_;
 
     std::uint64_t generation_ = 0;
+    bool diagnoseScheduled_ = false;
     QStackedWidget* pages_;
     EmptyStateView* placeholder_;
     QWidget* list_;

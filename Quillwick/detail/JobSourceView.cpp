@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QShortcut>
 #include <QShowEvent>
@@ -100,6 +101,26 @@ QString brokenFileText(const std::filesystem::path& path) {
     return text;
 }
 
+// Why the edited text is no job file, in words for someone who typed it: the line at fault rather than
+// the reader's own account of the old text format it tried last.
+QString parseProblem(const PlistFile::ReadError& error, const QString& text) {
+    if (error.kind() != PlistFile::ReadError::Kind::unreadable) return qs(error.what());
+    const QString reason = qs(error.underlying());
+    static const QRegularExpression located(
+        QStringLiteral("^(?:The XML is not well formed \\(line (\\d+)\\): (.*)\\.|(.*) on line (\\d+)\\.)$"));
+    const QRegularExpressionMatch match = located.match(reason);
+    if (!match.hasMatch()) return reason;
+    const bool xml = !match.captured(1).isEmpty();
+    const int line = (xml ? match.captured(1) : match.captured(4)).toInt();
+    const QString shown = text.section(QLatin1Char('\n'), line - 1, line - 1).trimmed();
+    if (shown.isEmpty()) return QStringLiteral("Line %1: the property list ends too early.").arg(line);
+    constexpr int longest = 40;
+    const QString quoted = shown.size() > longest ? shown.left(longest - 1) + QChar(0x2026) : shown;
+    QString sentence = QStringLiteral("Line %1: “%2” is not a property list").arg(line).arg(quoted);
+    if (xml) sentence += QStringLiteral(" (%1)").arg(match.captured(2).toLower());
+    return sentence + QLatin1Char('.');
+}
+
 }  // namespace
 
 JobSourceView::JobSourceView(Job job, OperationRouter& router, OnSaved onSaved, QWidget* parent)
@@ -157,7 +178,11 @@ JobSourceView::JobSourceView(Job job, OperationRouter& router, OnSaved onSaved, 
     connect(shortcut, &QShortcut::activated, this, &JobSourceView::save);
     connect(save_, &QPushButton::clicked, this, &JobSourceView::save);
     connect(revert_, &QPushButton::clicked, this, &JobSourceView::load);
-    connect(editor_, &QPlainTextEdit::textChanged, this, &JobSourceView::updateBar);
+    connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+        // Back to what is on disk (an undo, say), there is nothing left to refuse.
+        if (!hasChanges()) problem_.reset();
+        updateBar();
+    });
     update();
 }
 
@@ -214,6 +239,7 @@ void JobSourceView::load() {
         }
     }
     setText(text);
+    basis_ = job_.definition;
     // As the editor holds it: a file's own line ends (CR LF) must not read as an edit.
     original_ = this->text();
     problem_.reset();
@@ -222,7 +248,7 @@ void JobSourceView::load() {
 }
 
 void JobSourceView::save() {
-    if (!job_.definition || !job_.definition->location) return;
+    if (!job_.definition || !job_.definition->location || !basis_) return;
     if (busy_ || !isEditable() || !hasChanges()) return;
     const QString written = text();
     const JobLocation& location = *job_.definition->location;
@@ -232,7 +258,7 @@ void JobSourceView::save() {
         // The definition keeps its own format: a binary file goes back as binary.
         definition.file.root = PlistFile::fromData(std::string_view(bytes.constData(), std::size_t(bytes.size())), location.url).root;
     } catch (const PlistFile::ReadError& e) {
-        problem_ = qs(e.what());
+        problem_ = parseProblem(e, written);
         updateBar();
         return;
     }
@@ -247,12 +273,15 @@ void JobSourceView::save() {
     busy_ = true;
     updateBar();
     const std::uint64_t generation = generation_;
-    router_.save(definition, job_)
-        .then(&lifetime_, [this, written, generation](QFuture<void> result) { saveFinished(result, written, generation); })
+    router_.save(definition, job_, *basis_)
+        .then(&lifetime_, [this, written, definition, generation](QFuture<void> result) {
+            saveFinished(result, written, definition, generation);
+        })
         .onCanceled(&lifetime_, [this] { finishSave(); });
 }
 
-void JobSourceView::saveFinished(QFuture<void> result, const QString& written, std::uint64_t generation) {
+void JobSourceView::saveFinished(QFuture<void> result, const QString& written, const JobDefinition& definition,
+                                 std::uint64_t generation) {
     try {
         result.waitForFinished();
     } catch (...) {
@@ -260,19 +289,41 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, s
         if (!isCancelledPrompt(error)) failure_ = FormBits::errorText(error, QStringLiteral("The file could not be saved."));
         finishSave();
         if (failure_) {
-            QMessageBox* alert = showFailure(this, *failure_);
+            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
+                                                        : showFailure(this, *failure_);
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;
     }
     // What was written is saved; anything typed while it was being written is not.
-    if (generation == generation_) original_ = written;
+    if (generation == generation_) {
+        original_ = written;
+        basis_ = definition;
+        basis_->loadFailure.reset();
+    }
     updateBar();
     if (!onSaved_) {
         finishSave();
         return;
     }
     onSaved_().then(&lifetime_, [this](QFuture<void>) { finishSave(); }).onCanceled(&lifetime_, [this] { finishSave(); });
+}
+
+void JobSourceView::reloadFromDisk() {
+    busy_ = true;
+    updateBar();
+    const std::uint64_t generation = generation_;
+    // The host's refresh after a change rescans the store, which hands this tab the file as it is.
+    auto retake = [this, generation] {
+        busy_ = false;
+        if (generation == generation_) load();
+        updateBar();
+    };
+    if (!onSaved_) {
+        retake();
+        return;
+    }
+    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
 }
 
 void JobSourceView::finishSave() {

@@ -62,13 +62,18 @@ private:
     void setText(const QString& text);
     void update();
     void updateBar();
-    void saveFinished(QFuture<void> result, const QString& written, std::uint64_t generation);
+    void saveFinished(QFuture<void> result, const QString& written, const JobDefinition& definition,
+                      std::uint64_t generation);
     void finishSave();
+    void reloadFromDisk();
 
     Job job_;
     OperationRouter& router_;
     OnSaved onSaved_;
     QString original_;
+    // The file as the text was loaded from it, or as last saved: a save writes only while the file on
+    // disk still reads as this.
+    std::optional<JobDefinition> basis_;
     std::optional<QString> problem_;
     bool busy_ = false;
     std::optional<QString> failure_;

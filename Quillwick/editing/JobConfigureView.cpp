@@ -17,6 +17,7 @@
 
 #include "Quillwick/editing/FormBits.h"
 #include "Quillwick/editing/KeyEditor.h"
+#include "Quillwick/editing/RouterOperations.h"
 #include "Quillwick/editing/UnknownKeyRow.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/FailureAlert.h"
@@ -135,11 +136,11 @@ void JobConfigureView::removeKey(const std::string& name) {
 }
 
 void JobConfigureView::save() {
-    if (!draft_.draft() || busy_ || !draft_.isEditable()) return;
+    if (!draft_.draft() || !draft_.basis() || busy_ || !draft_.isEditable()) return;
     const JobDefinition copy = *draft_.draft();
     busy_ = true;
     updateSaveBar();
-    QFuture<void> written = operations_.save(copy, draft_.job());
+    QFuture<void> written = operations_.save(copy, draft_.job(), *draft_.basis());
     written.then(&lifetime_, [this, copy](QFuture<void> result) { saveFinished(result, copy); })
         .onCanceled(&lifetime_, [this] {
             busy_ = false;
@@ -157,7 +158,8 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         busy_ = false;
         updateSaveBar();
         if (failure_) {
-            QMessageBox* alert = showFailure(this, *failure_);
+            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
+                                                        : showFailure(this, *failure_);
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;
@@ -173,6 +175,21 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         return;
     }
     onSaved_().then(&lifetime_, [finish](QFuture<void>) { finish(); }).onCanceled(&lifetime_, finish);
+}
+
+void JobConfigureView::reloadFromDisk() {
+    busy_ = true;
+    updateSaveBar();
+    // The host's refresh after a change rescans the store, which hands this tab the file as it is.
+    auto retake = [this] {
+        busy_ = false;
+        revert();
+    };
+    if (!onSaved_) {
+        retake();
+        return;
+    }
+    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
 }
 
 std::vector<std::string> JobConfigureView::formShape() const {

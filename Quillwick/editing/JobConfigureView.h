@@ -44,8 +44,9 @@ public:
     struct Operations {
         std::function<bool(const Job&)> isReadOnly;
         std::function<bool(const Job&)> needsAdministrator;
-        // Finishes when the file is written, or with the router's exception.
-        std::function<QFuture<void>(const JobDefinition&, const Job&)> save;
+        // Finishes when the file is written, or with the router's exception; writes nothing while the
+        // file on disk is no longer the basis (the definition, the job, the basis).
+        std::function<QFuture<void>(const JobDefinition&, const Job&, const JobDefinition&)> save;
         // The dismissed administrator prompt, which is never shown.
         std::function<bool(std::exception_ptr)> isCancelled;
     };
@@ -85,6 +86,7 @@ private:
     void updateSaveBar();
     std::vector<std::string> formShape() const;
     void saveFinished(QFuture<void> result, const JobDefinition& saved);
+    void reloadFromDisk();
 
     ConfigureDraft draft_;
     Operations operations_;

@@ -1,7 +1,11 @@
 #include "Quillwick/editing/RouterOperations.h"
 
+#include <QMessageBox>
+#include <QPushButton>
+
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/store/PrivilegedError.h"
+#include "Quillwick/ui/FailureAlert.h"
 
 namespace qw {
 
@@ -15,10 +19,37 @@ bool isCancelledPrompt(std::exception_ptr error) {
     }
 }
 
+bool isChangedOnDisk(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const OperationRouter::OperationError& e) {
+        return e.kind() == OperationRouter::OperationError::Kind::changedOnDisk;
+    } catch (...) {
+        return false;
+    }
+}
+
+QMessageBox* offerReload(QWidget* parent, const QString& failure, bool hasEdits, std::function<void()> reload) {
+    const QString message =
+        failure + (hasEdits ? QStringLiteral(" Reload shows the file as it is now, in place of your unsaved changes; "
+                                             "until then they stay here.")
+                            : QStringLiteral(" Reload shows the job as it is now and checks it again."));
+    QMessageBox* box = showAlert(parent, QStringLiteral("The file changed on disk"), message);
+    box->setObjectName(QStringLiteral("changedOnDiskAlert"));
+    // Unsaved edits go only when the user says so: the safe answer is the default one.
+    box->buttons().front()->setText(hasEdits ? QStringLiteral("Keep Editing") : QStringLiteral("Cancel"));
+    QPushButton* reloadButton = box->addButton(QStringLiteral("Reload"), QMessageBox::AcceptRole);
+    reloadButton->setObjectName(QStringLiteral("reloadButton"));
+    QObject::connect(reloadButton, &QPushButton::clicked, box, [reload = std::move(reload)] { reload(); });
+    return box;
+}
+
 JobConfigureView::Operations configureOperations(OperationRouter& router) {
     return {[&router](const Job& job) { return router.isReadOnly(job); },
             [&router](const Job& job) { return router.needsAdministrator(job); },
-            [&router](const JobDefinition& definition, const Job& job) { return router.save(definition, job); },
+            [&router](const JobDefinition& definition, const Job& job, const JobDefinition& basis) {
+                return router.save(definition, job, basis);
+            },
             isCancelledPrompt};
 }
 

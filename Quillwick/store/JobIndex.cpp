@@ -33,22 +33,6 @@ std::optional<std::vector<fs::path>> listJobFiles(const fs::path& folder) {
     return files;
 }
 
-JobDefinition readDefinition(JobDirectory folder, const fs::path& url) {
-    JobLocation location(folder, url);
-    try {
-        std::string bytes;
-        try {
-            bytes = RegularFile::readWhole(url, JobIndex::largestJobFile);
-        } catch (const std::runtime_error& e) {
-            throw PlistFile::ReadError(PlistFile::ReadError::Kind::unreadable, url, e.what());
-        }
-        // Copied, not moved: the parse can still throw once the argument has taken it.
-        return JobDefinition(PlistFile::fromData(bytes, url), location);
-    } catch (const PlistFile::ReadError& e) {
-        return JobDefinition(PlistFile(), std::move(location), std::string(e.what()));
-    }
-}
-
 template <typename Call>
 auto lenient(Call call) -> decltype(call()) {
     try {
@@ -93,6 +77,25 @@ unsigned char folded(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cas
 
 }  // namespace
 
+JobDefinition JobIndex::readDefinition(const JobLocation& location) {
+    std::string bytes;
+    try {
+        bytes = RegularFile::readWhole(location.url, largestJobFile);
+    } catch (const std::runtime_error& e) {
+        const PlistFile::ReadError error(PlistFile::ReadError::Kind::unreadable, location.url, e.what());
+        return JobDefinition(PlistFile(), location, std::string(error.what()));
+    }
+    return definitionFrom(location, bytes);
+}
+
+JobDefinition JobIndex::definitionFrom(const JobLocation& location, std::string_view bytes) {
+    try {
+        return JobDefinition(PlistFile::fromData(bytes, location.url), location);
+    } catch (const PlistFile::ReadError& e) {
+        return JobDefinition(PlistFile(), location, std::string(e.what()));
+    }
+}
+
 int JobIndex::compareLabels(std::string_view a, std::string_view b) {
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
@@ -128,7 +131,7 @@ JobIndex::DirectoryScan JobIndex::scanDirectories() {
         }
         std::map<std::string, JobDefinition> byLabel;
         for (const fs::path& file : *files) {
-            JobDefinition definition = readDefinition(folder, file);
+            JobDefinition definition = readDefinition(JobLocation(folder, file));
             std::string label = definition.loadFailure ? file.stem().string() : definition.label();
             if (label.empty()) label = file.stem().string();
             byLabel.insert_or_assign(std::move(label), std::move(definition));

@@ -43,6 +43,11 @@ struct JobIndex {
     // Finder order: case-insensitive, runs of digits by value (job2 before job10). Negative, 0, positive.
     static int compareLabels(std::string_view a, std::string_view b);
 
+    // One job file as the scan reads it: parsed, or empty with the load failure the list shows. The
+    // second form takes bytes already read (through the helper).
+    static JobDefinition readDefinition(const JobLocation& location);
+    static JobDefinition definitionFrom(const JobLocation& location, std::string_view bytes);
+
     // The paths of the other job files among `jobs` that declare `job`'s label, in list order.
     static std::vector<std::string> otherFiles(const std::vector<Job>& jobs, const Job& job);
 

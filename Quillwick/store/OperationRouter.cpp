@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "Quillwick/store/JobIndex.h"
 #include "Quillwick/store/PrivilegedClient.h"
 #include "helperkit/AtomicFile.h"
 #include "helperkit/JobLocation.h"
@@ -47,6 +48,11 @@ OperationError OperationError::outsideCreatableFolders(std::string path) {
 OperationError OperationError::folderNotCreated(std::string path, const std::string& reason) {
     std::string message = "The folder " + path + " could not be created: " + reason + ".";
     return {Kind::folderNotCreated, std::move(path), std::move(message)};
+}
+
+OperationError OperationError::changedOnDisk(std::string path) {
+    std::string message = path + " changed on disk after Quillwick read it, so nothing was saved.";
+    return {Kind::changedOnDisk, std::move(path), std::move(message)};
 }
 
 namespace {
@@ -193,29 +199,70 @@ QFuture<void> OperationRouter::enable(const Job& job) { return launchctlAction(j
 QFuture<void> OperationRouter::disable(const Job& job) { return launchctlAction(job, PrivilegedVerb::disable, "disable " + job.label); }
 QFuture<void> OperationRouter::start(const Job& job) { return launchctlAction(job, PrivilegedVerb::kickstart, "start " + job.label); }
 
+namespace {
+
+// The checks every write makes before anything is read or sent; the bytes to write.
+std::string checkedBytes(const JobDefinition& definition) {
+    const std::string label = definition.label();
+    if (!definition.location) throw OperationError::noFile(label);
+    const JobLocation& location = *definition.location;
+    if (isSystemFolder(location.directory)) throw OperationError::readOnly(location.url.string());
+    const std::string filename = location.url.stem().string();
+    if (label != filename) throw JobLocation::ValidationError::labelDoesNotMatchFilename(label, filename);
+    return definition.file.data();
+}
+
+void requireUnchanged(const JobDefinition& onDisk, const JobDefinition& basis) {
+    if (onDisk.file != basis.file || onDisk.loadFailure != basis.loadFailure)
+        throw OperationError::changedOnDisk(onDisk.location->url.string());
+}
+
+}  // namespace
+
+QFuture<void> OperationRouter::write(const JobLocation& location, const std::string& label, const std::string& bytes) {
+    if (location.directory == JobDirectory::userAgents) {
+        writeFileAtomically(location.url, bytes);
+        return finished();
+    }
+    HelperRequest::Write write{location.url.string(), Bytes(bytes.begin(), bytes.end())};
+    return viaHelper(HelperRequest{1, std::move(write), "save " + label}, "The file could not be saved.");
+}
+
 QFuture<void> OperationRouter::save(const JobDefinition& definition) {
     return now([&]() -> QFuture<void> {
-        const std::string label = definition.label();
-        if (!definition.location) throw OperationError::noFile(label);
-        const JobLocation& location = *definition.location;
-        if (isSystemFolder(location.directory)) throw OperationError::readOnly(location.url.string());
-        const std::string filename = location.url.stem().string();
-        if (label != filename) throw JobLocation::ValidationError::labelDoesNotMatchFilename(label, filename);
-        std::string bytes = definition.file.data();
-        if (location.directory == JobDirectory::userAgents) {
-            writeFileAtomically(location.url, bytes);
-            return finished();
-        }
-        HelperRequest::Write write{location.url.string(), Bytes(bytes.begin(), bytes.end())};
-        return viaHelper(HelperRequest{1, std::move(write), "save " + label}, "The file could not be saved.");
+        const std::string bytes = checkedBytes(definition);
+        return write(*definition.location, definition.label(), bytes);
     });
 }
 
-QFuture<void> OperationRouter::save(const JobDefinition& definition, const Job& job) {
-    if (definition.location || !locationOf(job)) return save(definition);
+QFuture<void> OperationRouter::save(const JobDefinition& definition, const Job& job, const JobDefinition& basis) {
     JobDefinition located = definition;
-    located.location = *locationOf(job);
-    return save(located);
+    if (!located.location && locationOf(job)) located.location = *locationOf(job);
+    return now([&]() -> QFuture<void> {
+        const std::string bytes = checkedBytes(located);
+        const JobLocation location = *located.location;
+        const std::string label = located.label();
+        if (location.directory == JobDirectory::userAgents) {
+            requireUnchanged(JobIndex::readDefinition(location), basis);
+            return write(location, label, bytes);
+        }
+        // Read as root: the file may be closed to this user, and what the scan read may be stale.
+        HelperRequest read{1, HelperRequest::Read{location.url.string()}, "check " + label + " before saving"};
+        return privileged_(read)
+            .then(this,
+                  [this, location, label, bytes, basis](const HelperResponse& reply) {
+                      if (!reply.succeeded) {
+                          const std::string why(Text::trimmed(reply.message.value_or(""), " \t\r\n"));
+                          throw OperationError::failed("Nothing was saved: " + location.url.filename().string() +
+                                                       " could not be read again first." + (why.empty() ? "" : " " + why));
+                      }
+                      const Bytes contents = reply.contents.value_or(Bytes());
+                      const std::string_view read(reinterpret_cast<const char*>(contents.data()), contents.size());
+                      requireUnchanged(JobIndex::definitionFrom(location, read), basis);
+                      return write(location, label, bytes);
+                  })
+            .unwrap();
+    });
 }
 
 QFuture<void> OperationRouter::create(const JobDefinition& definition) {
@@ -292,7 +339,7 @@ QFuture<void> OperationRouter::apply(const Fix& fix, const Job& job) {
             if (!job.definition) throw OperationError::noFile(job.label);
             JobDefinition copy = *job.definition;
             copy.setLabel(fix.payload());
-            return save(copy);
+            return save(copy, job, *job.definition);
         });
     case Fix::Kind::createDirectory:
         return now([&]() -> QFuture<void> {

@@ -49,10 +49,13 @@ public:
     QFuture<void> disable(const Job& job);
     QFuture<void> start(const Job& job);
 
-    // Writes the definition, in its own format, to its location (the label must match the file name).
+    // Writes the definition, in its own format, to its location (the label must match the file name),
+    // whatever is there now: for a file that is new.
     QFuture<void> save(const JobDefinition& definition);
-    // The same for a job's file: a definition without a location takes the job's.
-    QFuture<void> save(const JobDefinition& definition, const Job& job);
+    // The same over a job's file (a definition without a location takes the job's), but only while the
+    // file on disk still reads as `basis`, the definition the edit was made on; otherwise nothing is
+    // written and OperationError changedOnDisk is thrown. In the /Library folders the helper reads it.
+    QFuture<void> save(const JobDefinition& definition, const Job& job, const JobDefinition& basis);
     // A new file at the definition's location (nothing may be there yet), then its log folders. A log
     // folder it may make but cannot is refused before anything is written; one outside those folders is
     // the job's own business and left alone.
@@ -78,6 +81,7 @@ public:
 private:
     QFuture<void> launchctlAction(const Job& job, PrivilegedVerb verb, const std::string& reason);
     QFuture<void> viaHelper(HelperRequest request, std::string fallback);
+    QFuture<void> write(const JobLocation& location, const std::string& label, const std::string& bytes);
 
     Perform privileged_;
     Launchctl launchctl_;
@@ -85,7 +89,10 @@ private:
 
 class OperationRouter::OperationError : public std::exception {
 public:
-    enum class Kind { noFile, readOnly, alreadyExists, failed, outsideCreatableFolders, folderNotCreated };
+    enum class Kind {
+        noFile, readOnly, alreadyExists, failed, outsideCreatableFolders, folderNotCreated,
+        changedOnDisk,  // the file is no longer what the edit was made on: nothing was written
+    };
 
     static OperationError noFile(std::string label);
     static OperationError readOnly(std::string path);
@@ -93,6 +100,7 @@ public:
     static OperationError failed(std::string message);
     static OperationError outsideCreatableFolders(std::string path);
     static OperationError folderNotCreated(std::string path, const std::string& reason);
+    static OperationError changedOnDisk(std::string path);
 
     Kind kind() const { return kind_; }
     const std::string& payload() const { return payload_; }

@@ -7,8 +7,10 @@
 #include <QTest>
 
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <thread>
 
 #include "Quillwick/detail/IssueCard.h"
@@ -108,6 +110,43 @@ private slots:
         QVERIFY(!m.card(notLoaded));
         QVERIFY(!m.view->failure());
         QCOMPARE(m.root.launchctl({"print", "gui/" + std::to_string(getuid()) + "/com.example.logs"}).exitStatus, 0);
+    }
+
+    // The list's marks follow every rescan; so does the open tab, though no job value changed.
+    void theOpenTabFollowsTheStore() {
+        Machine m;
+        m.open("~/Library/LaunchAgents/com.example.open.plist", "com.example.open");
+        const QString loose = QStringLiteral("Anyone can edit this job's file");
+        QVERIFY(!m.card(loose));
+        ::chmod(m.job("com.example.open").definition->location->url.c_str(), 0666);
+        m.store.refresh();
+        QTRY_VERIFY(m.card(loose));
+    }
+
+    // A label fix made on the file as the store last read it, changed on disk since: nothing is
+    // written until Reload has taken the file as it now is.
+    void aFixOverAnOutsideChangeWritesNothingAndOffersReload() {
+        Machine m;
+        m.open("~/Library/LaunchAgents/com.example.right.plist", "com.example.wrong");
+        const fs::path file = m.job("com.example.wrong").definition->location->url;
+        const std::string outside = plist("com.example.wrong", "<key>ExternalNote</key><string>kept</string>");
+        std::ofstream(file) << outside;
+        const QString mismatch = QStringLiteral("The label does not match the filename");
+        m.card(mismatch)->fixButton()->click();
+        QTRY_VERIFY(m.view->findChild<QMessageBox*>("changedOnDiskAlert"));
+        QCOMPARE(test::readFile(file), outside);
+        auto* alert = m.view->findChild<QMessageBox*>("changedOnDiskAlert");
+        QCOMPARE(alert->escapeButton()->text(), QString("Cancel"));
+        alert->findChild<QPushButton*>("reloadButton")->click();
+        QCOMPARE(m.reloads, 1);
+        QTRY_VERIFY(m.view->job().definition->find("ExternalNote"));
+        QVERIFY(!m.view->failure() && m.card(mismatch));
+
+        m.card(mismatch)->fixButton()->click();
+        QTRY_VERIFY(!m.view->isBusy());
+        const PlistFile fixed = PlistFile::read(file);
+        QCOMPARE(*fixed.find("Label"), PlistValue("com.example.right"));
+        QCOMPARE(*fixed.find("ExternalNote"), PlistValue("kept"));
     }
 
     // A reload answered from another thread queues the recheck on the tab; the tab then goes (its

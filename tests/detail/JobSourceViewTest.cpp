@@ -47,7 +47,8 @@ QString xmlText(PlistDictionary root) { return QString::fromStdString(xml(std::m
 
 PlistDictionary plainJob() { return {{"Label", label}, {"Program", "/bin/true"}}; }
 
-// Stands for the privileged helper: each request waits on a promise the test settles, or fails at once.
+// Stands for the privileged helper: a read answers at once with the file, any other request waits on
+// a promise the test settles; or each fails at once.
 struct Helper {
     std::vector<HelperRequest> requests;
     std::shared_ptr<QPromise<HelperResponse>> pending;
@@ -57,6 +58,13 @@ struct Helper {
         return [this](const HelperRequest& request) {
             requests.push_back(request);
             if (failWith) return QtFuture::makeExceptionalFuture<HelperResponse>(*failWith);
+            if (const auto* read = std::get_if<HelperRequest::Read>(&request.operation)) {
+                HelperResponse reply;
+                reply.succeeded = true;
+                const std::string bytes = test::readFile(read->path);
+                reply.contents = Bytes(bytes.begin(), bytes.end());
+                return QtFuture::makeReadyFuture(reply);
+            }
             pending = std::make_shared<QPromise<HelperResponse>>();
             pending->start();
             return pending->future();
@@ -132,7 +140,9 @@ private slots:
         PlistDictionary renamed = plainJob();
         renamed.set("Label", "com.other");
         const QList<std::pair<QString, QString>> cases = {
-            {"not a plist", "Could not read com.example.src.plist: "},
+            {"not a plist", "Line 1: “not a plist” is not a property list."},
+            {"<plist>\n<dict>\n  <string>x</strin>\n</dict></plist>", "Line 3: “<string>x</strin>” is not a property list (start-end tags mismatch)."},
+            {"{\n  Label = x;\n", "Line 3: the property list ends too early."},
             {array, "com.example.src.plist is a property list, but not a dictionary. A launchd job has to be a dictionary of keys at the top level."},
             {xmlText(renamed), "The Label is “com.other” but the file is named “com.example.src.plist”. They have to match."},
         };
@@ -148,6 +158,64 @@ private slots:
         QVERIFY(!view.problem() && view.notice().isEmpty());
         QCOMPARE(view.text(), xmlText(plainJob()));
         QVERIFY(!view.revertButton()->isEnabled());
+    }
+
+    // Undoing an edit back to the file's own text leaves nothing to refuse; the refusal names the line.
+    void anUndoneEditClearsTheRefusal() {
+        test::SandboxRoot root;
+        Helper helper;
+        OperationRouter router(helper.perform());
+        JobSourceView view(jobFile(JobDirectory::userAgents, xml(plainJob())), router, {});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.editor()->setFocus();
+        view.editor()->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(view.editor(), "<<broken");
+        QTest::keyClick(view.editor(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(view.notice(), QString("Line 1: “<<broken<?xml version=\"1.0\" encoding=\"U…” is not a property list."));
+        for (int undo = 0; undo < 10 && view.hasChanges(); ++undo) QTest::keyClick(view.editor(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(view.text(), xmlText(plainJob()));
+        QVERIFY(!view.problem() && view.notice().isEmpty());
+    }
+
+    // Someone changed the file while an edit was left unsaved: nothing is written, the edit stays
+    // until the user reloads.
+    void anOutsideChangeIsNeverSavedOver() {
+        for (const JobDirectory folder : {JobDirectory(JobDirectory::userAgents), JobDirectory(JobDirectory::globalDaemons)}) {
+            test::SandboxRoot root;
+            Helper helper;
+            OperationRouter router(helper.perform());
+            const Job job = jobFile(folder, xml(plainJob()));
+            const fs::path file = job.definition->location->url;
+            std::unique_ptr<JobSourceView> view;
+            view = std::make_unique<JobSourceView>(job, router, [&] {
+                view->setJob(jobFile(folder, test::readFile(file)));
+                return QtFuture::makeReadyFuture();
+            });
+            view->show();
+            PlistDictionary edited = plainJob();
+            edited.set("RunAtLoad", true);
+            edit(*view, xmlText(edited));
+            PlistDictionary outside = plainJob();
+            outside.set("ExternalNote", "added by a script");
+            const std::string changed = xml(outside);
+            jobFile(folder, changed);
+
+            for (const QString answer : {"Keep Editing", "Reload"}) {
+                view->saveButton()->click();
+                QTRY_VERIFY(view->findChild<QMessageBox*>("changedOnDiskAlert"));
+                auto* alert = view->findChild<QMessageBox*>("changedOnDiskAlert");
+                QVERIFY(alert->informativeText().contains("changed on disk after Quillwick read it, so nothing was saved."));
+                QCOMPARE(test::readFile(file), changed);
+                QCOMPARE(view->text(), xmlText(edited));
+                QCOMPARE(alert->escapeButton()->text(), QString("Keep Editing"));
+                (answer == "Reload" ? alert->findChild<QPushButton*>("reloadButton") : alert->escapeButton())->click();
+                QTRY_VERIFY(!view->findChild<QMessageBox*>("changedOnDiskAlert"));
+            }
+            QTRY_COMPARE(view->text(), xmlText(outside));
+            QVERIFY(!view->hasChanges() && !view->failure());
+            for (const HelperRequest& request : helper.requests) QVERIFY(std::holds_alternative<HelperRequest::Read>(request.operation));
+        }
     }
 
     void jobsThatCannotBeChangedOfferNoSave() {
@@ -186,8 +254,8 @@ private slots:
         view.save();
         QVERIFY(view.isBusy() && !view.saveButton()->isEnabled() && !view.revertButton()->isEnabled());
         QVERIFY(!view.editor()->isReadOnly());
-        QCOMPARE(helper.requests.size(), std::size_t(1));
-        const auto& write = std::get<HelperRequest::Write>(helper.requests[0].operation);
+        QTRY_COMPARE(helper.requests.size(), std::size_t(2));  // the file read again, then written
+        const auto& write = std::get<HelperRequest::Write>(helper.requests[1].operation);
         QVERIFY(PlistFile::fromData(std::string(write.contents.begin(), write.contents.end()), "x.plist").root == edited);
 
         view.editor()->appendPlainText("<!-- typed while saving -->");

@@ -49,7 +49,7 @@ struct FakeRouter {
     JobConfigureView::Operations operations() {
         return {[](const Job& job) { return job.directory && (*job.directory == JobDirectory::systemAgents || *job.directory == JobDirectory::systemDaemons); },
                 [](const Job& job) { return job.directory && *job.directory == JobDirectory::globalDaemons; },
-                [this](const JobDefinition& d, const Job&) {
+                [this](const JobDefinition& d, const Job&, const JobDefinition&) {
                     ++saves;
                     if (failWith) return QtFuture::makeExceptionalFuture(*failWith);
                     std::filesystem::create_directories(d.location->url.parent_path());

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Quillwick/store/JobIndex.h"
 #include "Quillwick/store/PrivilegedClient.h"
 #include "Quillwick/store/PrivilegedError.h"
 #include "helperkit/JobLocation.h"
@@ -64,18 +65,29 @@ HelperResponse replying(bool succeeded) {
     return reply;
 }
 
-// The privileged road as a test sees it: every request kept, one reply (or error) for all.
+// The privileged road as a test sees it: every request but a read kept, one reply (or error) for all.
+// A read answers with the file as the helper would, unless `readReply` says otherwise.
 struct FakeHelper {
     std::vector<HelperRequest> requests;
+    std::vector<HelperRequest> reads;
     HelperResponse reply = replying(true);
+    std::optional<HelperResponse> readReply;
     std::exception_ptr error;
     OperationRouter::Perform perform() {
         return [this](const HelperRequest& request) {
-            requests.push_back(request);
             QPromise<HelperResponse> promise;
             promise.start();
-            if (error) promise.setException(error);
-            else promise.addResult(reply);
+            if (const auto* read = std::get_if<HelperRequest::Read>(&request.operation)) {
+                reads.push_back(request);
+                HelperResponse answer = replying(true);
+                const std::string bytes = test::readFile(read->path);
+                answer.contents = Bytes(bytes.begin(), bytes.end());
+                promise.addResult(readReply.value_or(answer));
+            } else if (requests.push_back(request); error) {
+                promise.setException(error);
+            } else {
+                promise.addResult(reply);
+            }
             promise.finish();
             return promise.future();
         };
@@ -229,7 +241,7 @@ private slots:
 
         JobDefinition unplaced = *daemon.definition;
         unplaced.location.reset();
-        QCOMPARE(failure(router.save(unplaced, daemon)), std::string());
+        QCOMPARE(failure(router.save(unplaced, daemon, *daemon.definition)), std::string());
         QCOMPARE(helper.requests.size(), std::size_t(1));
         QCOMPARE(helper.requests[0].reason, std::string("save org.example.daemon"));
         const auto& write = std::get<HelperRequest::Write>(helper.requests[0].operation);
@@ -237,6 +249,53 @@ private slots:
         const std::string bytes(write.contents.begin(), write.contents.end());
         QCOMPARE(PlistFile::fromData(bytes, write.path).root, daemon.definition->file.root);
         QCOMPARE(caught<OperationError>(router.save(unplaced))->kind(), OperationError::Kind::noFile);
+    }
+
+    // The edit was made on the file as first read; someone changed it since. Nothing may be lost.
+    void aFileChangedOnDiskIsNeverOverwritten() {
+        test::SandboxRoot root;
+        FakeHelper helper;
+        OperationRouter router(helper.perform());
+        for (const JobDirectory folder : {JobDirectory(JobDirectory::userAgents), JobDirectory(JobDirectory::globalDaemons)}) {
+            const Job job = jobAt(folder, "org.example.heartbeat");
+            const fs::path file = job.definition->location->url;
+            JobDefinition edited = *job.definition;
+            edited.setStartInterval(900);
+            JobDefinition outside = *job.definition;
+            outside.set("ExternalNote", PlistValue("added by a script"));
+            outside.file.write(file);
+            const std::string onDisk = test::readFile(file);
+
+            QCOMPARE(failure(router.save(edited, job, *job.definition)),
+                     file.string() + " changed on disk after Quillwick read it, so nothing was saved.");
+            fs::remove(file);
+            if (folder == JobDirectory::userAgents)
+                QCOMPARE(caught<OperationError>(router.save(edited, job, *job.definition))->kind(), OperationError::Kind::changedOnDisk);
+            outside.file.write(file);
+            QCOMPARE(test::readFile(file), onDisk);
+            QVERIFY(helper.requests.empty());
+
+            // Made on the file as it is now, the same edit is written.
+            const JobDefinition now = JobIndex::readDefinition(*job.definition->location);
+            edited.set("ExternalNote", PlistValue("added by a script"));
+            QCOMPARE(failure(router.save(edited, job, now)), std::string());
+            if (folder == JobDirectory::userAgents) QCOMPARE(PlistFile::read(file), edited.file);
+        }
+        QCOMPARE(helper.requests.size(), std::size_t(1));
+        QCOMPARE(helper.reads.size(), std::size_t(2));
+        QVERIFY((helper.reads[0].operation == HelperRequest::Operation{HelperRequest::Read{
+                                                  root.resolve("/Library/LaunchDaemons/org.example.heartbeat.plist").string()}}));
+        QCOMPARE(helper.reads[0].reason, std::string("check org.example.heartbeat before saving"));
+
+        // A file the helper cannot read is not written either.
+        HelperResponse unread = replying(false);
+        unread.message = "Could not read org.example.heartbeat.plist: No such file or directory.";
+        helper.readReply = unread;
+        const Job daemon = jobAt(JobDirectory::globalDaemons, "org.example.heartbeat");
+        QCOMPARE(failure(router.save(*daemon.definition, daemon, *daemon.definition)),
+                 std::string("Nothing was saved: org.example.heartbeat.plist could not be read again first. Could not read "
+                             "org.example.heartbeat.plist: No such file or directory."));
+        QCOMPARE(helper.requests.size(), std::size_t(1));
     }
 
     void creatingMakesTheFolderTheFileAndItsLogFolders() {
@@ -292,6 +351,7 @@ private slots:
         const Job misnamed = jobAt(JobDirectory::userAgents, "org.example.misnamed");
         Job relabelled = misnamed;
         relabelled.definition->setLabel("wrong");
+        relabelled.definition->file.write(file.parent_path() / "org.example.misnamed.plist");
         QCOMPARE(failure(router.apply(Fix::setLabelToFilename("org.example.misnamed"), relabelled)), std::string());
         QCOMPARE(JobDefinition::fromLocation(*misnamed.definition->location).label(), std::string("org.example.misnamed"));
 

@@ -9,19 +9,21 @@ void ConfigureDraft::setJob(Job job, bool readOnly) {
     const bool followsFile = draft_ && !hasChanges();
     job_ = std::move(job);
     readOnly_ = readOnly;
-    if (!sameJob || followsFile) draft_ = job_.definition;
+    if (!sameJob || followsFile) revert();
 }
 
 void ConfigureDraft::take() {
-    if (!draft_) draft_ = job_.definition;
+    if (!draft_) revert();
 }
 
-void ConfigureDraft::revert() { draft_ = job_.definition; }
+void ConfigureDraft::revert() { draft_ = basis_ = job_.definition; }
 
 void ConfigureDraft::saved(const JobDefinition& saved) {
+    basis_ = saved;
+    basis_->loadFailure.reset();
     // Only once the store holds what was written, and only when nothing was typed meanwhile.
     if (draft_ && draft_->file.root == saved.file.root && job_.definition && job_.definition->file.root == saved.file.root)
-        draft_ = job_.definition;
+        revert();
 }
 
 JobDefinition ConfigureDraft::value() const {

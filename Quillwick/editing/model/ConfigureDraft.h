@@ -30,6 +30,9 @@ public:
     void saved(const JobDefinition& saved);
 
     const std::optional<JobDefinition>& draft() const { return draft_; }
+    // The file as the draft was taken from it, or as last saved: a save writes only while the file on
+    // disk still reads as this, so an outside change is never overwritten.
+    const std::optional<JobDefinition>& basis() const { return basis_; }
     // The binding's read: the draft, or a bare definition for the job's label when there is none.
     JobDefinition value() const;
     void setValue(JobDefinition definition);
@@ -53,6 +56,7 @@ private:
     Job job_;
     bool readOnly_;
     std::optional<JobDefinition> draft_;
+    std::optional<JobDefinition> basis_;
 };
 
 }  // namespace qw
