@@ -156,11 +156,11 @@ void JobActionBar::rebuild() {
     more->setObjectName("moreMenu");
     more->setAutoRaise(true);
     more->setIcon(symbolIcon("ellipsis.circle"));
-    more->setAccessibleName("More");
     more->setPopupMode(QToolButton::InstantPopup);
     more->setStyleSheet("QToolButton::menu-indicator { image: none; }");
     auto* menu = new QMenu(more);
     const QString label = QString::fromStdString(job_.label);
+    more->setAccessibleName("More actions for " + label);
     menu->addAction("Copy Label", menu, [label] { copyToClipboard(label); });
     if (!file.isEmpty())
         menu->addAction("Copy File Path", menu, [file] { copyToClipboard(file); });
