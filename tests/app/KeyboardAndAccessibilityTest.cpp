@@ -131,6 +131,19 @@ private slots:
             more->click();
             QCOMPARE(spoken(more), "Less about " + key);
         }
+        // A list's rows by the list's key and the row's number, a calendar entry's fields by their titles.
+        JobDefinition draft(PlistFile(PlistDictionary{{"ProgramArguments", PlistValue::array({"/bin/echo", "hi"})},
+                                                      {"StartCalendarInterval", PlistValue::dictionary({{"Hour", 9}})}},
+                                      PlistFormat::xml));
+        for (const auto& [name, fields] :
+             {std::pair{"ProgramArguments", QStringList{"ProgramArguments 0", "ProgramArguments 1"}},
+              std::pair{"StartCalendarInterval", QStringList{"Hour", "Minute", "Day", "Weekday", "Month"}}}) {
+            KeyEditor row(*LaunchdSchema::key(name), {[&] { return draft; }, [&](JobDefinition d) { draft = std::move(d); }},
+                          true);
+            QStringList names;
+            for (QLineEdit* field : row.control()->findChildren<QLineEdit*>()) names << spoken(field);
+            QCOMPARE(names, fields);
+        }
     }
 
     void sidebarSectionHeadersAreNeverChosen() {
