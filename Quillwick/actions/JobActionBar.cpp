@@ -10,6 +10,7 @@
 
 #include "Quillwick/actions/JobActionsMenu.h"
 #include "Quillwick/platform/gui/DesktopServices.h"
+#include "Quillwick/ui/FlowLayout.h"
 #include "Quillwick/ui/Hint.h"
 #include "Quillwick/ui/RevealFile.h"
 #include "Quillwick/ui/Style.h"
@@ -20,7 +21,7 @@ namespace qw {
 JobActionBar::JobActionBar(const Job& job, Permissions permissions, bool isBusy, std::function<void(JobAction)> run,
                            QWidget* parent)
     : QWidget(parent), job_(job), permissions_(permissions), isBusy_(isBusy), run_(std::move(run)),
-      layout_(new QHBoxLayout(this)) {
+      layout_(new FlowLayout(this)) {
     setObjectName("jobActionBar");
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(14);
@@ -105,7 +106,7 @@ void JobActionBar::rebuild() {
     });
     layout_->addWidget(enabled);
     layout_->addWidget(new Hint(Hint::loadedVersusEnabled(), this));
-    layout_->addStretch(1);
+    layout_->addStretch();
     layout_->addSpacing(8);
 
     QString note, noteSymbol, noteHelp;
@@ -155,11 +156,11 @@ void JobActionBar::rebuild() {
     more->setObjectName("moreMenu");
     more->setAutoRaise(true);
     more->setIcon(symbolIcon("ellipsis.circle"));
-    more->setAccessibleName("More");
     more->setPopupMode(QToolButton::InstantPopup);
     more->setStyleSheet("QToolButton::menu-indicator { image: none; }");
     auto* menu = new QMenu(more);
     const QString label = QString::fromStdString(job_.label);
+    more->setAccessibleName("More actions for " + label);
     menu->addAction("Copy Label", menu, [label] { copyToClipboard(label); });
     if (!file.isEmpty())
         menu->addAction("Copy File Path", menu, [file] { copyToClipboard(file); });

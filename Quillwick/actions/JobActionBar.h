@@ -11,12 +11,13 @@
 #include "Quillwick/launchd/Job.h"
 
 class QCheckBox;
-class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QToolButton;
 
 namespace qw {
+
+class FlowLayout;
 
 class JobActionBar : public QWidget {
     Q_OBJECT
@@ -40,7 +41,8 @@ private:
     Permissions permissions_;
     bool isBusy_;
     std::function<void(JobAction)> run_;
-    QHBoxLayout* layout_;
+    // Goes on in a second line in a narrow pane rather than cut its controls.
+    FlowLayout* layout_;
 };
 
 }  // namespace qw

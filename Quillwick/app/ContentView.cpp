@@ -95,6 +95,8 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
     content_->setMaximumWidth(460);
     detail_->setObjectName("detailColumn");
     noSelection_->setObjectName("noSelection");
+    // As narrow with no job as with one, so that choosing one never moves the split.
+    noSelection_->setMinimumWidth(JobDetailView::narrowestWidth());
     detail_->addWidget(noSelection_);
 
     auto* splitter = new QSplitter(Qt::Horizontal);

@@ -23,6 +23,16 @@ std::optional<CronJob> jobAt(const CrontabStore& store, std::optional<qint64> li
 
 bool sameEntry(const CronJob& a, const CronJob& b) { return a.schedule == b.schedule && a.command == b.command; }
 
+// Qt tells assistive technology a row is showing, and where, from the row's place in its list alone:
+// the rows of this list, hidden while the job list is shown, would be read out from under it.
+class RowList : public QListView {
+public:
+    using QListView::QListView;
+    QRect visualRect(const QModelIndex& index) const override {
+        return isVisible() ? QListView::visualRect(index) : QRect();
+    }
+};
+
 }  // namespace
 
 CronListView::CronListView(CrontabStore* store, std::optional<qint64> selection, QWidget* parent)
@@ -33,7 +43,7 @@ CronListView::CronListView(CrontabStore* store, std::optional<qint64> selection,
                                                "anything scheduled is launchd — and unlike cron it catches up after "
                                                "the Mac has been asleep."),
                                 this)),
-      list_(new QListView(this)) {
+      list_(new RowList(this)) {
     setObjectName("cronList");
     access_->setObjectName("cronAccessPlaceholder");
     empty_->setObjectName("cronEmptyPlaceholder");

@@ -1,5 +1,6 @@
 #include "Quillwick/detail/JobDetailView.h"
 
+#include <iterator>
 #include <memory>
 
 #include <QHBoxLayout>
@@ -43,6 +44,18 @@ QFont titleFont() {
     return font;
 }
 
+// The five tabs, each whole: the pane is never narrower than they are (see narrowestWidth).
+void addTabs(QTabWidget* tabs, QWidget* const (&pages)[std::size(JobDetailView::allTabs)]) {
+    tabs->setDocumentMode(true);
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideNone);
+    for (JobDetailView::Tab tab : JobDetailView::allTabs) {
+        const int index = tabs->addTab(pages[static_cast<int>(tab)], symbolIcon(JobDetailView::symbol(tab)),
+                                       JobDetailView::title(tab));
+        tabs->setTabToolTip(index, JobDetailView::help(tab));
+    }
+}
+
 void setTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -82,6 +95,14 @@ QString JobDetailView::help(Tab tab) {
         case Tab::source: return QStringLiteral("The plist itself, as text.");
     }
     return {};
+}
+
+int JobDetailView::narrowestWidth() {
+    // The tabs are what cannot go on in a further line.
+    QTabWidget tabs;
+    QWidget* const pages[] = {new QWidget, new QWidget, new QWidget, new QWidget, new QWidget};
+    addTabs(&tabs, pages);
+    return tabs.minimumSizeHint().width();
 }
 
 std::optional<JobDetailView::Tab> JobDetailView::tabNamed(const QString& name) {
@@ -153,7 +174,6 @@ JobDetailView::JobDetailView(Job job, JobStore& store, OperationRouter& router, 
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("detailTabs");
-    tabs_->setDocumentMode(true);
     auto* tabsBox = new QVBoxLayout;
     tabsBox->setContentsMargins(0, 8, 0, 0);
     tabsBox->addWidget(tabs_);
@@ -170,11 +190,8 @@ JobDetailView::JobDetailView(Job job, JobStore& store, OperationRouter& router, 
     problems_->setObjectName("problemsTab");
     source_ = new JobSourceView(job_, router_, refresh);
     source_->setObjectName("sourceTab");
-    const QWidget* pages[] = {overview_, configure_, log_, problems_, source_};
-    for (Tab tab : allTabs) {
-        const int index = tabs_->addTab(const_cast<QWidget*>(pages[static_cast<int>(tab)]), symbolIcon(symbol(tab)), title(tab));
-        tabs_->setTabToolTip(index, help(tab));
-    }
+    QWidget* const pages[] = {overview_, configure_, log_, problems_, source_};
+    addTabs(tabs_, pages);
 
     connect(&actions_, &JobActionRunner::busyChanged, this, &JobDetailView::updateBusy);
     // Wherever the action was started (this header, the list's menu, another window).

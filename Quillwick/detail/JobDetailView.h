@@ -45,6 +45,8 @@ public:
     static QString help(Tab tab);
     // Exactly one of the five titles names a tab.
     static std::optional<Tab> tabNamed(const QString& title);
+    // The narrowest a pane can be with every tab whole; its header goes on in further lines instead.
+    static int narrowestWidth();
 
     JobDetailView(Job job, JobStore& store, OperationRouter& router, JobActionRunner& actions,
                   QWidget* parent = nullptr);

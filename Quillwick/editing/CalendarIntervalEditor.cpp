@@ -115,7 +115,7 @@ void CalendarIntervalEditor::rebuild(int focusRow) {
             auto* edit = new QLineEdit(block);
             edit->setObjectName(QString::fromUtf8(field.title.data(), qsizetype(field.title.size())));
             edit->setPlaceholderText(QStringLiteral("any"));
-            edit->setAccessibleName(QStringLiteral("any"));
+            edit->setAccessibleName(edit->objectName());
             edit->setFixedWidth(58);
             connect(edit, &QLineEdit::textEdited, this, [this, edit, i, f](const QString& text) { typed(edit, text, i, f); });
             connect(edit, &QLineEdit::editingFinished, this, [this, edit, i, f] { finished(edit, i, f); });

@@ -48,6 +48,9 @@ QWidget* labelled(const QString& name, QWidget* control, QWidget* parent) {
     layout->addWidget(label);
     control->setParent(row);
     layout->addWidget(control, 1);
+    // A screen reader names the field by its key, as the eye does by the label beside it.
+    if (qobject_cast<QLineEdit*>(control) || qobject_cast<QComboBox*>(control)) control->setAccessibleName(name);
+    for (auto* field : control->findChildren<QLineEdit*>()) field->setAccessibleName(name);
     return row;
 }
 
@@ -80,15 +83,21 @@ KeyEditor::KeyEditor(const LaunchdSchema::Key& key, Binding<JobDefinition> defin
         more_ = new QToolButton(this);
         more_->setObjectName(QStringLiteral("moreButton"));
         more_->setAutoRaise(true);
-        more_->setText(QStringLiteral("More"));
         more_->setFont(captionFont());
         FormBits::setTextColor(more_, palette().color(QPalette::Link));
         QPalette p = more_->palette();
         p.setColor(QPalette::ButtonText, palette().color(QPalette::Link));
         more_->setPalette(p);
-        connect(more_, &QToolButton::clicked, this, [this] {
+        const auto title = [this] {
+            const QString word = showsDetail_ ? QStringLiteral("Less") : QStringLiteral("More");
+            more_->setText(word);
+            // A form holds many: each is read out with the key it explains.
+            more_->setAccessibleName(word + QStringLiteral(" about ") + qs(key_.name));
+        };
+        title();
+        connect(more_, &QToolButton::clicked, this, [this, title] {
             showsDetail_ = !showsDetail_;
-            more_->setText(showsDetail_ ? QStringLiteral("Less") : QStringLiteral("More"));
+            title();
             detail_->setVisible(showsDetail_);
         });
         header->addWidget(more_, 0, Qt::AlignTop);

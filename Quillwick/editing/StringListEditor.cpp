@@ -76,15 +76,19 @@ void StringListEditor::rebuild(int focusRow) {
         number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         number->setFixedWidth(18);
         layout->addWidget(number);
+        // Read out as shown: the list's title and the row's number.
+        const QString name = title_ + QLatin1Char(' ') + QString::number(i);
         if (rowIsPath(i)) {
             auto* field = new PathField(wantsDirectory_, row);
             field->setPath(values_[i]);
             field->setEditable(editable_);
             connect(field, &PathField::pathEdited, this, [this, i](const QString& t) { setElement(t, i); });
+            for (auto* edit : field->findChildren<QLineEdit*>()) edit->setAccessibleName(name);
             layout->addWidget(field, 1);
             fields_.append(field);
         } else {
             auto* field = new QLineEdit(values_[i], row);
+            field->setAccessibleName(name);
             connect(field, &QLineEdit::textEdited, this, [this, i](const QString& t) { setElement(t, i); });
             layout->addWidget(field, 1);
             fields_.append(field);

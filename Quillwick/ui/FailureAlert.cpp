@@ -1,37 +1,82 @@
 #include "Quillwick/ui/FailureAlert.h"
 
+#include <algorithm>
+
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 #include <QTextDocument>
+#include <QTextOption>
 
 namespace qw {
 namespace {
 
-// The text with a break allowed between every two characters of each piece that cannot be broken and is
-// wider than `room` (a long label; a path still breaks after its slashes).
-QString breakableWords(const QString& text, const QFontMetrics& metrics, int room) {
-    QString out;
-    QTextBoundaryFinder lines(QTextBoundaryFinder::Line, text);
-    qsizetype from = 0;
-    for (qsizetype to = lines.toNextBoundary(); to > 0; to = lines.toNextBoundary()) {
-        const QString piece = text.mid(from, to - from);
-        from = to;
-        if (metrics.horizontalAdvance(piece.trimmed()) <= room) {
-            out += piece;
-            continue;
-        }
-        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, piece);
-        qsizetype at = 0;
-        for (qsizetype next = characters.toNextBoundary(); next > 0; next = characters.toNextBoundary()) {
-            if (at > 0)
-                out += QChar(0x200B);  // zero-width space: a break opportunity that shows nothing
-            out += piece.mid(at, next - at);
-            at = next;
-        }
+// The message as the alert shows it. A word wider than the box (a long label) breaks where it must, as
+// a path breaks after its slashes; QLabel breaks only between words and cut such a word at the box's
+// edge. The text itself, which a screen reader reads and a copy takes, stays as written.
+class MessageLabel : public QLabel {
+public:
+    explicit MessageLabel(const QString& text) : QLabel(text) {
+        setObjectName("alertMessage");
+        setTextFormat(Qt::PlainText);
+        // Selectable, so the label lays its text out in a document whose wrapping can be set.
+        setTextInteractionFlags(Qt::TextSelectableByMouse);
+        setAlignment(Qt::AlignTop | Qt::AlignLeft);
+        setWordWrap(true);
+        setContentsMargins(0, 7, 0, 7);
+        QSizePolicy policy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
     }
-    return out;
+    QSize sizeHint() const override {
+        keepWrapping();
+        return QLabel::sizeHint();
+    }
+    QSize minimumSizeHint() const override {
+        keepWrapping();
+        // QLabel asks for room for its longest word; here that word breaks instead.
+        const QSize least = QLabel::minimumSizeHint();
+        return {std::min(least.width(), QLabel::sizeHint().width()), least.height()};
+    }
+    int heightForWidth(int width) const override {
+        keepWrapping();
+        return QLabel::heightForWidth(width);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        keepWrapping();
+        QLabel::paintEvent(event);
+    }
+
+private:
+    // QLabel sets its document's wrapping again whenever it lays the text out anew (after every
+    // resize, or polishing): let it do that now, then set ours.
+    void keepWrapping() const {
+        ensurePolished();
+        QLabel::heightForWidth(width());
+        auto* document = findChild<QTextDocument*>();
+        if (!document || document->defaultTextOption().wrapMode() == QTextOption::WrapAtWordBoundaryOrAnywhere)
+            return;
+        QTextOption option = document->defaultTextOption();
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        document->setDefaultTextOption(option);
+    }
+};
+
+// Shows `message` in place of the box's own informative label, which keeps the text (informativeText)
+// but is hidden.
+void showMessage(QMessageBox* box, const QString& message) {
+    auto* grid = qobject_cast<QGridLayout*>(box->layout());
+    auto* own = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+    const int index = grid && own ? grid->indexOf(own) : -1;
+    if (index < 0)
+        return;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(index, &row, &column, &rows, &columns);
+    own->hide();
+    grid->addWidget(new MessageLabel(message), row, column, rows, columns);
 }
 
 QString asHtml(const QString& plain) { return Qt::convertFromPlainText(plain, Qt::WhiteSpaceNormal); }
@@ -52,14 +97,8 @@ QMessageBox* showAlert(QWidget* parent, const QString& title, const QString& mes
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     box->setDefaultButton(ok);
     box->setEscapeButton(ok);
+    showMessage(box, message);
     box->open();
-    // The label wraps only between words, and the box grows only so far: a longer word was cut at the
-    // box's edge. Now that the box has its width, such words may break anywhere.
-    if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel")) {
-        const QString fitted = breakableWords(message, label->fontMetrics(), label->contentsRect().width());
-        if (fitted != message)
-            box->setInformativeText(asHtml(fitted));
-    }
     return box;
 }
 

@@ -1,10 +1,18 @@
 #include "Quillwick/ui/SearchField.h"
 
 #include <QKeyEvent>
+#include <QToolButton>
 
 namespace qw {
 
-SearchField::SearchField(QWidget* parent) : QLineEdit(parent) { setClearButtonEnabled(true); }
+SearchField::SearchField(QWidget* parent) : QLineEdit(parent) {
+    setClearButtonEnabled(true);
+    // The prompt says what is searched; a screen reader needs what the field is.
+    setAccessibleName(QStringLiteral("Search"));
+    // The clear button Qt adds shows only a symbol.
+    for (QToolButton* button : findChildren<QToolButton*>())
+        button->setAccessibleName(QStringLiteral("Clear"));
+}
 
 void SearchField::keyPressEvent(QKeyEvent* event) {
     const bool plain = !(event->modifiers() & ~Qt::KeypadModifier);

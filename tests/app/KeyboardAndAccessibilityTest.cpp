@@ -1,14 +1,17 @@
-// The keys the platform's conventions promise, what a screen reader is told about rows, counts and
+// The keys the platform's conventions promise, what a screen reader is told about rows, counts, fields and
 // buttons, and texts holding "&" shown as written.
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTextDocumentFragment>
+#include <QToolButton>
 
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
@@ -18,6 +21,7 @@
 #include "Quillwick/cron/CronListView.h"
 #include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobLogView.h"
+#include "Quillwick/editing/KeyEditor.h"
 #include "cron/CronTestSupport.h"
 #include "helperkit/PlistFile.h"
 #include "support/SandboxRoot.h"
@@ -74,6 +78,11 @@ private slots:
         QVERIFY(search->hasFocus());
         QTest::keyClicks(search, "heartbeat");
         QCOMPARE(list->model()->rowCount(), 1);
+        // The prompt is the field's description; its name says what it is, and its clear button's what it does.
+        QCOMPARE(spoken(search), QString("Search"));
+        auto* clear = search->findChild<QToolButton*>();
+        QVERIFY(clear && clear->isVisibleTo(&window));
+        QCOMPARE(spoken(clear), QString("Clear"));
         QTest::keyClick(search, Qt::Key_Down);
         QVERIFY(list->hasFocus());
         QVERIFY(window.selection() && window.selection()->find("heartbeat") != std::string::npos);
@@ -88,12 +97,12 @@ private slots:
         QVERIFY(list->hasFocus());
         QVERIFY(window.selection() && window.selection()->find("heartbeat") != std::string::npos);
 
-        // With the job's pane open: a button showing only a symbol is named by its help text.
+        // With the job's pane open: a button showing only a symbol is named by its help text, or by
+        // what it belongs to.
+        QCOMPARE(spoken(window.findChild<QToolButton*>("moreMenu")), QString("More actions for com.example.heartbeat"));
         int iconOnly = 0;
         for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
-            // A line edit's own clear button is not offered to assistive technology at all.
-            if (!button->isVisibleTo(&window) || !button->text().isEmpty() || button->icon().isNull() ||
-                qobject_cast<QLineEdit*>(button->parentWidget()))
+            if (!button->isVisibleTo(&window) || !button->text().isEmpty() || button->icon().isNull())
                 continue;
             ++iconOnly;
             const QString help = QTextDocumentFragment::fromHtml(button->toolTip()).toPlainText();
@@ -102,6 +111,39 @@ private slots:
         }
         QVERIFY(iconOnly >= 3);  // the hint, the folder and the menu at least
         root.haltLaunchd();
+    }
+
+    // A screen reader hears each field of the job editor by its key, and each "More" by what it explains.
+    void editorFieldsAndTheirMoreButtonsAreNamedByTheirKey() {
+        for (const char* name : {"Label", "Program", "StartInterval", "ProcessType"}) {
+            JobDefinition draft(PlistFile(PlistDictionary{{"Label", "com.example.x"}}, PlistFormat::xml));
+            KeyEditor row(*LaunchdSchema::key(name), {[&] { return draft; }, [&](JobDefinition d) { draft = std::move(d); }},
+                          true);
+            row.show();
+            const QString key = QString::fromUtf8(name);
+            QWidget* field = row.control()->findChild<QLineEdit*>();
+            if (!field) field = row.control()->findChild<QComboBox*>();
+            QVERIFY2(field, qPrintable(key));
+            QCOMPARE(spoken(field), key);
+            auto* more = row.findChild<QToolButton*>("moreButton");
+            QVERIFY2(more, qPrintable(key));
+            QCOMPARE(spoken(more), "More about " + key);
+            more->click();
+            QCOMPARE(spoken(more), "Less about " + key);
+        }
+        // A list's rows by the list's key and the row's number, a calendar entry's fields by their titles.
+        JobDefinition draft(PlistFile(PlistDictionary{{"ProgramArguments", PlistValue::array({"/bin/echo", "hi"})},
+                                                      {"StartCalendarInterval", PlistValue::dictionary({{"Hour", 9}})}},
+                                      PlistFormat::xml));
+        for (const auto& [name, fields] :
+             {std::pair{"ProgramArguments", QStringList{"ProgramArguments 0", "ProgramArguments 1"}},
+              std::pair{"StartCalendarInterval", QStringList{"Hour", "Minute", "Day", "Weekday", "Month"}}}) {
+            KeyEditor row(*LaunchdSchema::key(name), {[&] { return draft; }, [&](JobDefinition d) { draft = std::move(d); }},
+                          true);
+            QStringList names;
+            for (QLineEdit* field : row.control()->findChildren<QLineEdit*>()) names << spoken(field);
+            QCOMPARE(names, fields);
+        }
     }
 
     void sidebarSectionHeadersAreNeverChosen() {
@@ -166,10 +208,23 @@ private slots:
         QVERIFY(test::installCrontab(root, "30 2 * * * /usr/bin/backup\n#0 9 * * 1 /bin/report\n"));
         CrontabStore store;
         QVERIFY(test::reloaded(store));
-        CronListView cron(&store);
-        cron.show();
-        QCOMPARE(spokenRows(cron.findChild<QListView*>("cronRows")),
+        // The cron list shares its column with the job list, which hides it.
+        QStackedWidget column;
+        auto* cron = new CronListView(&store);
+        auto* jobList = new QWidget;
+        column.addWidget(cron);
+        column.addWidget(jobList);
+        column.show();
+        auto* cronRows = cron->findChild<QListView*>("cronRows");
+        QCOMPARE(spokenRows(cronRows),
                  QStringList({"/usr/bin/backup, At 02:30", "/bin/report, Commented out — at 09:00 on mondays"}));
+        QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(cronRows);
+        QVERIFY(!rows->child(0)->state().invisible && !rows->child(0)->rect().isEmpty());
+        column.setCurrentWidget(jobList);
+        for (int i = 0; i < rows->childCount(); ++i) {
+            QVERIFY(rows->child(i)->state().invisible);
+            QVERIFY(rows->child(i)->rect().isEmpty());
+        }
     }
 
     void textsHoldingAnAmpersandShowItAsWritten() {

@@ -8,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -63,6 +65,27 @@ std::filesystem::path agent(const test::SandboxRoot& root, const std::string& fi
                                      "<string>" + label + "</string>" + keys + "</dict></plist>\n");
     if (load) root.launchctl({"bootstrap", "gui/" + std::to_string(getuid()), path.string()});
     return path;
+}
+
+// Lets the layouts of widgets just shown take their sizes, as the next pass of the event loop would.
+void laidOut() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+    }
+}
+
+// Whether every shown child of `parent` lies inside it, with at least the room it needs.
+bool showsWhole(QWidget* parent) {
+    for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisible()) continue;
+        if (!parent->rect().contains(child->geometry()) || child->width() < child->minimumSizeHint().width() ||
+            (child->hasHeightForWidth() && child->height() < child->heightForWidth(child->width()))) {
+            qWarning() << child << child->geometry() << "needs" << child->minimumSizeHint() << "in" << parent->rect();
+            return false;
+        }
+    }
+    return true;
 }
 
 QString statusOf(const JobDetailView& pane) { return pane.findChild<QLabel*>("detailStatus")->text(); }
@@ -152,6 +175,31 @@ private slots:
         bar->findChild<QPushButton*>("stopButton")->click();
         pending({JobActionRunner::Outcome::Kind::succeeded, {}});
         QTRY_VERIFY_WITH_TIMEOUT(!pane.runtime().has_value(), 10000);
+    }
+
+    // At the smallest window the header takes more lines rather than cut a control, every tab is
+    // whole, and choosing jobs never moves the split.
+    void theSmallestWindowCutsNothingAndKeepsTheSplit() {
+        AppServices services;
+        ContentView window(services);
+        QVERIFY(startUp(window));
+        window.resize(window.minimumSize());
+        QCOMPARE(window.size(), QSize(980, 600));
+        laidOut();
+        auto* splitter = window.findChild<QSplitter*>("splitter");
+        const QList<int> split = splitter->sizes();
+        // An agent, a daemon that is not loaded, a running daemon ("Needs your password" beside the switches).
+        for (const char* label : {"com.example.heartbeat", "com.example.status-server", "com.lumenfold.updater"}) {
+            window.setSelection(findJob(services.store(), label)->id());
+            laidOut();
+            QCOMPARE(splitter->sizes(), split);
+            auto* pane = window.findChild<JobDetailView*>("jobDetail");
+            QVERIFY2(showsWhole(pane->findChild<QWidget*>("detailHeader")), label);
+            QVERIFY2(showsWhole(pane->findChild<JobActionBar*>("detailActionBar")), label);
+            QTabBar* tabs = pane->findChild<QTabWidget*>("detailTabs")->tabBar();
+            for (int i = 0; i < tabs->count(); ++i)
+                QVERIFY2(tabs->rect().contains(tabs->tabRect(i)), qPrintable(tabs->tabText(i)));
+        }
     }
 
     void aRescanKeepsTheTabAndAnotherJobStartsOnOverview() {
