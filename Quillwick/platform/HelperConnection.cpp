@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 // A helper registered a moment ago may take this long to listen.
 constexpr auto startingGrace = std::chrono::seconds(1);
-// However long launchd says it is bringing the helper back: its throttle is ten seconds.
+// At most this long while launchd says it is bringing the helper back; its throttle is ten seconds.
 constexpr auto comingBackLimit = std::chrono::seconds(20);
 
 std::string loginName() {

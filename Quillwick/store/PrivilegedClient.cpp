@@ -12,8 +12,8 @@
 
 #include <cerrno>
 
-#include "Quillwick/platform/ApplicationSupport.h"
 #include "Quillwick/launchd/Launchctl.h"
+#include "Quillwick/platform/ApplicationSupport.h"
 #include "Quillwick/platform/HelperConnection.h"
 #include "Quillwick/store/AuditLog.h"
 #include "helperkit/Subprocess.h"
