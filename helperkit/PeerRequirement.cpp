@@ -28,7 +28,8 @@ constexpr std::string_view systemLibraryFolders[] = {"/usr/lib/", "/lib/", "/usr
 
 // Straight to the kernel: glibc 2.36 declares these without C linkage for C++.
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-bool stillRunning(int pidfd) { return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0; }
+// Another user's process may not be signalled, but the refusal proves it is there.
+bool stillRunning(int pidfd) { return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0 || errno == EPERM; }
 
 struct Descriptor {
     int fd = -1;
@@ -120,6 +121,11 @@ std::optional<uid_t> sandboxOwner() {
     struct stat info {};
     if (::stat(paths.root().c_str(), &info) != 0) return std::nullopt;
     return info.st_uid;
+}
+
+bool mayUseHelper(uid_t uid) {
+    const auto owner = sandboxOwner();
+    return uid == 0 || (owner && uid == *owner) || isAdministrator(uid);
 }
 
 std::optional<std::string> PeerRequirement::userRefusal(const PeerCredentials& peer) const {

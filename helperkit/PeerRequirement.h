@@ -25,6 +25,8 @@ bool isAdministrator(uid_t uid);
 // The owner of the sandbox root in a sandboxed machine, which stands in for root there; nothing on a
 // real machine.
 std::optional<uid_t> sandboxOwner();
+// Whom the helper serves: root, the sandbox's owner, or an administrator.
+bool mayUseHelper(uid_t uid);
 
 struct PeerRequirement {
     // The program the peer must run, compared by device and inode.

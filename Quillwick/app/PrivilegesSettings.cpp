@@ -96,6 +96,11 @@ void AuditLogSheet::setEntries(const QList<AuditEntry>& entries) {
         h->addLayout(texts, 1);
         const QString date = QLocale().toString(entry.date.toLocalTime(), QLocale::ShortFormat);
         h->addWidget(textLabel(date, row, true, true), 0, Qt::AlignTop);
+        // The row is drawn by its widget; a screen reader hears the item, which holds no text of its own.
+        const QString outcome = entry.succeeded ? QStringLiteral("Succeeded") : QStringLiteral("Failed");
+        item->setData(Qt::AccessibleTextRole, QStringList({entry.action, outcome, date}).join(", "));
+        if (entry.detail)
+            item->setData(Qt::AccessibleDescriptionRole, *entry.detail);
         item->setSizeHint(row->sizeHint());
         list_->setItemWidget(item, row);
     }

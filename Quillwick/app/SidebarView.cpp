@@ -84,16 +84,30 @@ SidebarView::SidebarView(QWidget* parent) : QTreeWidget(parent) {
             items_.push_back(item);
         }
     }
-    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
-        if (syncing_ || !current || !current->data(0, FilterIndexRole).isValid())
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) { choose(current); });
+    // Assistive technology's toggle action clears the selection and adds its row to it, leaving the
+    // current row alone; it chooses as a click does.
+    connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (syncing_)
             return;
-        const JobFilter f = filters_[current->data(0, FilterIndexRole).toInt()];
-        if (f == filter_)
-            return;
-        filter_ = f;
-        emit filterChanged(f);
+        const QList<QTreeWidgetItem*> selected = selectedItems();
+        for (QTreeWidgetItem* item : selected)
+            if (item != itemFor(filter_))
+                return choose(item);
+        if (selected.isEmpty())
+            setFilter(filter_);  // nothing sets the filter to none
     });
     setFilter(filter_);
+}
+
+void SidebarView::choose(QTreeWidgetItem* item) {
+    if (syncing_ || !item || !item->data(0, FilterIndexRole).isValid())
+        return;
+    const JobFilter f = filters_[item->data(0, FilterIndexRole).toInt()];
+    if (f == filter_)
+        return;
+    setFilter(f);
+    emit filterChanged(f);
 }
 
 QTreeWidgetItem* SidebarView::itemFor(const JobFilter& filter) const {

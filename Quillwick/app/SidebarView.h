@@ -31,6 +31,8 @@ signals:
     void filterChanged(const qw::JobFilter& filter);
 
 private:
+    void choose(QTreeWidgetItem* item);
+
     std::vector<JobFilter> filters_;
     std::vector<QTreeWidgetItem*> items_;
     JobFilter filter_ = JobFilter::Kind::installed;

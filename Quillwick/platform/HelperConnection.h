@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -21,13 +22,17 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    HelperConnection(std::filesystem::path socketPath, HelperSocket::PeerRequirement listener);
+    // `helperComing`, asked while nothing listens, says whether launchd is starting the helper (again):
+    // then connecting waits for it rather than failing.
+    HelperConnection(std::filesystem::path socketPath, HelperSocket::PeerRequirement listener,
+                     std::function<bool()> helperComing = {});
     ~HelperConnection();
     HelperConnection(const HelperConnection&) = delete;
     HelperConnection& operator=(const HelperConnection&) = delete;
 
     // The listener the application accepts: the helper at <bundle>/Contents/MacOS/QuillwickHelper, run by
-    // root (in a sandbox, by the sandbox's owner).
+    // root (in a sandbox, by the sandbox's owner). Whose executable another user may not read, a listener
+    // run by that user on a socket in a folder only that user may write is taken for the helper.
     static HelperSocket::PeerRequirement helperRequirement(const std::filesystem::path& bundle);
 
     // Sends one request and waits for its reply, connecting first when needed. Whichever comes first, the
@@ -39,11 +44,13 @@ public:
 
 private:
     void connect();
+    bool vouchedForByFolder(const HelperSocket::PeerCredentials& peer) const;
     bool peerHungUp() const;
     [[noreturn]] void breakWith(const std::string& reason);
 
     std::filesystem::path socketPath_;
     HelperSocket::PeerRequirement listener_;
+    std::function<bool()> helperComing_;
     std::mutex exchangeLock_;
     std::atomic<int> fd_{-1};
     std::atomic<bool> broken_{false};

@@ -1,5 +1,7 @@
 #include "Quillwick/platform/ManagedService.h"
 
+#include <cerrno>
+
 #include "Quillwick/platform/ApplicationSupport.h"
 #include "helperkit/PlistFile.h"
 #include "helperkit/Subprocess.h"
@@ -84,12 +86,12 @@ void ManagedService::registerService() const {
     if (!fs::is_regular_file(plistPath_, ec))
         throw Error("The app bundle has no " + plistPath_.filename().string() + ".");
     const auto result = launchctl({"bootstrap", domain_.description(), listToLoad().string()});
-    if (result.exitStatus != 0 && !isLoaded()) throw Error(result.message());
+    if (result.exitStatus != 0 && !isLoaded()) throw Error(result.message(), result.exitStatus == EPERM);
 }
 
 void ManagedService::unregisterService() const {
     const auto result = launchctl({"bootout", ServiceTarget{domain_, label_}.description()});
-    if (result.exitStatus != 0 && isLoaded()) throw Error(result.message());
+    if (result.exitStatus != 0 && isLoaded()) throw Error(result.message(), result.exitStatus == EPERM);
 }
 
 }  // namespace qw

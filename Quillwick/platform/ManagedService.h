@@ -22,7 +22,10 @@ public:
 
     // A refusal of launchd; what() is its message.
     struct Error : std::runtime_error {
-        using std::runtime_error::runtime_error;
+        explicit Error(const std::string& message, bool notPermitted = false)
+            : std::runtime_error(message), notPermitted(notPermitted) {}
+        // launchd does not let this user make the change.
+        bool notPermitted;
     };
 
     // The helper daemon of the given bundle, e.g. daemon(bundle, "com.tarnmoor.quillwick.helper.plist").

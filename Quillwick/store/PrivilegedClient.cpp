@@ -12,6 +12,7 @@
 
 #include <cerrno>
 
+#include "Quillwick/launchd/Launchctl.h"
 #include "Quillwick/platform/ApplicationSupport.h"
 #include "Quillwick/platform/HelperConnection.h"
 #include "Quillwick/store/AuditLog.h"
@@ -69,6 +70,16 @@ void writeRequestFile(const fs::path& file, const std::string& bytes) {
         const int error = errno;
         ::unlink(file.c_str());
         fileFailure("Cannot write the request file", file, error);
+    }
+}
+
+// launchd's refusal of a user who may not change the system domain, said in words.
+void changeService(const std::function<void()>& change, const char* refusal) {
+    try {
+        change();
+    } catch (const ManagedService::Error& error) {
+        if (error.notPermitted) throw ManagedService::Error(refusal, true);
+        throw;
     }
 }
 
@@ -137,9 +148,23 @@ QFuture<HelperResponse> PrivilegedClient::perform(const HelperRequest& request) 
 
 QFuture<HelperResponse> PrivilegedClient::overSocket(const HelperRequest& request) {
     if (!connection_ || connection_->isBroken()) {
+        // Off the main thread, while nothing listens: launchd has the helper running, or will start it
+        // again once its throttle is over.
+        std::function<bool()> helperComing;
+        if (const auto service = daemonService()) {
+            helperComing = [target = ServiceTarget{service->domain(), service->label()}] {
+                try {
+                    const auto state = Launchctl().print(target);
+                    return state && (state->pid || (state->state == "spawn scheduled" && !state->isThrottled()));
+                } catch (const Subprocess::Failure&) {
+                    return false;
+                }
+            };
+        }
         connection_ = std::make_shared<HelperConnection>(
             SystemPaths::current().helperSocket(),
-            listener_ ? *listener_ : HelperConnection::helperRequirement(bundle_.value_or(fs::path())));
+            listener_ ? *listener_ : HelperConnection::helperRequirement(bundle_.value_or(fs::path())),
+            std::move(helperComing));
     }
     auto connection = connection_;
     std::string bytes = request.jsonData();
@@ -187,7 +212,7 @@ QFuture<HelperResponse> PrivilegedClient::oneShot(const HelperRequest& request) 
 void PrivilegedClient::installHelper() {
     const auto service = daemonService();
     if (!service) throw ManagedService::Error("The app bundle could not be found.");
-    service->registerService();
+    changeService([&] { service->registerService(); }, "Installing the helper needs an administrator.");
     qCInfo(privilegedLog) << "registered the privileged helper";
     AuditEntry entry;
     entry.action = QStringLiteral("Installed the privileged helper");
@@ -199,7 +224,7 @@ QFuture<void> PrivilegedClient::removeHelper() {
     const auto service = daemonService();
     QFuture<void> done = runAsync<void>([service] {
         if (!service) throw ManagedService::Error("The app bundle could not be found.");
-        service->unregisterService();
+        changeService([&] { service->unregisterService(); }, "Removing the helper needs an administrator.");
     });
     return done.then(this, [this] {
         if (connection_) connection_->invalidate();

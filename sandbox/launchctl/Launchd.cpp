@@ -1,6 +1,7 @@
 #include "Launchd.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -193,6 +194,16 @@ Launchd::Launchd(fs::path root)
 {
 }
 
+void Launchd::requireChangeRight(const std::string& failure) const
+{
+    const uid_t caller = ::geteuid();
+    struct stat info {};
+    if (caller == 0 || (::stat(root_.c_str(), &info) == 0 && info.st_uid == caller))
+        return;
+    throw LaunchctlFailure(EPERM, failure.ends_with('.') ? failure
+                                                         : fmt::format("{}: {}: {}", failure, EPERM, ErrorTexts::describe(EPERM)));
+}
+
 std::string Launchd::usage()
 {
     return "Usage: launchctl <subcommand> ... | help [subcommand]\n"
@@ -304,6 +315,7 @@ int Launchd::bootstrap(const std::vector<std::string>& arguments)
     if (arguments.size() < 2)
         usageFailure(usageLine);
     const LaunchdDomain domain = domainArgument(arguments[0], usageLine);
+    requireChangeRight("Bootstrap failed");
     // Every path is tried; the status is that of the last failure, as launchctl reports it.
     std::optional<LaunchctlFailure> failure;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -365,12 +377,14 @@ int Launchd::bootout(const std::vector<std::string>& arguments)
     const std::string usageLine = "bootout <domain-target> [service-path1, service-path2, ...] | <service-target>";
     if (arguments.size() == 1) {
         const ServiceTarget target = targetArgument(arguments[0], usageLine);
+        requireChangeRight("Boot-out failed");
         bootoutLabel(target.domain, target.label);
         return 0;
     }
     if (arguments.size() < 2)
         usageFailure(usageLine);
     const LaunchdDomain domain = domainArgument(arguments[0], usageLine);
+    requireChangeRight("Boot-out failed");
     std::optional<LaunchctlFailure> failure;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         try {
@@ -415,6 +429,7 @@ int Launchd::setDisabled(const std::vector<std::string>& arguments, bool disable
     if (arguments.size() != 1)
         usageFailure(usageLine);
     const ServiceTarget target = targetArgument(arguments[0], usageLine);
+    requireChangeRight("Not privileged to set domain overrides.");
     const auto lock = store_.lock(true);
     DomainState state = store_.load(target.domain);
     state.disabled[target.label] = disabled;
@@ -438,6 +453,7 @@ int Launchd::kickstart(const std::vector<std::string>& arguments)
     if (rest.size() != 1)
         usageFailure(usageLine);
     const ServiceTarget target = targetArgument(rest[0], usageLine);
+    requireChangeRight(fmt::format("Could not kickstart service \"{}\"", target.label));
     int ready = -1;
     {
         const auto lock = store_.lock(true);
@@ -476,6 +492,7 @@ int Launchd::kill(const std::vector<std::string>& arguments)
         throw LaunchctlFailure(kUsageStatus, fmt::format("Unrecognized signal specifier: {}\nUsage: launchctl {}",
                                                          arguments[0], usageLine));
     const ServiceTarget target = targetArgument(arguments[1], usageLine);
+    requireChangeRight("Could not kill service");
     // Under the lock the recorded pid is still unreaped: its supervisor records an exit before reaping.
     const auto lock = store_.lock(true);
     const DomainState state = loadLive(store_, target.domain);
@@ -504,6 +521,7 @@ int Launchd::error(const std::vector<std::string>& arguments, std::ostream& out)
 
 int Launchd::halt()
 {
+    requireChangeRight("launchctl: only the owner of this machine root may halt its launchd.");
     std::set<pid_t> supervisors;
     std::set<pid_t> jobs;
     {

@@ -40,6 +40,10 @@ private:
     int error(const std::vector<std::string>& arguments, std::ostream& out);
     int halt();
 
+    // Anyone may read launchd's state, as on a Mac; only root, or the root's owner who stands in for
+    // it, may change it. Throws LaunchctlFailure(EPERM) with `failure` and launchd's words otherwise.
+    void requireChangeRight(const std::string& failure) const;
+
     void bootstrapOne(const LaunchdDomain& domain, const std::filesystem::path& path);
     void bootoutLabel(const LaunchdDomain& domain, const std::string& label);
 

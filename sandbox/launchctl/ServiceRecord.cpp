@@ -143,6 +143,10 @@ std::vector<std::string> ServiceRecord::argv() const
 
 bool ServiceRecord::restartsAfter(const ExitRecord& exit) const
 {
+    // launchd starts a Mach service again on the next message to it; with no messages to watch, the
+    // stand-in starts it again once it has exited, so that the next message finds it.
+    if (machServices)
+        return true;
     switch (keepAlive) {
     case KeepAlive::never: return false;
     case KeepAlive::always: return true;

@@ -68,7 +68,8 @@ struct ServiceRecord {
     // ProgramArguments, else the program alone.
     std::vector<std::string> argv() const;
     bool startsAtLoad() const { return runAtLoad || keepAlive != KeepAlive::never || machServices; }
-    // Whether an instance that ended this way is started again.
+    // Whether an instance that ended this way is started again: as KeepAlive asks, and always for a
+    // Mach service.
     bool restartsAfter(const ExitRecord& exit) const;
 
     bool operator==(const ServiceRecord&) const = default;

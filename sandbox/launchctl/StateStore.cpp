@@ -35,7 +35,14 @@ StateStore::Lock StateStore::lock(bool exclusive, std::chrono::milliseconds time
     fs::create_directory(folder_, ignored);
     const fs::path lockPath = folder_ / "state.lock";
     // Close-on-exec: a supervisor or job inheriting the descriptor would hold the lock for its lifetime.
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Every user may read the state: a shared lock needs only reading. Where the owner has never
+    // written a lock file, nothing has been stored to read either.
+    if (fd < 0 && !exclusive && (errno == EACCES || errno == EROFS)) {
+        fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT)
+            return Lock(-1);
+    }
     if (fd < 0)
         throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot open {}: {}", lockPath.string(), std::strerror(errno)));
     const auto deadline = std::chrono::steady_clock::now() + timeout;

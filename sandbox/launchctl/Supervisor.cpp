@@ -315,6 +315,8 @@ Supervisor::Outcome Supervisor::recordExit(const LaunchdDomain& domain, const st
         } else {
             record.spawnScheduled = true;
             outcome.restart = true;
+            if (record.keepAlive == ServiceRecord::KeepAlive::never)
+                outcome.reason = "ipc (mach)";
             // Starts are at least ThrottleInterval apart, as launchd spaces them.
             outcome.delaySeconds = std::max(0.0, throttle - ran);
         }
@@ -413,7 +415,7 @@ int Supervisor::run(const std::vector<std::string>& arguments) const
             }
             std::this_thread::sleep_for(20ms);
         }
-        reason = "keepalive";
+        reason = outcome.reason;
     }
 }
 

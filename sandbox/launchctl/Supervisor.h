@@ -47,6 +47,7 @@ private:
         double delaySeconds = 0;
         double ranSeconds = 0;
         bool penaltyBox = false;
+        std::string reason = "keepalive";  // why the next start happens, as launchd logs it
     };
 
     std::optional<Started> start(const LaunchdDomain& domain, const std::string& label, std::int64_t generation) const;

@@ -4,7 +4,9 @@
 #include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -16,6 +18,7 @@
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/ContentView.h"
 #include "Quillwick/app/JobListView.h"
+#include "Quillwick/app/PrivilegesSettings.h"
 #include "Quillwick/app/SettingsView.h"
 #include "Quillwick/app/SidebarView.h"
 #include "Quillwick/cron/CronListView.h"
@@ -171,6 +174,28 @@ private slots:
         QCOMPARE(sidebar.selectedItems(), QList<QTreeWidgetItem*>({userAgents}));
     }
 
+    void aSidebarRowChosenByItsAccessibleActionFiltersAsAClickDoes() {
+        SidebarView sidebar;
+        sidebar.show();
+        QSignalSpy chosen(&sidebar, &SidebarView::filterChanged);
+        QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&sidebar);
+        QAccessibleInterface* running = nullptr;
+        for (int i = 0; tree && i < tree->childCount() && !running; ++i)
+            if (tree->child(i)->text(QAccessible::Name) == "Running") running = tree->child(i);
+        QVERIFY(running && running->actionInterface());
+        const QStringList actions = running->actionInterface()->actionNames();
+        QVERIFY2(!actions.isEmpty(), "the row offers no action");
+        running->actionInterface()->doAction(actions.front());
+        QCOMPARE(sidebar.filter(), JobFilter(JobFilter::Kind::running));
+        QCOMPARE(sidebar.currentItem(), sidebar.itemFor(JobFilter::Kind::running));
+        QCOMPARE(chosen.size(), 1);
+
+        // The same action on the chosen row leaves it chosen: nothing sets the filter to none.
+        running->actionInterface()->doAction(actions.front());
+        QCOMPARE(sidebar.filter(), JobFilter(JobFilter::Kind::running));
+        QCOMPARE(sidebar.selectedItems(), QList<QTreeWidgetItem*>({sidebar.itemFor(JobFilter::Kind::running)}));
+    }
+
     void theSettingsWindowClosesWithEscapeAndCtrlW() {
         test::SandboxRoot root;
         AppServices services;
@@ -203,6 +228,22 @@ private slots:
         QVERIFY2(sidebarRows.contains("Installed, 12"), qPrintable(sidebarRows.join(" | ")));
         QVERIFY(sidebarRows.contains("Problems, 3"));
         QVERIFY(sidebarRows.contains("Running"));  // no badge is drawn for none
+
+        // Each row of what was done as root: its action (naming the job), how it ended and when.
+        AuditEntry failed;
+        failed.action = "load com.example.daemon";
+        failed.detail = "Bootstrap failed: 5: Input/output error";
+        AuditEntry installed;
+        installed.action = "Installed the privileged helper";
+        installed.succeeded = true;
+        AuditLogSheet sheet({failed, installed}, [] {});
+        sheet.show();
+        QStringList shownDates;
+        for (int row = 0; row < sheet.list()->count(); ++row)
+            shownDates << sheet.list()->itemWidget(sheet.list()->item(row))->findChildren<QLabel*>().back()->text();
+        QCOMPARE(spokenRows(sheet.list()),
+                 QStringList({"load com.example.daemon, Failed, " + shownDates[0],
+                              "Installed the privileged helper, Succeeded, " + shownDates[1]}));
 
         test::SandboxRoot root;
         QVERIFY(test::installCrontab(root, "30 2 * * * /usr/bin/backup\n#0 9 * * 1 /bin/report\n"));
