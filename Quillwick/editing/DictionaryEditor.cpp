@@ -40,7 +40,7 @@ DictionaryEditor::Entries DictionaryEditor::kept(const Entries& entries) const {
 
 bool DictionaryEditor::isInvalid(const std::string& key) const {
     auto it = entries_.find(key);
-    return wholeNumbers_ && it != entries_.end() && !parseDecimalInteger(it->second);
+    return wholeNumbers_ && it != entries_.end() && !parsePlistInteger(it->second);
 }
 
 void DictionaryEditor::setEntries(const Entries& entries) {
@@ -141,13 +141,7 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
         valueEdit->setProperty("entryKey", key);
         connect(valueEdit, &QLineEdit::textEdited, this, [this, key](const QString& t) { setValue(t, key); });
         layout->addWidget(valueEdit, 1);
-        auto* mark = new QLabel(row);
-        mark->setObjectName(QStringLiteral("invalidMark"));
-        const int size = valueEdit->sizeHint().height() * 2 / 3;
-        mark->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), orangeColor()).pixmap(size, size));
-        mark->setToolTip(notAWholeNumber);
-        mark->setAccessibleName(notAWholeNumber);
-        layout->addWidget(mark);
+        layout->addWidget(FormBits::warningMark(valueEdit->sizeHint().height() * 2 / 3, row));
         if (editable_) {
             auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove ") + key, row);
             minus->setObjectName(QStringLiteral("removeButton"));
@@ -167,7 +161,7 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
 void DictionaryEditor::markInvalidRows() {
     for (auto* mark : findChildren<QLabel*>(QStringLiteral("invalidMark"))) {
         const QString row = mark->parentWidget()->objectName();
-        if (row.startsWith(QLatin1String("row:"))) mark->setVisible(isInvalid(row.mid(4).toStdString()));
+        if (row.startsWith(QLatin1String("row:"))) FormBits::setWarning(mark, isInvalid(row.mid(4).toStdString()) ? notAWholeNumber : QString());
     }
 }
 
