@@ -26,10 +26,6 @@ DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWid
     add_ = frame.add;
     rows_ = frame.rows;
     empty_ = frame.empty;
-    problem_ = FormBits::caption(QString(), orangeColor(), this);
-    problem_->setObjectName(QStringLiteral("renameProblem"));
-    problem_->hide();
-    frame.stack->addWidget(problem_);
     connect(add_, &QToolButton::clicked, this, &DictionaryEditor::append);
     rebuild();
 }
@@ -84,7 +80,6 @@ QString DictionaryEditor::value(const QString& key) const {
 
 void DictionaryEditor::setValue(const QString& text, const QString& key) {
     entries_[key.toStdString()] = text.toStdString();
-    problem_->hide();
     markInvalidRows();
     emit entriesEdited(entries_);
 }
@@ -97,8 +92,11 @@ void DictionaryEditor::remove(const QString& key) {
 bool DictionaryEditor::rename(const QString& from, const QString& to) {
     if (from == to) return true;
     if (auto problem = DictionaryEntries::renameProblem(entries_, from.toStdString(), to.toStdString())) {
-        problem_->setText(QString::fromStdString(*problem));
-        problem_->show();
+        if (QWidget* row = findChild<QWidget*>(QStringLiteral("row:") + from)) {
+            auto* said = row->findChild<QLabel*>(QStringLiteral("renameProblem"));
+            said->setText(QString::fromStdString(*problem));
+            said->show();
+        }
         return false;
     }
     entries_ = DictionaryEntries::renamed(entries_, from.toStdString(), to.toStdString());
@@ -106,10 +104,13 @@ bool DictionaryEditor::rename(const QString& from, const QString& to) {
     return true;
 }
 
-QString DictionaryEditor::problem() const { return problem_->isVisible() ? problem_->text() : QString(); }
+QString DictionaryEditor::problem() const {
+    for (const QLabel* said : findChildren<QLabel*>(QStringLiteral("renameProblem")))
+        if (!said->isHidden()) return said->text();
+    return QString();
+}
 
 void DictionaryEditor::changed(const QString& focusKey, Field focusField) {
-    problem_->hide();
     rebuild(focusKey, focusField);
     emit entriesEdited(entries_);
 }
@@ -122,14 +123,23 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
         const QString key = QString::fromStdString(k);
         auto* row = new QWidget(this);
         row->setObjectName(QStringLiteral("row:") + key);
-        auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
+        auto* stack = new QVBoxLayout(row);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setSpacing(2);
+        auto* layout = new QHBoxLayout;
         layout->setSpacing(6);
+        stack->addLayout(layout);
+        // Why a rename was refused, under the name it left: it stays until that name is typed into again.
+        auto* said = FormBits::caption(QString(), orangeColor(), row);
+        said->setObjectName(QStringLiteral("renameProblem"));
+        said->hide();
+        stack->addWidget(said);
         auto* keyEdit = new QLineEdit(key, row);
         keyEdit->setObjectName(QStringLiteral("keyEdit"));
         keyEdit->setFont(monospaceFont());
         keyEdit->setMinimumWidth(120);
         keyEdit->setReadOnly(!editable_);
+        connect(keyEdit, &QLineEdit::textEdited, said, &QWidget::hide);
         connect(keyEdit, &QLineEdit::editingFinished, this, [this, keyEdit, key] {
             if (!keyEdit->isModified()) return;
             keyEdit->setModified(false);
