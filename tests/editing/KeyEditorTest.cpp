@@ -161,6 +161,7 @@ private slots:
         auto* homeRow = dictionary->findChild<QWidget*>("row:HOME");
         auto* home = homeRow->findChild<QLineEdit*>("keyEdit");
         auto* refusal = homeRow->findChild<QLabel*>("renameProblem");
+        QVERIFY(refusal);
         typeInto(home, "PATH");
         QCOMPARE(home->text(), QString("HOME"));
         QTest::keyClicks(homeRow->findChild<QLineEdit*>("valueEdit"), "e");
