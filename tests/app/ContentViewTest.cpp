@@ -146,15 +146,18 @@ private slots:
         QVERIFY(started.count() > 0 || started.wait(20000));
         window.setSelection(services.store().jobs().front().id());
         window.findChild<QWidget*>("jobDetail")->findChild<QTabBar*>()->setFocus();
+        const auto create = [&](const QString& label) {
+            window.newAction()->trigger();
+            QPointer<NewJobView> sheet = window.findChild<NewJobView*>();
+            QTest::keyClicks(sheet->labelField(), label);
+            QTest::keyClicks(sheet->findChild<QWidget*>("parameter:program")->findChild<QLineEdit*>(), "/bin/true");
+            sheet->loadToggle()->click();
+            sheet->createButton()->click();
+            return QTest::qWaitFor([&] { return !sheet; }, 20000) &&
+                   window.selection().value_or("").ends_with(":" + label.toStdString());
+        };
 
-        window.newAction()->trigger();
-        QPointer<NewJobView> sheet = window.findChild<NewJobView*>();
-        QTest::keyClicks(sheet->labelField(), "com.example.fresh");
-        QTest::keyClicks(sheet->findChild<QWidget*>("parameter:program")->findChild<QLineEdit*>(), "/bin/true");
-        sheet->loadToggle()->click();
-        sheet->createButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!sheet, 20000);
-        QVERIFY(window.selection() && window.selection()->ends_with(":com.example.fresh"));
+        QVERIFY(create("com.example.fresh"));
         auto* list = window.findChild<QListView*>("jobListView");
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -166,13 +169,7 @@ private slots:
 
         // A job the search leaves out of the list gets its pane.
         window.findChild<QLineEdit*>("searchField")->setText("first");
-        window.newAction()->trigger();
-        sheet = window.findChild<NewJobView*>();
-        QTest::keyClicks(sheet->labelField(), "com.example.other");
-        QTest::keyClicks(sheet->findChild<QWidget*>("parameter:program")->findChild<QLineEdit*>(), "/bin/true");
-        sheet->loadToggle()->click();
-        sheet->createButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!sheet, 20000);
+        QVERIFY(create("com.example.other"));
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QWidget*>("jobDetail"));
