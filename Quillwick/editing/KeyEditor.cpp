@@ -218,7 +218,8 @@ void KeyEditor::buildControl() {
         layout->addWidget(mark);
         auto* reason = FormBits::caption(QString(), orangeColor(), holder);
         reason->setObjectName(QStringLiteral("invalidReason"));
-        layout->addWidget(reason, 1);
+        layout->addWidget(reason, 100);
+        layout->addStretch(1);  // the field stays where it is when the reason goes
         control = labelled(name, holder, this);
         break;
     }
