@@ -11,7 +11,6 @@
 #include "Quillwick/editing/model/DictionaryEntries.h"
 #include "Quillwick/editing/model/KeyValues.h"
 #include "Quillwick/ui/Style.h"
-#include "Quillwick/ui/Symbols.h"
 
 namespace qw {
 
