@@ -170,7 +170,8 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
 void DictionaryEditor::markInvalidRows() {
     for (auto* mark : findChildren<QLabel*>(QStringLiteral("invalidMark"))) {
         const QString row = mark->parentWidget()->objectName();
-        if (row.startsWith(QLatin1String("row:"))) FormBits::setWarning(mark, isInvalid(row.mid(4).toStdString()) ? notAWholeNumber : QString());
+        if (row.startsWith(QLatin1String("row:")))
+            FormBits::setWarning(mark, isInvalid(row.mid(4).toStdString()) ? notAWholeNumber : QString());
     }
 }
 

@@ -199,7 +199,8 @@ void KeyEditor::buildControl() {
         connect(edit, &QLineEdit::textEdited, this, [this](const QString& text) {
             if (!typingFrom_) typingFrom_ = storedValue();
             const auto number = readInteger(text);
-            const std::optional<PlistValue> wanted = number && !KeyValues::integerProblem(key_, *number) ? number : *typingFrom_;
+            const bool taken = number && !KeyValues::integerProblem(key_, *number);
+            const std::optional<PlistValue> wanted = taken ? number : *typingFrom_;
             if (storedValue() != wanted) write([&](JobDefinition& d) { d.set(key_.name, wanted); });
             showIntegerProblem();
         });
@@ -311,7 +312,8 @@ void KeyEditor::pushValue() {
     case Control::integer: {
         // Text that already reads as the stored number is left as typed (no grouping forced mid-number).
         auto* edit = control_->findChild<QLineEdit*>(QStringLiteral("integerEdit"));
-        if (const PlistValue stored = KeyValues::integer(d, key_); !isHeldBack() && readInteger(edit->text()) != stored) {
+        const PlistValue stored = KeyValues::integer(d, key_);
+        if (!isHeldBack() && readInteger(edit->text()) != stored) {
             typingFrom_.reset();  // changed from elsewhere (a revert, the file): the typing is over
             edit->setText(integerText(stored));
         }

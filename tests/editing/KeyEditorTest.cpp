@@ -77,7 +77,8 @@ private slots:
         auto* edit = number.find<QLineEdit>("integerEdit");
         auto* mark = number.find<QLabel>("invalidMark");
         auto* reason = number.find<QLabel>("invalidReason");
-        const std::pair<QString, QString> refusals[] = {{"-5", "Must be 1 or more"}, {"12x", "Not a whole number a job file can hold"}};
+        const std::pair<QString, QString> refusals[] = {{"-5", "Must be 1 or more"},
+                                                         {"12x", "Not a whole number a job file can hold"}};
         for (const auto& [typed, why] : refusals) {
             typeInto(edit, typed);
             QCOMPARE(*number.draft["StartInterval"], PlistValue(60));
@@ -97,7 +98,8 @@ private slots:
         Row stored("Nice", {{"Nice", 40}});
         QCOMPARE(stored.find<QLabel>("invalidReason")->text(), QString("Must be from -20 to 20: launchd ignores this value."));
 
-        Row limits("HardResourceLimits", {{"HardResourceLimits", PlistValue::dictionary({{"Core", top}, {"NumberOfFiles", 10}})}});
+        const PlistValue core = PlistValue::dictionary({{"Core", top}, {"NumberOfFiles", 10}});
+        Row limits("HardResourceLimits", {{"HardResourceLimits", core}});
         auto* numbers = qobject_cast<DictionaryEditor*>(limits.editor->control());
         auto* files = numbers->findChild<QWidget*>("row:NumberOfFiles")->findChild<QLineEdit*>("valueEdit");
         files->selectAll();
