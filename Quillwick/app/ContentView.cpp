@@ -16,6 +16,7 @@
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/actions/JobActionBar.h"
 #include "Quillwick/app/JobBrowsing.h"
+#include "Quillwick/app/JobListModel.h"
 #include "Quillwick/app/JobListView.h"
 #include "Quillwick/app/SidebarView.h"
 #include "Quillwick/cron/CronDetailView.h"
@@ -119,6 +120,9 @@ ContentView::ContentView(AppServices& services, QWidget* parent)
     newAction_->setShortcutContext(Qt::WindowShortcut);
     refreshAction_ = toolbar->addAction(symbolIcon("arrow.clockwise"), "Refresh", this, [this] {
         services_.store().refresh();
+        // Nothing watches the crontab: in its view, Refresh is how a change made elsewhere shows.
+        if (filter_.kind() == JobFilter::Kind::cron && services_.crontab())
+            services_.crontab()->reload();
     });
     refreshAction_->setObjectName("refreshAction");
     refreshAction_->setShortcut(QKeySequence::Refresh);
@@ -393,6 +397,17 @@ void ContentView::updateDetail() {
     detail_->setCurrentWidget(noSelection_);
 }
 
+void ContentView::focusSelectedJob() {
+    // Keys typed next belong to the job: its row when the list shows it, else its pane. Left where it
+    // was, the focus fell from the pane replaced onto whatever came next.
+    if (!selection_)
+        return;
+    if (jobList_->model()->rowOf(*selection_) >= 0)
+        jobList_->focusRows();
+    else if (detailView_)
+        detailView_->setFocus(Qt::OtherFocusReason);
+}
+
 void ContentView::updateToolbar() {
     const bool cron = filter_.kind() == JobFilter::Kind::cron;
     newAction_->setText(cron ? "New Cron Job" : "New Job");
@@ -443,6 +458,7 @@ void ContentView::create() {
                         }
                     }
                     setSelection(found);
+                    focusSelectedJob();
                 });
             },
             this);

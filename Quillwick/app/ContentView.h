@@ -67,6 +67,7 @@ private:
     void updateToolbar();
     void showFailure();
     void create();
+    void focusSelectedJob();
 
     AppServices& services_;
     JobFilter filter_ = JobFilter::Kind::installed;

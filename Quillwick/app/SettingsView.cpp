@@ -1,12 +1,11 @@
 #include "Quillwick/app/SettingsView.h"
 
-#include <QAction>
-
 #include "Quillwick/app/AboutSettings.h"
 #include "Quillwick/app/AppServices.h"
 #include "Quillwick/app/GeneralSettings.h"
 #include "Quillwick/app/PrivilegesSettings.h"
 #include "Quillwick/app/QuillwickApp.h"
+#include "Quillwick/ui/CloseKeys.h"
 #include "Quillwick/ui/Symbols.h"
 
 namespace qw {
@@ -25,15 +24,7 @@ SettingsView::SettingsView(AppServices& services, QWidget* parent) : QTabWidget(
                this),
            symbolIcon("info.circle"), "About");
 
-    // As the platform's settings windows do: Escape and Close Window (Ctrl+W) close it.
-    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Close);
-    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)})
-        if (!keys.contains(key))
-            keys << key;
-    auto* close = new QAction(this);
-    close->setShortcuts(keys);
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    addAction(close);
+    closeWithEscapeAndCloseWindow(this);
 }
 
 }  // namespace qw

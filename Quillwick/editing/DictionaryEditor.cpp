@@ -11,7 +11,6 @@
 #include "Quillwick/editing/model/DictionaryEntries.h"
 #include "Quillwick/editing/model/KeyValues.h"
 #include "Quillwick/ui/Style.h"
-#include "Quillwick/ui/Symbols.h"
 
 namespace qw {
 
@@ -26,10 +25,6 @@ DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWid
     add_ = frame.add;
     rows_ = frame.rows;
     empty_ = frame.empty;
-    problem_ = FormBits::caption(QString(), orangeColor(), this);
-    problem_->setObjectName(QStringLiteral("renameProblem"));
-    problem_->hide();
-    frame.stack->addWidget(problem_);
     connect(add_, &QToolButton::clicked, this, &DictionaryEditor::append);
     rebuild();
 }
@@ -40,7 +35,7 @@ DictionaryEditor::Entries DictionaryEditor::kept(const Entries& entries) const {
 
 bool DictionaryEditor::isInvalid(const std::string& key) const {
     auto it = entries_.find(key);
-    return wholeNumbers_ && it != entries_.end() && !parseDecimalInteger(it->second);
+    return wholeNumbers_ && it != entries_.end() && !parsePlistInteger(it->second);
 }
 
 void DictionaryEditor::setEntries(const Entries& entries) {
@@ -84,7 +79,6 @@ QString DictionaryEditor::value(const QString& key) const {
 
 void DictionaryEditor::setValue(const QString& text, const QString& key) {
     entries_[key.toStdString()] = text.toStdString();
-    problem_->hide();
     markInvalidRows();
     emit entriesEdited(entries_);
 }
@@ -97,8 +91,11 @@ void DictionaryEditor::remove(const QString& key) {
 bool DictionaryEditor::rename(const QString& from, const QString& to) {
     if (from == to) return true;
     if (auto problem = DictionaryEntries::renameProblem(entries_, from.toStdString(), to.toStdString())) {
-        problem_->setText(QString::fromStdString(*problem));
-        problem_->show();
+        if (QWidget* row = findChild<QWidget*>(QStringLiteral("row:") + from)) {
+            auto* said = row->findChild<QLabel*>(QStringLiteral("renameProblem"));
+            said->setText(QString::fromStdString(*problem));
+            said->show();
+        }
         return false;
     }
     entries_ = DictionaryEntries::renamed(entries_, from.toStdString(), to.toStdString());
@@ -106,10 +103,13 @@ bool DictionaryEditor::rename(const QString& from, const QString& to) {
     return true;
 }
 
-QString DictionaryEditor::problem() const { return problem_->isVisible() ? problem_->text() : QString(); }
+QString DictionaryEditor::problem() const {
+    for (const QLabel* said : findChildren<QLabel*>(QStringLiteral("renameProblem")))
+        if (!said->isHidden()) return said->text();
+    return QString();
+}
 
 void DictionaryEditor::changed(const QString& focusKey, Field focusField) {
-    problem_->hide();
     rebuild(focusKey, focusField);
     emit entriesEdited(entries_);
 }
@@ -122,14 +122,23 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
         const QString key = QString::fromStdString(k);
         auto* row = new QWidget(this);
         row->setObjectName(QStringLiteral("row:") + key);
-        auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
+        auto* stack = new QVBoxLayout(row);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setSpacing(2);
+        auto* layout = new QHBoxLayout;
         layout->setSpacing(6);
+        stack->addLayout(layout);
+        // Why a rename was refused, under the name it left: it stays until that name is typed into again.
+        auto* said = FormBits::caption(QString(), orangeColor(), row);
+        said->setObjectName(QStringLiteral("renameProblem"));
+        said->hide();
+        stack->addWidget(said);
         auto* keyEdit = new QLineEdit(key, row);
         keyEdit->setObjectName(QStringLiteral("keyEdit"));
         keyEdit->setFont(monospaceFont());
         keyEdit->setMinimumWidth(120);
         keyEdit->setReadOnly(!editable_);
+        connect(keyEdit, &QLineEdit::textEdited, said, &QWidget::hide);
         connect(keyEdit, &QLineEdit::editingFinished, this, [this, keyEdit, key] {
             if (!keyEdit->isModified()) return;
             keyEdit->setModified(false);
@@ -141,13 +150,7 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
         valueEdit->setProperty("entryKey", key);
         connect(valueEdit, &QLineEdit::textEdited, this, [this, key](const QString& t) { setValue(t, key); });
         layout->addWidget(valueEdit, 1);
-        auto* mark = new QLabel(row);
-        mark->setObjectName(QStringLiteral("invalidMark"));
-        const int size = valueEdit->sizeHint().height() * 2 / 3;
-        mark->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), orangeColor()).pixmap(size, size));
-        mark->setToolTip(notAWholeNumber);
-        mark->setAccessibleName(notAWholeNumber);
-        layout->addWidget(mark);
+        layout->addWidget(FormBits::warningMark(valueEdit->sizeHint().height() * 2 / 3, row));
         if (editable_) {
             auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove ") + key, row);
             minus->setObjectName(QStringLiteral("removeButton"));
@@ -167,7 +170,8 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
 void DictionaryEditor::markInvalidRows() {
     for (auto* mark : findChildren<QLabel*>(QStringLiteral("invalidMark"))) {
         const QString row = mark->parentWidget()->objectName();
-        if (row.startsWith(QLatin1String("row:"))) mark->setVisible(isInvalid(row.mid(4).toStdString()));
+        if (row.startsWith(QLatin1String("row:")))
+            FormBits::setWarning(mark, isInvalid(row.mid(4).toStdString()) ? notAWholeNumber : QString());
     }
 }
 

@@ -1,6 +1,6 @@
 // DictionaryEditor: a map from text keys to text values under a heading, one row per key in
-// character order. Keys are renamed in place (an empty or repeated key is refused with a message and
-// the old name comes back); "plus.circle" adds NEW_KEY, NEW_KEY_2, …. Every user action hands the
+// character order. Keys are renamed in place (an empty or repeated key is refused, the old name comes
+// back and the reason shows under it); "plus.circle" adds NEW_KEY, NEW_KEY_2, …. Every user action hands the
 // owner one whole new map. Rebuilding the rows keeps the keyboard focus in them: on the renamed row's
 // value, on the added key's name.
 #pragma once
@@ -36,7 +36,7 @@ public:
     QString value(const QString& key) const;
     void setValue(const QString& text, const QString& key);
     void remove(const QString& key);
-    // False, with the reason shown under the rows, when the new key is empty or already used.
+    // False, with the reason shown under the row, when the new key is empty or already used.
     bool rename(const QString& from, const QString& to);
     QString problem() const;
     // The row's value cannot be stored as it stands.
@@ -60,7 +60,6 @@ private:
     QToolButton* add_;
     QVBoxLayout* rows_;
     QLabel* empty_;
-    QLabel* problem_;
 };
 
 }  // namespace qw

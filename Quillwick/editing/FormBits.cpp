@@ -159,6 +159,20 @@ QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& co
     return note;
 }
 
+QLabel* warningMark(int size, QWidget* parent) {
+    auto* mark = new QLabel(parent);
+    mark->setObjectName(QStringLiteral("invalidMark"));
+    mark->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), orangeColor()).pixmap(size, size));
+    mark->hide();
+    return mark;
+}
+
+void setWarning(QLabel* mark, const QString& reason) {
+    mark->setToolTip(reason.toHtmlEscaped());
+    mark->setAccessibleName(reason);
+    mark->setVisible(!reason.isEmpty());
+}
+
 QFrame* divider(QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);

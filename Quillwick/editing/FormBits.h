@@ -38,6 +38,10 @@ void clearRows(QVBoxLayout* rows);
 QString errorText(std::exception_ptr error, const QString& fallback);
 // A symbol beside a caption that wraps as its room asks.
 QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent);
+// The orange mark beside a value that is not taken, named "invalidMark"; hidden until setWarning gives it a reason.
+QLabel* warningMark(int size, QWidget* parent);
+// Shows the mark with `reason` as its tooltip and what a screen reader says, or hides it for an empty reason.
+void setWarning(QLabel* mark, const QString& reason);
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
 

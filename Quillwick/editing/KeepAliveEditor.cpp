@@ -62,35 +62,27 @@ KeepAliveEditor::KeepAliveEditor(QWidget* parent) : QWidget(parent), modes_(new 
 void KeepAliveEditor::setKeepAlive(const KeepAlive& value) {
     if (value == value_) return;
     value_ = value;
-    pending_ = false;
     update();
 }
 
 void KeepAliveEditor::setEditable(bool editable) { setEnabled(editable); }
 
 void KeepAliveEditor::chooseMode(int id) {
-    const Mode mode = Mode(id);
-    if (auto value = valueFor(mode)) {
-        pending_ = false;
-        value_ = *value;
-        update();
-        emit keepAliveEdited(value_);
-        return;
-    }
-    // Keeps what is stored until a condition says when to restart.
-    pending_ = !value_.isConditional();
+    // Choosing the mode shown again keeps its conditions.
+    if (Mode(id) == mode(value_)) return;
+    value_ = valueFor(Mode(id));
     update();
+    emit keepAliveEdited(value_);
 }
 
 void KeepAliveEditor::tick(int condition, bool on) {
     value_ = setting(value_, Condition(condition), on);
-    pending_ = !value_.isConditional();
     update();
     emit keepAliveEdited(value_);
 }
 
 void KeepAliveEditor::update() {
-    const Mode shown = mode(value_, pending_);
+    const Mode shown = mode(value_);
     modes_->button(int(shown))->setChecked(true);
     conditions_->setVisible(shown == Mode::conditional);
     for (Condition condition : allConditions) boxes_[int(condition)]->setChecked(isTicked(value_, condition));

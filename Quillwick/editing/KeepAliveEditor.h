@@ -1,6 +1,6 @@
 // KeepAliveEditor: the KeepAlive setting as three modes (do not restart, always, when…) with the four
-// conditions it can edit as checkboxes, and a sentence saying what the job will do. "Restart when…"
-// stays a pending choice that writes nothing until its first condition is ticked.
+// conditions it can edit as checkboxes, and a sentence saying what the job will do. What it shows is
+// always the value it holds: "Restart when…" with nothing ticked is conditions with none set.
 #pragma once
 
 #include <QWidget>
@@ -20,10 +20,8 @@ public:
     explicit KeepAliveEditor(QWidget* parent = nullptr);
 
     const KeepAlive& keepAlive() const { return value_; }
-    // From the owner; a value other than the one last handed out ends a pending choice.
     void setKeepAlive(const KeepAlive& value);
     void setEditable(bool editable);
-    bool isPending() const { return pending_; }
 
 signals:
     void keepAliveEdited(const KeepAlive& value);
@@ -34,7 +32,6 @@ private:
     void update();
 
     KeepAlive value_;
-    bool pending_ = false;
     QButtonGroup* modes_;
     QWidget* conditions_;
     QList<QCheckBox*> boxes_;

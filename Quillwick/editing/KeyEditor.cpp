@@ -54,11 +54,18 @@ QWidget* labelled(const QString& name, QWidget* control, QWidget* parent) {
     return row;
 }
 
-// The integer field's reading: the user's locale, grouping included.
-std::optional<std::int64_t> readInteger(const QString& text) {
+// The integer field's reading: the user's locale, grouping included, from −2^63 to 2^64−1 as job files hold.
+std::optional<PlistValue> readInteger(const QString& text) {
     bool ok = false;
     const qlonglong number = QLocale().toLongLong(text, &ok);
-    return ok ? std::optional<std::int64_t>(number) : std::nullopt;
+    if (ok) return PlistValue(std::int64_t(number));
+    const qulonglong big = QLocale().toULongLong(text, &ok);
+    return ok ? std::optional<PlistValue>(PlistValue(std::uint64_t(big))) : std::nullopt;
+}
+
+QString integerText(const PlistValue& number) {
+    if (auto value = number.intValue()) return QLocale().toString(qlonglong(*value));
+    return QLocale().toString(qulonglong(number.unsignedValue().value_or(0)));
 }
 
 }  // namespace
@@ -156,6 +163,7 @@ void KeyEditor::refresh() {
 
 void KeyEditor::buildControl() {
     const FormBits::FocusKeeper focus(this);
+    typingFrom_.reset();
     if (control_) {
         control_->hide();
         control_->setObjectName(QString());
@@ -195,25 +203,33 @@ void KeyEditor::buildControl() {
         auto* edit = new QLineEdit;
         edit->setObjectName(QStringLiteral("integerEdit"));
         edit->setMaximumWidth(120);
-        // Every readable number counts at once, so Save sees what is typed without Return or Tab.
+        // Every number launchd takes counts at once, so Save sees what is typed without Return or Tab;
+        // any other text leaves the key with what it held before the typing began.
         connect(edit, &QLineEdit::textEdited, this, [this](const QString& text) {
             if (!typingFrom_) typingFrom_ = storedValue();
             const auto number = readInteger(text);
-            if (number && *number != KeyValues::integer(definition_.get(), key_))
-                write([&](JobDefinition& d) { KeyValues::setInteger(d, key_, *number); });
+            const bool taken = number && !KeyValues::integerProblem(key_, *number);
+            const std::optional<PlistValue> wanted = taken ? number : *typingFrom_;
+            if (storedValue() != wanted) write([&](JobDefinition& d) { d.set(key_.name, wanted); });
+            showIntegerProblem();
         });
-        // Text the format cannot read leaves the value the field had before the typing began.
+        // Text not taken stays, marked, for the user to mend; a number taken is shown in the locale's form.
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] {
-            if (typingFrom_ && !readInteger(edit->text()) && storedValue() != *typingFrom_)
-                write([&](JobDefinition& d) { d.set(key_.name, *typingFrom_); });
+            if (typingFrom_ && integerProblem(edit->text())) return;
             typingFrom_.reset();
-            edit->setText(QLocale().toString(qlonglong(KeyValues::integer(definition_.get(), key_))));
+            edit->setText(integerText(KeyValues::integer(definition_.get(), key_)));
+            showIntegerProblem();
         });
         auto* holder = new QWidget;
         auto* layout = new QHBoxLayout(holder);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(edit);
-        layout->addStretch(1);
+        auto* mark = FormBits::warningMark(edit->sizeHint().height() * 2 / 3, holder);
+        layout->addWidget(mark);
+        auto* reason = FormBits::caption(QString(), orangeColor(), holder);
+        reason->setObjectName(QStringLiteral("invalidReason"));
+        layout->addWidget(reason, 100);
+        layout->addStretch(1);  // the field stays where it is when the reason goes
         control = labelled(name, holder, this);
         break;
     }
@@ -305,8 +321,12 @@ void KeyEditor::pushValue() {
     case Control::integer: {
         // Text that already reads as the stored number is left as typed (no grouping forced mid-number).
         auto* edit = control_->findChild<QLineEdit*>(QStringLiteral("integerEdit"));
-        const std::int64_t stored = KeyValues::integer(d, key_);
-        if (readInteger(edit->text()) != stored) edit->setText(QLocale().toString(qlonglong(stored)));
+        const PlistValue stored = KeyValues::integer(d, key_);
+        if (!isHeldBack() && readInteger(edit->text()) != stored) {
+            typingFrom_.reset();  // changed from elsewhere (a revert, the file): the typing is over
+            edit->setText(integerText(stored));
+        }
+        showIntegerProblem();
         break;
     }
     case Control::toggle:
@@ -331,6 +351,32 @@ void KeyEditor::pushValue() {
         control_->findChild<QLabel*>(QStringLiteral("readOnlyText"))->setText(qs(KeyValues::readOnlyText(d, key_)));
         break;
     }
+}
+
+std::optional<QString> KeyEditor::integerProblem(const QString& text) const {
+    const auto number = readInteger(text);
+    if (!number) return QStringLiteral("Not a whole number a job file can hold");
+    if (auto problem = KeyValues::integerProblem(key_, *number)) return qs(*problem);
+    return std::nullopt;
+}
+
+bool KeyEditor::isHeldBack() const {
+    const auto* edit = control_->findChild<QLineEdit*>(QStringLiteral("integerEdit"));
+    return typingFrom_ && storedValue() == *typingFrom_ && integerProblem(edit->text());
+}
+
+void KeyEditor::showIntegerProblem() {
+    const auto* edit = control_->findChild<QLineEdit*>(QStringLiteral("integerEdit"));
+    auto* mark = control_->findChild<QLabel*>(QStringLiteral("invalidMark"));
+    auto* reason = control_->findChild<QLabel*>(QStringLiteral("invalidReason"));
+    const auto problem = integerProblem(edit->text());
+    QString text;
+    if (problem)
+        text = isHeldBack() ? *problem + QStringLiteral(", so ") + qs(key_.name) + QStringLiteral(" stays as it was.")
+                            : *problem + QStringLiteral(": launchd ignores this value.");
+    FormBits::setWarning(mark, text);
+    reason->setText(text);
+    reason->setVisible(problem.has_value());
 }
 
 }  // namespace qw

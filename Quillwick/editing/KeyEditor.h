@@ -39,6 +39,11 @@ private:
     template <typename F>
     void write(F&& change);
     std::optional<PlistValue> storedValue() const;
+    // Why the integer field's text is not taken, or nothing when it is.
+    std::optional<QString> integerProblem(const QString& text) const;
+    // The integer field shows text not taken while the key keeps what it held before the typing.
+    bool isHeldBack() const;
+    void showIntegerProblem();
 
     const LaunchdSchema::Key& key_;
     Binding<JobDefinition> definition_;
@@ -49,7 +54,7 @@ private:
     QWidget* control_ = nullptr;
     QLabel* detail_ = nullptr;
     QToolButton* more_ = nullptr;
-    // What the key held when typing into its number began; absent while nobody types.
+    // What the key held when typing into its number began; absent while nobody types and nothing is held back.
     std::optional<std::optional<PlistValue>> typingFrom_;
 };
 

@@ -74,18 +74,22 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     formStack->setContentsMargins(12, 12, 12, 12);
     formStack->setSpacing(10);
 
+    // Notes that come and go sit in a plain stack, not in form rows: a form row shown again after
+    // another was hidden kept the height of none.
     auto* nameGroup = new QGroupBox(QStringLiteral("Name"), form);
-    auto* nameRows = new QFormLayout(nameGroup);
+    auto* nameStack = new QVBoxLayout(nameGroup);
+    auto* nameRows = new QFormLayout;
     label_ = new QLineEdit(nameGroup);
     label_->setObjectName(QStringLiteral("labelField"));
     label_->setPlaceholderText(QStringLiteral("com.example.backup"));
     nameRows->addRow(QStringLiteral("Label"), label_);
+    nameStack->addLayout(nameRows);
     labelHint_ = FormBits::caption(qs(NewJobDraft::labelHint), orangeColor(), nameGroup);
     labelHint_->setObjectName(QStringLiteral("labelHint"));
-    nameRows->addRow(labelHint_);
+    nameStack->addWidget(labelHint_);
     duplicate_ = FormBits::caption(QString(), orangeColor(), nameGroup);
     duplicate_->setObjectName(QStringLiteral("duplicateNotice"));
-    nameRows->addRow(duplicate_);
+    nameStack->addWidget(duplicate_);
     formStack->addWidget(nameGroup);
     formStack->addWidget(FormBits::caption(
         QStringLiteral("This becomes the filename as well as the label, and has to be unique on this Mac."), secondaryColor(), form));
@@ -96,11 +100,13 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     formStack->addWidget(parameters_);
 
     auto* whereGroup = new QGroupBox(form);
-    auto* whereRows = new QFormLayout(whereGroup);
+    auto* whereStack = new QVBoxLayout(whereGroup);
+    auto* whereRows = new QFormLayout;
+    whereStack->addLayout(whereRows);
     auto* where = new QWidget(whereGroup);
-    auto* whereStack = new QVBoxLayout(where);
-    whereStack->setContentsMargins(0, 0, 0, 0);
-    whereStack->setSpacing(2);
+    auto* folderStack = new QVBoxLayout(where);
+    folderStack->setContentsMargins(0, 0, 0, 0);
+    folderStack->setSpacing(2);
     folderPath_ = new QLabel(where);
     folderPath_->setObjectName(QStringLiteral("folderPath"));
     folderPath_->setTextFormat(Qt::PlainText);
@@ -109,14 +115,14 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     mono.setPointSizeF(captionFont().pointSizeF());
     folderPath_->setFont(mono);
     folderPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    whereStack->addWidget(folderPath_);
+    folderStack->addWidget(folderPath_);
     folderBlurb_ = FormBits::caption(QString(), secondaryColor(), where);
-    whereStack->addWidget(folderBlurb_);
+    folderStack->addWidget(folderBlurb_);
     whereRows->addRow(QStringLiteral("Goes in"), where);
     adminNote_ = FormBits::symbolNote(QStringLiteral("lock"), QStringLiteral("Creating this asks for an administrator password."),
                                       secondaryColor(), whereGroup);
     adminNote_->setObjectName(QStringLiteral("administratorNote"));
-    whereRows->addRow(adminNote_);
+    whereStack->addWidget(adminNote_);
     formStack->addWidget(whereGroup);
     formStack->addStretch(1);
     formScroll->setWidget(form);
@@ -268,7 +274,8 @@ void NewJobView::update() {
         // An unwritable preview blocks nothing; it just shows empty.
     }
     if (preview_->toPlainText() != xml) preview_->setPlainText(xml);
-    schedule_->setText(QString::fromStdString(preview.scheduleSummary()));
+    schedule_->setText(QString::fromStdString(draft_.scheduleSentence()));
+    schedule_->setVisible(!schedule_->text().isEmpty());
     while (QLayoutItem* item = issues_->takeAt(0)) {
         delete item->widget();
         delete item;

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QShowEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "Quillwick/ui/CloseKeys.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -196,6 +198,7 @@ FeedbackView::FeedbackView(QWidget* parent)
     thanks->addWidget(done_, 0, Qt::AlignHCenter);
     root->addWidget(confirmation_);
 
+    closeWithEscapeAndCloseWindow(this);
     applyColours();
     reset();
 }
@@ -283,6 +286,13 @@ void FeedbackView::applyColours()
     message_->setStyleSheet(QStringLiteral("QPlainTextEdit#message { background: %1; border: 1px solid %2;"
                                            " border-radius: 8px; padding: 6px; }")
                                 .arg(css(fill), css(border)));
+}
+
+void FeedbackView::showEvent(QShowEvent* event)
+{
+    // The window opens ready for typing.
+    if (!event->spontaneous()) (sent_ ? static_cast<QWidget*>(done_) : message_)->setFocus();
+    QWidget::showEvent(event);
 }
 
 void FeedbackView::hideEvent(QHideEvent* event)

@@ -3,9 +3,11 @@
 //
 // Hosting: put it alone in a top-level window whose layout has the size constraint QLayout::SetFixedSize;
 // the view is 460 wide and grows and shrinks with its content. Cancel and Done close that window
-// (QWidget::close); Ctrl-Return sends, and Return never does (in the confirmation it means Done). Closing or hiding the window (not minimising it) hides the view,
-// which resets it to the empty form; reset() does the same for a host that keeps it visible. A send
-// still under way when the form is reset, or when a newer one starts, finishes unseen.
+// (QWidget::close), and so do Escape and Ctrl+W; Ctrl-Return sends, and Return never does (in the
+// confirmation it means Done). The window opens with the message box focused. Closing or hiding the
+// window (not minimising it) hides the view, which resets it to the empty form; reset() does the same
+// for a host that keeps it visible. A send still under way when the form is reset, or when a newer one
+// starts, finishes unseen.
 #pragma once
 
 #include <QWidget>
@@ -39,6 +41,7 @@ public:
     void setSender(Sender sender);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -1,11 +1,14 @@
 // The main window over the demo machine: start-up, filters and their counts, search, the cron switch
 // and the problem scan's stamps, the crontab columns and the feedback window.
 #include <QApplication>
+#include <QCheckBox>
 #include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListView>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 
@@ -20,6 +23,7 @@
 #include "Quillwick/feedback/FeedbackView.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "helperkit/LaunchdDomain.h"
+#include "cron/CronTestSupport.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
@@ -118,7 +122,54 @@ private slots:
         window.setCronSelection(std::nullopt);
         QVERIFY(!rows->currentIndex().isValid());
         QVERIFY(window.findChild<EmptyStateView*>("noSelection")->isVisibleTo(&window));
+
+        // A line added from outside shows on Refresh, without leaving the view.
+        QVERIFY(test::installCrontab(root, test::installedCrontab(root) + "0 4 * * * /usr/bin/true\n"));
+        window.refreshAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(rows->model()->rowCount(), 6, 60000);
         root.haltLaunchd();
+    }
+
+    // The keys typed after a create go to the new job, not into the search field, also when the pane of
+    // the job shown before held the focus.
+    void afterCreateTheFocusIsOnTheNewJob() {
+        test::SandboxRoot root;
+        root.writeFile("/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/com.example.first.plist",
+                       "<plist version=\"1.0\"><dict><key>Label</key><string>com.example.first</string>"
+                       "<key>Program</key><string>/bin/true</string></dict></plist>\n");
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(started.count() > 0 || started.wait(20000));
+        window.setSelection(services.store().jobs().front().id());
+        window.findChild<QWidget*>("jobDetail")->findChild<QTabBar*>()->setFocus();
+        const auto create = [&](const QString& label) {
+            window.newAction()->trigger();
+            QPointer<NewJobView> sheet = window.findChild<NewJobView*>();
+            QTest::keyClicks(sheet->labelField(), label);
+            QTest::keyClicks(sheet->findChild<QWidget*>("parameter:program")->findChild<QLineEdit*>(), "/bin/true");
+            sheet->loadToggle()->click();
+            sheet->createButton()->click();
+            return QTest::qWaitFor([&] { return !sheet; }, 20000) &&
+                   window.selection().value_or("").ends_with(":" + label.toStdString());
+        };
+
+        QVERIFY(create("com.example.fresh"));
+        auto* list = window.findChild<QListView*>("jobListView");
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_COMPARE(QApplication::focusWidget(), list);
+        QCOMPARE(list->currentIndex().data(JobListModel::IdRole).toString().toStdString(), *window.selection());
+
+        // A job the search leaves out of the list gets its pane.
+        window.findChild<QLineEdit*>("searchField")->setText("first");
+        QVERIFY(create("com.example.other"));
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QWidget*>("jobDetail"));
     }
 
     void newOpensOneJobSheetOutsideTheCronFilter() {

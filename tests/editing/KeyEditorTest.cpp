@@ -1,4 +1,6 @@
 // Each key's control, driven as the user drives it, down to the bytes the draft would be saved as.
+#include <limits>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -64,11 +66,45 @@ private slots:
         auto* edit = number.find<QLineEdit>("integerEdit");
         QCOMPARE(edit->text(), QLocale().toString(3600));
         QCOMPARE(*number.draft["StartInterval"], PlistValue(3600.9));  // shown, not written
-        typeInto(edit, "12x");
-        QCOMPARE(*number.draft["StartInterval"], PlistValue(3600.9));
-        QCOMPARE(edit->text(), QLocale().toString(3600));
         typeInto(edit, "60");
         QVERIFY(number.bytes().contains("<key>StartInterval</key>\n\t<integer>60</integer>"));
+    }
+
+    // What launchd would not take stays in the field, marked with why, and the key keeps its value; the
+    // whole range a job file holds is taken, in a field and in a resource limit alike.
+    void numbersLaunchdIgnoresAreMarkedAndKeptOutOfTheDraft() {
+        Row number("StartInterval", {{"StartInterval", 60}});
+        auto* edit = number.find<QLineEdit>("integerEdit");
+        auto* mark = number.find<QLabel>("invalidMark");
+        auto* reason = number.find<QLabel>("invalidReason");
+        const std::pair<QString, QString> refusals[] = {{"-5", "Must be 1 or more"},
+                                                         {"12x", "Not a whole number a job file can hold"}};
+        for (const auto& [typed, why] : refusals) {
+            typeInto(edit, typed);
+            QCOMPARE(*number.draft["StartInterval"], PlistValue(60));
+            QCOMPARE(edit->text(), typed);
+            QVERIFY(mark->isVisible() && reason->isVisible());
+            QCOMPARE(reason->text(), why + ", so StartInterval stays as it was.");
+        }
+        QCOMPARE(mark->accessibleName(), reason->text());
+
+        const std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+        typeInto(edit, "18446744073709551615");
+        QCOMPARE(*number.draft["StartInterval"], PlistValue(top));
+        QVERIFY(number.bytes().contains("<integer>18446744073709551615</integer>"));
+        QCOMPARE(edit->text(), QLocale().toString(qulonglong(top)));
+        QVERIFY(!mark->isVisible());
+
+        Row stored("Nice", {{"Nice", 40}});
+        QCOMPARE(stored.find<QLabel>("invalidReason")->text(), QString("Must be from -20 to 20: launchd ignores this value."));
+
+        const PlistValue core = PlistValue::dictionary({{"Core", top}, {"NumberOfFiles", 10}});
+        Row limits("HardResourceLimits", {{"HardResourceLimits", core}});
+        auto* numbers = qobject_cast<DictionaryEditor*>(limits.editor->control());
+        auto* files = numbers->findChild<QWidget*>("row:NumberOfFiles")->findChild<QLineEdit*>("valueEdit");
+        files->selectAll();
+        QTest::keyClicks(files, "20");
+        QCOMPARE(*limits.draft["HardResourceLimits"], PlistValue::dictionary({{"Core", top}, {"NumberOfFiles", 20}}));
     }
 
     void pickersKeepAValueTheyDoNotOfferUntilAnotherIsChosen() {
@@ -121,10 +157,16 @@ private slots:
         QTest::keyClicks(value, "/bin");
         QCOMPARE(*row.draft["EnvironmentVariables"], PlistValue::dictionary({{"HOME", "/h"}, {"PATH", "/bin"}}));
 
-        auto* home = dictionary->findChild<QWidget*>("row:HOME")->findChild<QLineEdit*>("keyEdit");
+        // A refused name comes back, with the reason under it until that name is typed into again.
+        auto* homeRow = dictionary->findChild<QWidget*>("row:HOME");
+        auto* home = homeRow->findChild<QLineEdit*>("keyEdit");
+        auto* refusal = homeRow->findChild<QLabel*>("renameProblem");
+        QVERIFY(refusal);
         typeInto(home, "PATH");
-        QCOMPARE(dictionary->problem(), QString("There is already a key named “PATH”."));
         QCOMPARE(home->text(), QString("HOME"));
+        QTest::keyClicks(homeRow->findChild<QLineEdit*>("valueEdit"), "e");
+        QTRY_VERIFY(refusal->isVisible());
+        QCOMPARE(refusal->text(), QString("There is already a key named “PATH”."));
         home->selectAll();
         QTest::keyClick(home, Qt::Key_Backspace);
         QTest::keyClick(home, Qt::Key_Return);
@@ -142,20 +184,25 @@ private slots:
         QCOMPARE(*limits.draft["SoftResourceLimits"], PlistValue::dictionary({{"NumberOfFiles", 300}}));
     }
 
-    void keepAliveWaitsForAConditionAndKeepsTheChoiceWhenNoneIsLeft() {
-        Row row("KeepAlive", {{"KeepAlive", false}});
+    // What the editor shows is what the draft holds: "Restart when…" with nothing ticked is an empty
+    // dictionary, which restarts on nothing, whether chosen or left by unticking the last condition.
+    void keepAliveShowsOnlyTheValueTheDraftHolds() {
+        Row row("KeepAlive", {{"KeepAlive", true}});
         auto* editor = qobject_cast<KeepAliveEditor*>(row.editor->control());
-        editor->findChild<QToolButton*>("mode2")->click();
-        QCOMPARE(*row.draft["KeepAlive"], PlistValue(false));
-        QVERIFY(editor->findChild<QToolButton*>("mode2")->isChecked());
+        auto* conditional = editor->findChild<QToolButton*>("mode2");
+        conditional->click();
+        QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<dict/>"));
+        QVERIFY(conditional->isChecked());
+        QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is not restarted when it stops."));
         auto* crash = editor->findChild<QCheckBox*>("condition2");
-        QVERIFY(crash->isVisibleTo(editor));
+        QVERIFY(crash->isVisibleTo(editor) && !crash->isChecked());
         crash->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<dict>\n\t\t<key>Crashed</key>\n\t\t<true/>"));
-        crash->click();  // the last condition: none set, so not restarted, and never "always"
+        conditional->click();  // already chosen: the condition stays
+        QVERIFY(crash->isChecked() && row.bytes().contains("<key>Crashed</key>"));
+        crash->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<dict/>"));
-        QVERIFY(editor->findChild<QToolButton*>("mode2")->isChecked() && crash->isVisibleTo(editor));
-        QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is not restarted when it stops."));
+        QVERIFY(conditional->isChecked() && crash->isVisibleTo(editor));
         editor->findChild<QToolButton*>("mode1")->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<true/>"));
         QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is restarted whenever it stops."));

@@ -99,6 +99,51 @@ private slots:
         QVERIFY(sheet.createButton()->isEnabled());
     }
 
+    // A hint shown after another one went away takes the height of its text, each time it shows.
+    void eachHintTakesTheHeightItsTextNeeds() {
+        test::SandboxRoot root;
+        root.writeFile("/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/com.example.backup.plist", "x");
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.resize(820, 560);
+        sheet.show();
+        auto* hint = sheet.findChild<QLabel*>("labelHint");
+        auto* duplicate = sheet.findChild<QLabel*>("duplicateNotice");
+        for (int round = 0; round < 2; ++round) {
+            type(sheet.labelField(), "com.example.backup");
+            QTRY_VERIFY(duplicate->isVisible() && duplicate->height() > 0 && showsWhole(duplicate));
+            type(sheet.labelField(), "bad x");
+            QVERIFY(!sheet.createButton()->isEnabled());
+            QTRY_VERIFY(hint->isVisible() && hint->height() > 0 && showsWhole(hint));
+        }
+        auto* admin = sheet.findChild<QWidget*>("administratorNote")->findChildren<QLabel*>().last();
+        for (const char* chip : {"chip:boot", "chip:login", "chip:boot"}) sheet.findChild<TemplateChip*>(chip)->click();
+        QTRY_VERIFY(admin->isVisible() && admin->height() > 0 && showsWhole(admin));
+    }
+
+    // Nothing typed yet is not judged: no sentence naming an empty path, no warning about an empty field.
+    void thePreviewSaysNothingAboutFieldsStillEmpty() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.show();
+        sheet.findChild<TemplateChip*>("chip:watch")->click();
+        auto* schedule = sheet.findChild<QLabel*>("scheduleSummary");
+        const auto issues = [&] {
+            QStringList titles;
+            for (QWidget* issue : sheet.findChildren<QWidget*>("issue")) titles << issue->findChildren<QLabel*>().last()->text();
+            return titles.join('|');
+        };
+        QVERIFY(!schedule->isVisible());
+        QVERIFY2(!issues().contains("program") && !issues().contains("watched"), qPrintable(issues()));
+
+        type(parameter(sheet, "program"), "tool");
+        type(parameter(sheet, "path"), "/no/such/folder");
+        QCOMPARE(schedule->text(), QString("Runs when /no/such/folder changes."));
+        QVERIFY2(issues().contains("The program is a relative path") && issues().contains("A watched path does not exist"),
+                 qPrintable(issues()));
+    }
+
     void switchingTemplatesKeepsTheProgramAndOnlyBootIsLocked() {
         test::SandboxRoot root;
         FakeRouter router;

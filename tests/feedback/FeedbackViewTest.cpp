@@ -218,6 +218,22 @@ private slots:
     }
 #endif
 
+    void opensReadyForTypingAndClosesWithEscapeAndCtrlW()
+    {
+        auto* message = find<QPlainTextEdit>("message");
+        QCOMPARE(QApplication::focusWidget(), message);
+        const std::pair<const char*, QKeySequence> presses[] = {{"message", QKeySequence(Qt::Key_Escape)},
+                                                                {"email", QKeySequence(Qt::CTRL | Qt::Key_W)}};
+        for (const auto& [field, key] : presses) {
+            type("Half a thought");
+            QTest::keySequence(find<QWidget>(field), key);
+            QTRY_VERIFY2(!window_->isVisible(), qPrintable(key.toString()));
+            open();
+            QCOMPARE(QApplication::focusWidget(), message);
+            QVERIFY(message->toPlainText().isEmpty());
+        }
+    }
+
     void returnInTheFormNeverSends()
     {
         type("Long enough");

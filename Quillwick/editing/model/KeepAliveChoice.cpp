@@ -21,12 +21,12 @@ std::optional<Mode> modeFromText(std::string_view text) {
     return std::nullopt;
 }
 
-Mode mode(const KeepAlive& value, bool pending) {
-    if (pending || value.isConditional()) return Mode::conditional;
+Mode mode(const KeepAlive& value) {
+    if (value.isConditional()) return Mode::conditional;
     return value.isAlways() ? Mode::always : Mode::never;
 }
 
-std::optional<KeepAlive> valueFor(Mode mode) {
+KeepAlive valueFor(Mode mode) {
     switch (mode) {
     case Mode::never:
         return KeepAlive::never();
@@ -35,7 +35,7 @@ std::optional<KeepAlive> valueFor(Mode mode) {
     case Mode::conditional:
         break;
     }
-    return std::nullopt;
+    return KeepAlive::conditional({});
 }
 
 std::string_view text(Condition condition) {

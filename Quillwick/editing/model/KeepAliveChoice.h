@@ -1,6 +1,6 @@
 // The KeepAlive editor's logic: the three modes of its segmented control and what each checkbox does
-// to the stored value. Choosing "Restart when…" writes nothing by itself: the choice stays pending
-// until a condition is ticked, because conditions with nothing set would be stored as "always".
+// to the stored value. Every mode is a value of its own: "Restart when…" with nothing ticked is the
+// conditional value with no condition set, which restarts on nothing.
 #pragma once
 
 #include <optional>
@@ -16,10 +16,9 @@ inline constexpr Mode allModes[] = {Mode::never, Mode::always, Mode::conditional
 std::string_view text(Mode mode);  // "Do not restart", "Always restart", "Restart when…"
 std::optional<Mode> modeFromText(std::string_view text);
 
-// The mode shown: a pending conditional choice wins over the stored value.
-Mode mode(const KeepAlive& value, bool pending);
-// What choosing a mode stores; nothing for the conditional mode, which waits for its first condition.
-std::optional<KeepAlive> valueFor(Mode mode);
+Mode mode(const KeepAlive& value);
+// What choosing a mode stores: for the conditional mode, conditions with none set.
+KeepAlive valueFor(Mode mode);
 
 enum class Condition { afterFailure, afterSuccess, afterCrash, whileNetworkUp };
 inline constexpr Condition allConditions[] = {Condition::afterFailure, Condition::afterSuccess, Condition::afterCrash,

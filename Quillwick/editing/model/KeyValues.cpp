@@ -9,6 +9,18 @@ namespace {
 
 using Kind = LaunchdSchema::Shape::Kind;
 
+// An integer of either range as it is, a real truncated toward zero; nothing for other kinds.
+std::optional<PlistValue> wholeNumber(const PlistValue& value) {
+    if (value.kind() == PlistValue::Kind::integer) return value;
+    if (auto number = value.intValue()) return PlistValue(*number);
+    return std::nullopt;
+}
+
+std::string decimalText(const PlistValue& number) {
+    if (auto i = number.intValue()) return std::to_string(*i);
+    return std::to_string(number.unsignedValue().value_or(0));
+}
+
 PlistValue stringArray(const std::vector<std::string>& values) {
     PlistArray array;
     for (const std::string& v : values) array.emplace_back(v);
@@ -76,12 +88,33 @@ bool boolean(const JobDefinition& d, const LaunchdSchema::Key& key) {
 
 void setBoolean(JobDefinition& d, const LaunchdSchema::Key& key, bool value) { d.set(key.name, PlistValue(value)); }
 
-std::int64_t integer(const JobDefinition& d, const LaunchdSchema::Key& key) {
+PlistValue integer(const JobDefinition& d, const LaunchdSchema::Key& key) {
     const PlistValue* value = d.find(key.name);
-    return value ? value->intValue().value_or(0) : 0;
+    return value ? wholeNumber(*value).value_or(PlistValue(0)) : PlistValue(0);
 }
 
-void setInteger(JobDefinition& d, const LaunchdSchema::Key& key, std::int64_t value) { d.set(key.name, PlistValue(value)); }
+void setInteger(JobDefinition& d, const LaunchdSchema::Key& key, const PlistValue& value) { d.set(key.name, value); }
+
+std::optional<std::string> integerProblem(const LaunchdSchema::Key& key, const PlistValue& number) {
+    // launchd's own limits: it ignores the key, with only a line in its log, outside them.
+    struct Limits {
+        std::string_view key;
+        std::int64_t lowest;
+        std::optional<std::int64_t> highest;
+    };
+    static constexpr Limits limits[] = {{"StartInterval", 1, {}}, {"ThrottleInterval", 0, {}}, {"ExitTimeOut", 0, {}},
+                                        {"TimeOut", 0, {}},       {"Nice", -20, 20}};
+    for (const Limits& l : limits) {
+        if (l.key != key.name) continue;
+        const auto value = number.intValue();  // only numbers past the signed range have none, and they are above
+        const bool below = value && *value < l.lowest;
+        const bool above = l.highest && (!value || *value > *l.highest);
+        if (!below && !above) return std::nullopt;
+        if (l.highest) return "Must be from " + std::to_string(l.lowest) + " to " + std::to_string(*l.highest);
+        return "Must be " + std::to_string(l.lowest) + " or more";
+    }
+    return std::nullopt;
+}
 
 std::vector<std::string> list(const JobDefinition& d, const LaunchdSchema::Key& key) {
     const PlistValue* value = d.find(key.name);
@@ -127,9 +160,7 @@ void setTextDictionary(JobDefinition& d, const LaunchdSchema::Key& key, const Te
 TextDictionary editorValue(const PlistDictionary& stored) {
     TextDictionary entries;
     for (const auto& [name, v] : stored) {
-        if (v.kind() == PlistValue::Kind::integer || v.kind() == PlistValue::Kind::real) {
-            if (auto number = v.intValue()) entries[name] = std::to_string(*number);
-        }
+        if (auto number = wholeNumber(v)) entries[name] = decimalText(*number);
     }
     return entries;
 }
@@ -137,7 +168,7 @@ TextDictionary editorValue(const PlistDictionary& stored) {
 PlistDictionary plistValue(const TextDictionary& entries) {
     PlistDictionary dictionary;
     for (const auto& [name, text] : entries) {
-        if (auto number = parseDecimalInteger(text)) dictionary.set(name, PlistValue(*number));
+        if (auto number = parsePlistInteger(text)) dictionary.set(name, std::move(*number));
     }
     return dictionary;
 }

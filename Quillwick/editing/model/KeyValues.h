@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,11 @@ void setText(JobDefinition& d, const LaunchdSchema::Key& key, const std::string&
 bool boolean(const JobDefinition& d, const LaunchdSchema::Key& key);
 void setBoolean(JobDefinition& d, const LaunchdSchema::Key& key, bool value);
 
-std::int64_t integer(const JobDefinition& d, const LaunchdSchema::Key& key);
-void setInteger(JobDefinition& d, const LaunchdSchema::Key& key, std::int64_t value);
+// An integer from −2^63 to 2^64−1 (a real truncated toward zero), or 0.
+PlistValue integer(const JobDefinition& d, const LaunchdSchema::Key& key);
+void setInteger(JobDefinition& d, const LaunchdSchema::Key& key, const PlistValue& value);
+// Why launchd would ignore the number under this key ("Must be 1 or more"), or nothing when it takes it.
+std::optional<std::string> integerProblem(const LaunchdSchema::Key& key, const PlistValue& number);
 
 std::vector<std::string> list(const JobDefinition& d, const LaunchdSchema::Key& key);
 // A stringOrStringArray stored as one string stays one string while the list has one element.

@@ -1,5 +1,6 @@
 #include "Quillwick/editing/model/NewJobDraft.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "Quillwick/launchd/FileFacts.h"
@@ -63,11 +64,23 @@ std::vector<Issue> NewJobDraft::previewIssues() const {
     job.definition = previewDefinition();
     job.label = job.definition->label();
     job.directory = template_->directory();
+    Diagnostics::FileFacts facts(job);
+    std::erase(facts.missingWatchPaths, std::string());
+    // An empty program is "relative" to the checker, which says so; the field has not been filled in yet.
+    const bool noProgram = job.definition->executablePath() == "";
     std::vector<Issue> issues;
-    for (Issue& issue : Diagnostics::issues(job, Diagnostics::FileFacts(job), {})) {
-        if (issue.severity != Issue::Severity::note) issues.push_back(std::move(issue));
+    for (Issue& issue : Diagnostics::issues(job, facts, {})) {
+        if (issue.severity == Issue::Severity::note) continue;
+        if (noProgram && issue.title == "The program is a relative path") continue;
+        issues.push_back(std::move(issue));
     }
     return issues;
+}
+
+std::string NewJobDraft::scheduleSentence() const {
+    const JobDefinition preview = previewDefinition();
+    if (std::ranges::count(preview.watchPaths(), std::string()) > 0) return "";
+    return preview.scheduleSummary();
 }
 
 }  // namespace qw

@@ -40,8 +40,11 @@ public:
     // "A job with this name already exists at <path>." when the file is there.
     std::optional<std::string> duplicateNotice() const;
     bool canCreate() const;
-    // The checker's errors and warnings for the preview, in its order.
+    // The checker's errors and warnings for the preview, in its order. Inputs still empty are not
+    // judged: nothing typed yet is no mistake yet.
     std::vector<Issue> previewIssues() const;
+    // When the preview runs; nothing while a watched path, which the sentence names, is still empty.
+    std::string scheduleSentence() const;
 
     static constexpr const char* labelHint =
         "Use letters, digits, dots, dashes and underscores — by convention, reverse-DNS like com.example.backup.";

@@ -125,6 +125,11 @@ TEST(DecimalIntegerTest, readsOnlyASignAndDigitsWithinRange) {
     EXPECT_EQ(parseDecimalInteger("-9223372036854775808"), INT64_MIN);
     for (const char* bad : {"", "+", "-", "+-1", "1.0", "1,000", " 1", "9223372036854775808", "0x1"})
         EXPECT_EQ(parseDecimalInteger(bad), std::nullopt) << bad;
+    // As a property-list integer it goes on to 2^64−1, as job files do.
+    EXPECT_EQ(parsePlistInteger("+18446744073709551615"), PlistValue(UINT64_MAX));
+    EXPECT_EQ(parsePlistInteger("-5"), PlistValue(-5));
+    for (const char* bad : {"18446744073709551616", "-9223372036854775809", "-18446744073709551615", "1x"})
+        EXPECT_EQ(parsePlistInteger(bad), std::nullopt) << bad;
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST(KeyValuesTest, valuesOfTheWrongKindReadAsEmptyAndAreReplacedByTheRightKind)
     setBoolean(d, key("RunAtLoad"), false);
     EXPECT_EQ(*d["RunAtLoad"], PlistValue(false));
 
-    EXPECT_EQ(integer(d, key("StartInterval")), 3600);
+    EXPECT_EQ(integer(d, key("StartInterval")), PlistValue(3600));
     EXPECT_EQ(*d["StartInterval"], PlistValue(3600.9));
     setInteger(d, key("StartInterval"), 60);
     EXPECT_EQ(*d["StartInterval"], PlistValue(60));
@@ -65,17 +65,16 @@ TEST(KeyValuesTest, integerDictionariesDropWhatDoesNotReadAsAnInteger) {
     EXPECT_EQ(*env["EnvironmentVariables"], PlistValue::dictionary({{"A", "2"}}));
 }
 
-TEST(KeepAliveChoiceTest, theConditionalChoiceWaitsForItsFirstCondition) {
+TEST(KeepAliveChoiceTest, theConditionalChoiceIsConditionsWithNoneSet) {
     using namespace KeepAliveChoice;
-    EXPECT_EQ(valueFor(Mode::conditional), std::nullopt);
-    EXPECT_EQ(mode(KeepAlive::always(), true), Mode::conditional);
-    EXPECT_EQ(mode(KeepAlive::always(), false), Mode::always);
+    EXPECT_EQ(valueFor(Mode::conditional), KeepAlive::conditional({}));
+    EXPECT_EQ(mode(KeepAlive::always()), Mode::always);
 
     KeepAlive v = setting(KeepAlive::always(), Condition::afterCrash, true);
     EXPECT_EQ(*v.plistValue(), PlistValue::dictionary({{"Crashed", true}}));
     // Unticking the only condition keeps the choice with nothing set, stored as restarting on nothing.
     const KeepAlive none = setting(v, Condition::afterCrash, false);
-    EXPECT_EQ(mode(none, false), Mode::conditional);
+    EXPECT_EQ(mode(none), Mode::conditional);
     JobDefinition d(PlistFile(PlistDictionary{{"KeepAlive", true}}, PlistFormat::xml));
     KeyValues::setKeepAlive(d, none);
     EXPECT_EQ(*d["KeepAlive"], PlistValue(PlistDictionary{}));
