@@ -186,14 +186,20 @@ struct RunningHelper : ::testing::Test {
         return test::request(HelperRequest::Write{daemons + "/" + label + ".plist", test::bytes(test::jobPlist(label))})
             .jsonData();
     }
-    // A home folder of the user's own, and what the application needs to run there without a display.
-    std::vector<std::string> applicationEnvironment(const SystemUser& user) const {
+    // A home folder of the user's own, reachable from outside.
+    fs::path homeOf(const SystemUser& user) const {
         fs::permissions(root.path(), fs::perms(0755));
         fs::permissions(outside.path(), fs::perms(0755));
         const fs::path home = outside.path() / fmt::format("home-{}", user.uid());
-        fs::create_directories(home);
-        (void)!::chown(home.c_str(), user.uid(), user.uid());
-        return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string()};
+        fs::create_directories(home / "runtime");
+        fs::permissions(home / "runtime", fs::perms(0700));
+        for (const fs::path& folder : {home, home / "runtime"}) (void)!::chown(folder.c_str(), user.uid(), user.uid());
+        return home;
+    }
+    // What the application needs to run as the user without a display.
+    std::vector<std::string> applicationEnvironment(const SystemUser& user) const {
+        const fs::path home = homeOf(user);
+        return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string()};
     }
     // The helper's peak resident memory, in MiB.
     std::size_t helperPeakMemory() const {
@@ -498,7 +504,7 @@ TEST_F(RunningHelper, aSenderFromOtherNamespacesIsRefused) {
     EXPECT_EQ(forged, "closed\n");
     EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) is in another user namespace", admin.uid())));
 
-    const std::string home = environment.back().substr(5);
+    const std::string home = homeOf(admin).string();
     const std::string shown = "/usr/lib/x86_64-linux-gnu/libform.so.6.4";
     const std::string script = "mount --bind \"$0\" " + shown + " && mkdir \"$1/etc\" && { cp -a /etc/. \"$1/etc\" 2>/dev/null; "
                                "echo " + shown + " > \"$1/etc/ld.so.preload\"; } && mount --bind \"$1/etc\" /etc && exec \"$2\"";
