@@ -55,7 +55,7 @@ const Logger& mainLog() {
     return instance;
 }
 
-std::string replyTo(std::string_view requestBytes) {
+std::string replyTo(std::string_view requestBytes, std::string_view sender) {
     HelperRequest request;
     try {
         request = HelperRequest::fromJson(requestBytes);
@@ -64,7 +64,7 @@ std::string replyTo(std::string_view requestBytes) {
                                     PrivilegedOperations::escapedForLog(error.what())));
         return HelperResponse::failure("The helper could not read that request.").jsonData();
     }
-    return PrivilegedOperations::perform(request).jsonData();
+    return PrivilegedOperations::perform(request, sender).jsonData();
 }
 
 OneShotResult oneShot(const std::string& requestFile) {

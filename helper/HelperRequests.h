@@ -13,8 +13,8 @@ namespace qw::HelperRequests {
 const Logger& mainLog();
 
 // Decodes, performs and encodes one request from a connection; an undecodable one is logged and answered
-// with "The helper could not read that request.".
-std::string replyTo(std::string_view requestBytes);
+// with "The helper could not read that request.". `sender` says who sent it, for the log.
+std::string replyTo(std::string_view requestBytes, std::string_view sender = {});
 
 struct OneShotResult {
     std::string output;  // the reply's JSON, no line feed

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <thread>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -27,41 +29,55 @@ namespace {
     throw std::runtime_error(fmt::format("{}: {}", what, std::strerror(error)));
 }
 
-// Lines about refused and dropped connections come at the rate anyone can knock: a few per window, and
-// how many were left out said on the next one let through.
+// Lines about refused and dropped connections come at the rate anyone can knock: a few per window for
+// each user and kind of line, so one user's flood drowns no other's, and how many were left out said on
+// the next one let through.
 class Throttle {
 public:
-    void error(std::string line) {
+    void error(uid_t uid, std::string_view kind, const std::string& detail) {
+        std::string line = fmt::format("{}: {}", kind, detail);
         {
             std::lock_guard guard(lock_);
+            Window& window = windows_[{uid, std::string(kind)}];
             const auto now = std::chrono::steady_clock::now();
-            if (now - windowStart_ >= window) {
-                windowStart_ = now;
-                used_ = 0;
+            if (now - window.start >= length) {
+                window.start = now;
+                window.used = 0;
             }
-            if (used_ == perWindow) {
-                ++leftOut_;
+            if (window.used == perWindow) {
+                ++window.leftOut;
                 return;
             }
-            ++used_;
-            if (leftOut_ > 0) line += fmt::format(" ({} similar lines left out before this one)", leftOut_);
-            leftOut_ = 0;
+            ++window.used;
+            if (window.leftOut > 0) line += fmt::format(" ({} similar lines left out before this one)", window.leftOut);
+            window.leftOut = 0;
         }
         HelperRequests::mainLog().error(line);
     }
 
 private:
+    struct Window {
+        std::chrono::steady_clock::time_point start{};
+        int used = 0;
+        std::size_t leftOut = 0;
+    };
     static constexpr int perWindow = 10;
-    static constexpr std::chrono::seconds window{10};
+    static constexpr std::chrono::seconds length{10};
     std::mutex lock_;
-    std::chrono::steady_clock::time_point windowStart_{};
-    int used_ = 0;
-    std::size_t leftOut_ = 0;
+    std::map<std::pair<uid_t, std::string>, Window> windows_;
 };
 
 Throttle& connectionLog() {
     static Throttle instance;
     return instance;
+}
+
+// Who sent an accepted request, for its log line.
+std::string describedSender(const HelperSocket::PeerCredentials& sender) {
+    std::error_code ec;
+    const fs::path executable = fs::read_symlink(fmt::format("/proc/{}/exe", sender.pid), ec);
+    return fmt::format("pid {}, uid {}, {}", sender.pid, sender.uid,
+                       ec ? std::string("an executable that cannot be read") : executable.string());
 }
 
 }  // namespace
@@ -70,7 +86,8 @@ HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement re
     : HelperServer(std::move(socketPath), std::move(requirement), Limits{}) {}
 
 HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits)
-    : socketPath_(std::move(socketPath)), requirement_(std::move(requirement)), limits_(limits) {}
+    : socketPath_(std::move(socketPath)), requirement_(std::move(requirement)), limits_(limits),
+      budget_(limits.bufferedBytes) {}
 
 HelperServer::~HelperServer() {
     stop();
@@ -130,13 +147,16 @@ void HelperServer::serve() {
         // Only a user who may use the helper holds a connection; what each request may do is decided
         // when it arrives, from its sender.
         std::optional<std::string> refusal;
+        uid_t uid = static_cast<uid_t>(-1);
         try {
-            refusal = requirement_.userRefusal(HelperSocket::peerCredentials(fd));
+            const auto peer = HelperSocket::peerCredentials(fd);
+            uid = peer.uid;
+            refusal = requirement_.userRefusal(peer);
         } catch (const std::exception& error) {
             refusal = error.what();
         }
         if (refusal) {
-            connectionLog().error(fmt::format("refused connection: {}", PrivilegedOperations::escapedForLog(*refusal)));
+            connectionLog().error(uid, "refused connection", PrivilegedOperations::escapedForLog(*refusal));
             ::close(fd);
             continue;
         }
@@ -150,7 +170,7 @@ void HelperServer::serve() {
             return;
         }
         connections_[fd] = Connection{false, false, std::chrono::steady_clock::now()};
-        std::thread([this, fd] { serveConnection(fd); }).detach();
+        std::thread([this, fd, uid] { serveConnection(fd, uid); }).detach();
     }
 }
 
@@ -173,19 +193,26 @@ void HelperServer::setServing(int fd, bool serving) {
     if (!serving) connection.waitingSince = std::chrono::steady_clock::now();
 }
 
-void HelperServer::serveConnection(int fd) {
-    HelperSocket::FrameReader reader;
+bool HelperServer::admitted(const std::optional<HelperSocket::PeerCredentials>& sender, int fd, uid_t uid) const {
+    const std::optional<std::string> refusal = sender ? requirement_.refusal(*sender, fd)
+                                                      : std::optional<std::string>("its bytes came from more than one process");
+    if (refusal)
+        connectionLog().error(sender ? sender->uid : uid, "refused request", PrivilegedOperations::escapedForLog(*refusal));
+    return !refusal;
+}
+
+void HelperServer::serveConnection(int fd, uid_t uid) {
+    HelperSocket::FrameReader reader(&budget_);
+    // A frame's sender is checked on its first bytes, before the rest is taken in or anything answered,
+    // and again once it is whole.
+    const auto admitFirstBytes = [&](const std::optional<HelperSocket::PeerCredentials>& sender) {
+        return admitted(sender, fd, uid);
+    };
     try {
-        while (auto frame = HelperSocket::receiveFrame(fd, reader, limits_.frameDeadline)) {
+        while (auto frame = HelperSocket::receiveFrame(fd, reader, limits_.frameDeadline, admitFirstBytes)) {
             setServing(fd, true);
-            const std::optional<std::string> refusal =
-                frame->sender ? requirement_.refusal(*frame->sender)
-                              : std::optional<std::string>("its bytes came from more than one process");
-            if (refusal) {
-                connectionLog().error(fmt::format("refused request: {}", PrivilegedOperations::escapedForLog(*refusal)));
-                break;
-            }
-            std::string reply = HelperRequests::replyTo(frame->payload);
+            if (!admitted(frame->sender, fd, uid)) break;
+            std::string reply = HelperRequests::replyTo(frame->payload, describedSender(*frame->sender));
             if (reply.size() > HelperSocket::maxFrameSize)
                 reply = HelperResponse::failure("The reply is larger than a message may hold.").jsonData();
             HelperSocket::writeFrame(fd, reply);
@@ -200,10 +227,10 @@ void HelperServer::serveConnection(int fd) {
             } catch (const std::exception&) {
             }
         }
-        if (error.kind() != HelperSocket::FrameError::Kind::io)
-            connectionLog().error(fmt::format("dropped connection: {}", error.what()));
+        if (error.kind() != HelperSocket::FrameError::Kind::io && error.kind() != HelperSocket::FrameError::Kind::refused)
+            connectionLog().error(uid, "dropped connection", error.what());
     } catch (const std::exception& error) {
-        connectionLog().error(fmt::format("dropped connection: {}", error.what()));
+        connectionLog().error(uid, "dropped connection", error.what());
     }
     std::lock_guard guard(lock_);
     if (connections_.erase(fd) > 0) ::close(fd);

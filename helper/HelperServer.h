@@ -1,6 +1,6 @@
 // The helper daemon's listener on its Unix-domain socket. A connection is kept only for a user who may
-// use the helper; every request on it is then checked against the process that sent it, and a request
-// that fails the check ends the connection unanswered. Each connection is served on a thread of its own,
+// use the helper; every request on it is then checked against the process that sent it, on its first
+// bytes and once it is whole, and a request that fails the check ends the connection unanswered. Each connection is served on a thread of its own,
 // one reply per request, for as many requests as it sends.
 #pragma once
 
@@ -20,6 +20,8 @@ public:
         std::size_t connections = 64;
         // How long a frame may take to arrive once its first byte is in.
         std::chrono::milliseconds frameDeadline{5000};
+        // What all connections together may hold of unfinished frames before they wait.
+        std::size_t bufferedBytes = 64u << 20;
     };
 
     HelperServer(std::filesystem::path socketPath, HelperSocket::PeerRequirement requirement);
@@ -45,7 +47,9 @@ private:
         std::chrono::steady_clock::time_point waitingSince;
     };
 
-    void serveConnection(int fd);
+    void serveConnection(int fd, uid_t uid);
+    // Whether `sender` passes the peer check for connection `fd` of user `uid`; a refusal is logged.
+    bool admitted(const std::optional<HelperSocket::PeerCredentials>& sender, int fd, uid_t uid) const;
     void setServing(int fd, bool serving);
     // With the lock held: shuts down the connection that has waited longest, unless one is already
     // closing or every one is busy.
@@ -54,6 +58,7 @@ private:
     std::filesystem::path socketPath_;
     HelperSocket::PeerRequirement requirement_;
     Limits limits_;
+    HelperSocket::BufferBudget budget_;
     int listener_ = -1;
     std::mutex lock_;
     std::condition_variable drained_;

@@ -110,10 +110,11 @@ HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std
 }
 
 struct Performer {
-    const std::string& reason;
+    const std::string reason;  // the client's reason, then who sent the request
+    const std::string sentBy;
 
     HelperResponse operator()(const HelperRequest::Version&) const {
-        logger().info("version requested");
+        logger().info("version requested" + escapedForLog(sentBy));
         HelperResponse reply;
         reply.succeeded = true;
         reply.helperVersion = helperVersion();
@@ -223,7 +224,7 @@ std::string escapedForLog(std::string_view text) {
     return out;
 }
 
-HelperResponse perform(const HelperRequest& request) noexcept {
+HelperResponse perform(const HelperRequest& request, std::string_view sender) noexcept {
     if (request.version != supportedVersion)
         return HelperResponse::failure(fmt::format(
             "This helper speaks request version 1 but was sent version {}. Quit Quillwick and open it again, or "
@@ -231,7 +232,9 @@ HelperResponse perform(const HelperRequest& request) noexcept {
             request.version));
     try {
         try {
-            return std::visit(Performer{request.reason}, request.operation);
+            // Named by the helper, after the client's own words, which could claim anything.
+            const std::string sentBy = sender.empty() ? std::string() : fmt::format(" (sent by {})", sender);
+            return std::visit(Performer{request.reason + sentBy, sentBy}, request.operation);
         } catch (const std::exception& error) {
             logger().error(fmt::format("refused: {}", escapedForLog(error.what())));
             return HelperResponse::failure(error.what());

@@ -26,7 +26,8 @@ private:
     Kind kind_;
 };
 
-HelperResponse perform(const HelperRequest& request) noexcept;
+// `sender` names who asked (nothing for a request file), and goes into every log line of the request.
+HelperResponse perform(const HelperRequest& request, std::string_view sender = {}) noexcept;
 
 // CFBundleShortVersionString of the helper's own Info.plist, embedded at build time; "0" without one.
 std::string helperVersion();

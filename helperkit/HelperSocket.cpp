@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -38,11 +39,42 @@ FrameError oversized(std::size_t size) {
 
 }  // namespace
 
+void FrameReader::charge(std::size_t held) {
+    if (budget_ == nullptr) return;
+    if (held > charged_)
+        budget_->take(held - charged_);
+    else
+        budget_->give(charged_ - held);
+    charged_ = held;
+}
+
+FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
+    if (this == &other) return *this;
+    charge(0);
+    buffer_ = std::move(other.buffer_);
+    runs_ = std::move(other.runs_);
+    partialSince_ = other.partialSince_;
+    lastFeed_ = other.lastFeed_;
+    partialSenderAdmitted_ = other.partialSenderAdmitted_;
+    budget_ = other.budget_;
+    charged_ = std::exchange(other.charged_, 0);
+    other.buffer_.clear();
+    other.runs_.clear();
+    return *this;
+}
+
 void FrameReader::feed(std::string_view bytes, std::optional<PeerCredentials> sender) {
     if (bytes.empty()) return;
     lastFeed_ = std::chrono::steady_clock::now();
     if (buffer_.empty()) partialSince_ = lastFeed_;
+    // Room for the whole announced frame at once, so the buffer is not doubled past it while it fills.
+    if (buffer_.size() < 4 && buffer_.size() + bytes.size() >= 4) {
+        std::string header = buffer_;
+        header.append(bytes.substr(0, 4 - buffer_.size()));
+        if (const std::size_t size = announcedSize(header); size <= maxFrameSize) buffer_.reserve(4 + size);
+    }
     buffer_.append(bytes);
+    charge(buffer_.size());
     if (!runs_.empty() && runs_.back().sender == sender)
         runs_.back().length += bytes.size();
     else
@@ -65,6 +97,9 @@ std::optional<Frame> FrameReader::next() {
         if (run.length == 0) runs_.pop_front();
     }
     buffer_.erase(0, 4 + size);
+    if (buffer_.empty()) std::string().swap(buffer_);  // a large frame's room goes back at once
+    partialSenderAdmitted_ = false;
+    charge(buffer_.size());
     if (!buffer_.empty()) partialSince_ = lastFeed_;
     return frame;
 }
@@ -109,12 +144,18 @@ void writeFrame(int fd, std::string_view payload) {
     }
 }
 
-std::optional<Frame> receiveFrame(int fd, FrameReader& reader, std::chrono::milliseconds deadline) {
+std::optional<Frame> receiveFrame(int fd, FrameReader& reader, std::chrono::milliseconds deadline,
+                                  const SenderCheck& admitSender) {
     char chunk[65536];
     // Room for the credentials and for a few descriptors a sender may pass unasked; any beyond that the
     // kernel drops itself.
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(16 * sizeof(int))];
     while (true) {
+        if (admitSender && reader.hasPartialFrame() && !reader.partialSenderAdmitted()) {
+            if (!admitSender(reader.partialSender()))
+                throw FrameError(FrameError::Kind::refused, "The sender of a frame was refused.");
+            reader.admitPartialSender();
+        }
         if (auto frame = reader.next()) return frame;
         int timeout = -1;
         if (reader.hasPartialFrame()) {
@@ -125,7 +166,10 @@ std::optional<Frame> receiveFrame(int fd, FrameReader& reader, std::chrono::mill
                                  fmt::format("A frame did not arrive in full within {} ms.", deadline.count()));
             timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
         }
-        pollfd ready{fd, POLLIN, 0};
+        // With the shared budget used up, only a hang-up is read (to end the connection); more bytes wait.
+        const bool waitForRoom = reader.budget() && reader.budget()->usedUp();
+        if (waitForRoom) timeout = std::min(timeout < 0 ? INT_MAX : timeout, 50);
+        pollfd ready{fd, short(waitForRoom ? POLLRDHUP : POLLIN), 0};
         const int polled = ::poll(&ready, 1, timeout);
         if (polled < 0 && errno != EINTR) ioFailure("Could not wait for the connection", errno);
         if (polled <= 0) continue;

@@ -1,10 +1,19 @@
 #include "helperkit/PeerRequirement.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
 #include <pwd.h>
-#include <sys/syscall.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +72,97 @@ std::string linkTarget(int folder, const char* name) {
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string("(unreadable)");
 }
 
+// The inode of the socket at the other end of a connected Unix socket, from the kernel's socket
+// diagnostics; nothing when it cannot be told.
+std::optional<ino_t> peerSocketInode(int connection) {
+    struct stat own {};
+    if (::fstat(connection, &own) != 0) return std::nullopt;
+    const Descriptor diag(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (diag.fd < 0) return std::nullopt;
+    struct {
+        nlmsghdr header;
+        unix_diag_req body;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST;
+    request.body.sdiag_family = AF_UNIX;
+    request.body.udiag_states = ~0u;
+    request.body.udiag_ino = static_cast<std::uint32_t>(own.st_ino);
+    request.body.udiag_show = UDIAG_SHOW_PEER;
+    request.body.udiag_cookie[0] = request.body.udiag_cookie[1] = ~0u;  // no cookie
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(diag.fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
+        return std::nullopt;
+    alignas(nlmsghdr) char reply[8192];
+    const ssize_t n = ::recv(diag.fd, reply, sizeof reply, 0);
+    if (n <= 0) return std::nullopt;
+    auto* header = reinterpret_cast<nlmsghdr*>(reply);
+    if (!NLMSG_OK(header, static_cast<unsigned>(n)) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY) return std::nullopt;
+    auto* message = static_cast<unix_diag_msg*>(NLMSG_DATA(header));
+    if (message->udiag_ino != own.st_ino) return std::nullopt;
+    int left = static_cast<int>(header->nlmsg_len - NLMSG_LENGTH(sizeof *message));
+    for (auto* attribute = reinterpret_cast<rtattr*>(message + 1); RTA_OK(attribute, left);
+         attribute = RTA_NEXT(attribute, left)) {
+        if (attribute->rta_type == UNIX_DIAG_PEER && RTA_PAYLOAD(attribute) >= sizeof(std::uint32_t))
+            return *static_cast<const std::uint32_t*>(RTA_DATA(attribute));
+    }
+    return std::nullopt;
+}
+
+// Whether one of the process's descriptors is the socket with that inode.
+bool holdsSocket(int folder, ino_t inode) {
+    const int fds = ::openat(folder, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fds < 0) return false;
+    DIR* listing = ::fdopendir(fds);
+    if (listing == nullptr) {
+        ::close(fds);
+        return false;
+    }
+    const std::string wanted = fmt::format("socket:[{}]", inode);
+    bool held = false;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_name[0] == '.') continue;
+        if (linkTarget(fds, entry->d_name) == wanted) {
+            held = true;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return held;
+}
+
+// The namespaces a peer must share with us: in another user or pid namespace it can name another
+// process as the sender, in another mount namespace another file under a system library's path.
+std::optional<std::string> foreignNamespace(int folder) {
+    for (const char* kind : {"user", "pid", "mnt"}) {
+        const std::string entry = fmt::format("ns/{}", kind);
+        struct stat ours {}, theirs {};
+        if (::stat(("/proc/self/" + entry).c_str(), &ours) != 0 || ::fstatat(folder, entry.c_str(), &theirs, 0) != 0)
+            return fmt::format("whose {} namespace cannot be read", kind);
+        if (ours.st_dev != theirs.st_dev || ours.st_ino != theirs.st_ino)
+            return fmt::format("in another {} namespace", kind);
+    }
+    return std::nullopt;
+}
+
+// Whether the file a maps line names is the one mapped: its device ("major:minor" in hex) and inode.
+bool namesMappedFile(std::string_view path, std::string_view device, std::string_view inode) {
+    struct stat info {};
+    if (::stat(std::string(path).c_str(), &info) != 0) return false;
+    const std::size_t colon = device.find(':');
+    if (colon == std::string_view::npos) return false;
+    const auto number = [](std::string_view text, int base) {
+        const std::string digits(text);
+        char* end = nullptr;
+        const unsigned long long value = std::strtoull(digits.c_str(), &end, base);
+        return (digits.empty() || *end != '\0') ? ~0ull : value;
+    };
+    return number(device.substr(0, colon), 16) == ::major(info.st_dev) &&
+           number(device.substr(colon + 1), 16) == ::minor(info.st_dev) && number(inode, 10) == info.st_ino;
+}
+
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 // The value of a "Name:\tvalue" line of /proc/<pid>/status.
@@ -94,6 +194,15 @@ bool codeMayRun(std::string_view path, const std::string& executable, const std:
 }
 
 }  // namespace
+
+void sealProcess() {
+    if (::close_range(3, ~0u, 0) != 0) {
+        rlimit limit{};
+        const rlim_t highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
+        for (rlim_t fd = 3; fd < highest && fd < 1u << 20; ++fd) ::close(static_cast<int>(fd));
+    }
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
 
 bool isAdministrator(uid_t uid) {
     std::vector<char> buffer(16384);
@@ -134,11 +243,15 @@ std::optional<std::string> PeerRequirement::userRefusal(const PeerCredentials& p
     return std::nullopt;
 }
 
-std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer) const {
+std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer, int connection) const {
     if (peer.pid <= 0) return fmt::format("a process of uid {} that the kernel did not name", peer.uid);
     if (auto refused = userRefusal(peer)) return refused;
     const std::string who = fmt::format("pid {} (uid {})", peer.pid, peer.uid);
     const std::string gone = who + " is gone";
+    if (validateLibraries && ::geteuid() != 0) {
+        if (peer.uid == ::geteuid()) return std::nullopt;
+        return fmt::format("{} is not of uid {}, the only one a helper not run as root serves", who, ::geteuid());
+    }
 
     // The process is pinned before it is looked at: its /proc folder is opened while a pidfd shows it
     // still alive, and every read through that folder fails once it is gone, so a newcomer given the
@@ -147,6 +260,8 @@ std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer)
     if (process.fd < 0) return gone;
     const Descriptor folder(::open(fmt::format("/proc/{}", peer.pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd < 0 || !stillRunning(process.fd)) return gone;
+    if (validateLibraries)
+        if (auto foreign = foreignNamespace(folder.fd)) return fmt::format("{} is {}", who, *foreign);
 
     struct stat expected {}, running {};
     if (::stat(executable.c_str(), &expected) != 0) return fmt::format("{} cannot be found", executable.string());
@@ -156,13 +271,20 @@ std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer)
         return fmt::format("{} runs {}, not {}", who, runningPath, executable.string());
     if (!validateLibraries) return std::nullopt;
 
+    // The kernel hands a non-dumpable process's entries to root. The application makes itself so only
+    // after closing every descriptor it inherited, so a process seen non-dumpable here that holds the
+    // connection (checked last) held it as the application, not as a program that sent and then exec'd it.
+    struct stat entry {};
+    if (::fstatat(folder.fd, "environ", &entry, 0) != 0) return gone;
+    if (entry.st_uid != 0) return who + " is dumpable, so its own user may write into its memory";
+
     const auto environment = readEntry(folder.fd, "environ", 16u << 20);
     if (!environment) return who + " cannot be inspected";
     for (std::size_t at = 0; at < environment->size();) {
         const std::size_t end = std::min(environment->find('\0', at), environment->size());
-        const std::string_view entry = std::string_view(*environment).substr(at, end - at);
-        if (startsWith(entry, "LD_"))
-            return fmt::format("{} has {} in its environment", who, entry.substr(0, entry.find('=')));
+        const std::string_view item = std::string_view(*environment).substr(at, end - at);
+        if (startsWith(item, "LD_"))
+            return fmt::format("{} has {} in its environment", who, item.substr(0, item.find('=')));
         at = end + 1;
     }
 
@@ -188,6 +310,8 @@ std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer)
         if (fields[1].size() < 3 || fields[1][2] != 'x') continue;
         if (!codeMayRun(rest, runningPath, bundleFolder))
             return fmt::format("{} has {} mapped for execution", who, rest.empty() ? "anonymous memory" : rest);
+        if (rest.front() == '/' && !namesMappedFile(rest, fields[3], fields[4]))
+            return fmt::format("{} has another file than {} mapped for execution under its name", who, rest);
         ownCodeSeen = ownCodeSeen || rest == runningPath;
     }
     // An exited process shows no memory at all; that is no proof of a clean one.
@@ -199,6 +323,11 @@ std::optional<std::string> PeerRequirement::refusal(const PeerCredentials& peer)
     if (state.empty() || state.front() == 'Z' || state.front() == 'X') return gone;
     const std::string_view tracer = statusField(*status, "TracerPid");
     if (tracer != "0") return fmt::format("{} is being traced by pid {}", who, tracer);
+    if (connection >= 0) {
+        const auto peerSocket = peerSocketInode(connection);
+        if (!peerSocket) return "the other end of the connection cannot be told";
+        if (!holdsSocket(folder.fd, *peerSocket)) return who + " does not hold the connection it sent on";
+    }
     if (!stillRunning(process.fd)) return gone;
     return std::nullopt;
 }

@@ -20,6 +20,11 @@ struct PeerCredentials {
     bool operator==(const PeerCredentials&) const = default;
 };
 
+// What the application does first in main, so that the helper may trust what it sees of it: closes
+// every descriptor it inherited above standard error, then makes itself non-dumpable, which shuts its
+// memory and ptrace to its own user. Once it is non-dumpable it holds no connection it did not make.
+void sealProcess();
+
 // Member (primary or supplementary) of a group named admin, sudo or wheel.
 bool isAdministrator(uid_t uid);
 // The owner of the sandbox root in a sandboxed machine, which stands in for root there; nothing on a
@@ -32,17 +37,21 @@ struct PeerRequirement {
     // The program the peer must run, compared by device and inode.
     std::filesystem::path executable;
     std::function<bool(uid_t)> userAdmitted;
-    // Also refuse a peer with a dynamic-loader variable in its environment, a tracer, or code mapped from
-    // any file but the executable, the system's library folders and `bundle`. Needs the right to read
-    // the peer's /proc files, which the helper has over the application and not the other way round.
+    // Also refuse a peer in other user, pid or mount namespaces than ours, one its own user may still
+    // write into (dumpable), one with a dynamic-loader variable in its environment, a tracer, or code
+    // mapped from any file but the executable, the system's library folders and `bundle` (each compared
+    // by device and inode with the file its path names), and one that does not hold the other end of the
+    // connection. Needs root's right to read a non-dumpable peer's /proc files: run as anyone else, the
+    // checks are out of reach and only a peer of our own user is admitted, which could do all we do anyway.
     bool validateLibraries = false;
     std::filesystem::path bundle = {};
 
     // Nothing when the user may use the helper, else why not (for the log).
     std::optional<std::string> userRefusal(const PeerCredentials& peer) const;
     // Nothing when the peer passes every check, else why it does not (for the log). A process that is
-    // gone, or whose pid is taken by another while it is looked at, does not pass.
-    std::optional<std::string> refusal(const PeerCredentials& peer) const;
+    // gone, or whose pid is taken by another while it is looked at, does not pass. `connection` is our
+    // end of the peer's connection, for the check that the peer holds the other end.
+    std::optional<std::string> refusal(const PeerCredentials& peer, int connection = -1) const;
 };
 
 }  // namespace qw::HelperSocket

@@ -4,8 +4,11 @@
 
 #include "Quillwick/app/QuillwickApp.h"
 #include "Quillwick/app/Screenshots.h"
+#include "helperkit/PeerRequirement.h"
 
 int main(int argc, char** argv) {
+    // Before anything else: the helper serves only a process its own user cannot write into.
+    qw::HelperSocket::sealProcess();
     QApplication application(argc, argv);
     QApplication::setOrganizationName("tarnmoor");
     QApplication::setApplicationName("Quillwick");

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,10 +15,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <thread>
 
+#include <fmt/format.h>
+
+#include "support/Eventually.h"
 #include "tests/helper/HelperTestSupport.h"
 
 namespace qw {
@@ -54,18 +61,53 @@ std::size_t countOf(const std::string& text, const std::string& needle) {
     return count;
 }
 
-// One run of the stand-in client: its arguments, what it adds to its environment, whom it runs as, and
-// whether a tracer sits on it while it sends.
+// A real user of this machine for one test, removed afterwards; an administrator is put in sudo.
+class SystemUser {
+public:
+    SystemUser(std::string_view role, bool administrator) : name_(fmt::format("qwp{}{}", role, ::getpid())) {
+        std::vector<std::string> arguments{"-M", "-N", "-s", "/usr/sbin/nologin"};
+        if (administrator) arguments.insert(arguments.end(), {"-G", "sudo"});
+        arguments.push_back(name_);
+        // useradd fails while another holds the user database's lock.
+        for (int attempt = 0; attempt < 50 && Subprocess::run("/usr/sbin/useradd", arguments).exitStatus == 10; ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (const passwd* entry = ::getpwnam(name_.c_str())) uid_ = entry->pw_uid;
+    }
+    ~SystemUser() {
+        for (int attempt = 0; attempt < 50 && Subprocess::run("/usr/sbin/userdel", {"-f", name_}).exitStatus == 10; ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    SystemUser(const SystemUser&) = delete;
+    SystemUser& operator=(const SystemUser&) = delete;
+    uid_t uid() const { return uid_; }
+    bool exists() const { return uid_ != 0; }
+
+private:
+    std::string name_;
+    uid_t uid_ = 0;
+};
+
+const std::string genuineApplication = (test::builtBundle() / "Contents/MacOS/Quillwick").string();
+
+// Becomes `user` (its uid as gid too); false when it cannot.
+bool become(uid_t user) { return ::setgroups(0, nullptr) == 0 && ::setgid(user) == 0 && ::setuid(user) == 0; }
+
+// One run of a client (the stand-in client unless said): its arguments, what it adds to its environment,
+// whom it runs as, whether a tracer sits on it while it sends, what is done once it printed its first
+// line, and whether only its next line is wanted (then it is ended).
 struct PeerRun {
     std::vector<std::string> arguments = {};
     std::vector<std::string> environment = {};
     std::optional<uid_t> user = std::nullopt;
     bool traced = false;
+    std::string program = HELPER_TEST_PEER;
+    std::function<void(pid_t)> whenReady = nullptr;
+    bool oneLine = false;
 };
 
 // Runs the client to its end and gives its standard output.
 std::string run(const PeerRun& peer) {
-    std::vector<std::string> argumentTexts{HELPER_TEST_PEER};
+    std::vector<std::string> argumentTexts{peer.program};
     argumentTexts.insert(argumentTexts.end(), peer.arguments.begin(), peer.arguments.end());
     if (peer.traced) argumentTexts.push_back("--pause");
     std::vector<std::string> environmentTexts(peer.environment);
@@ -82,8 +124,7 @@ std::string run(const PeerRun& peer) {
     if (child == 0) {
         ::dup2(input[0], 0);
         ::dup2(output[1], 1);
-        if (peer.user && (::setgroups(0, nullptr) != 0 || ::setgid(*peer.user) != 0 || ::setuid(*peer.user) != 0))
-            ::_exit(126);
+        if (peer.user && !become(*peer.user)) ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
@@ -96,15 +137,20 @@ std::string run(const PeerRun& peer) {
         if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
         return n > 0;
     };
-    if (peer.traced) {
+    if (peer.traced || peer.whenReady) {
         while (out.find('\n') == std::string::npos && readSome()) {
         }
         out.clear();
-        ::ptrace(PTRACE_SEIZE, child, nullptr, nullptr);
+        if (peer.traced) ::ptrace(PTRACE_SEIZE, child, nullptr, nullptr);
+        if (peer.whenReady) peer.whenReady(child);
     }
     (void)!::write(input[1], "go\n", 3);
     ::close(input[1]);
-    while (readSome()) {
+    while ((!peer.oneLine || out.find('\n') == std::string::npos) && readSome()) {
+    }
+    if (peer.oneLine) {
+        out.resize(std::min(out.find('\n'), out.size()));
+        ::kill(child, SIGKILL);
     }
     ::close(output[0]);
     int status = 0;
@@ -136,7 +182,75 @@ struct RunningHelper : ::testing::Test {
         const auto reply = client.ask(HelperRequest{});
         return reply && reply->helperVersion == "1.0.1";
     }
+    std::string writing(const std::string& label) const {
+        return test::request(HelperRequest::Write{daemons + "/" + label + ".plist", test::bytes(test::jobPlist(label))})
+            .jsonData();
+    }
+    // A home folder of the user's own, reachable from outside.
+    fs::path homeOf(const SystemUser& user) const {
+        fs::permissions(root.path(), fs::perms(0755));
+        fs::permissions(outside.path(), fs::perms(0755));
+        const fs::path home = outside.path() / fmt::format("home-{}", user.uid());
+        fs::create_directories(home / "runtime");
+        fs::permissions(home / "runtime", fs::perms(0700));
+        for (const fs::path& folder : {home, home / "runtime"}) (void)!::chown(folder.c_str(), user.uid(), user.uid());
+        return home;
+    }
+    // What the application needs to run as the user without a display.
+    std::vector<std::string> applicationEnvironment(const SystemUser& user) const {
+        const fs::path home = homeOf(user);
+        return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string()};
+    }
+    // The helper's peak resident memory, in MiB.
+    std::size_t helperPeakMemory() const {
+        const int fd = HelperSocket::connectTo(socket);
+        const pid_t helper = HelperSocket::peerCredentials(fd).pid;
+        ::close(fd);
+        const std::string status = test::readFile(fmt::format("/proc/{}/status", helper));
+        const auto at = status.find("VmHWM:");
+        return at == std::string::npos ? 0 : std::stoul(status.substr(at + 6)) / 1024;
+    }
 };
+
+// Unprivileged user namespaces are a setting of the machine; the attacks that need them cannot run
+// without them.
+bool userNamespacesAllowed(uid_t user) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(become(user) && ::unshare(CLONE_NEWUSER) == 0 ? 0 : 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The running application of a user whose window system is up (its platform plugin loaded).
+std::optional<pid_t> startedApplicationOf(uid_t user) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        struct stat info {};
+        std::error_code ec;
+        if (::stat(entry.path().c_str(), &info) != 0 || info.st_uid != user ||
+            fs::read_symlink(entry.path() / "exe", ec).string() != genuineApplication)
+            continue;
+        if (test::readFile(entry.path() / "maps").find("libqoffscreen") != std::string::npos) return std::stoi(name);
+    }
+    return std::nullopt;
+}
+
+// A child that knocks on the socket as a stranger until it is killed: a flooded backlog.
+pid_t startKnocking(const fs::path& socket) {
+    const pid_t knocker = ::fork();
+    if (knocker == 0) {
+        if (!become(strangerId)) ::_exit(1);
+        while (true) {
+            try {
+                ::close(HelperSocket::connectTo(socket));
+            } catch (...) {
+            }
+        }
+    }
+    return knocker;
+}
 
 TEST_F(RunningHelper, refusesEveryAttackWithNothingChanged) {
     startHelper(fs::read_symlink("/proc/self/exe").string());
@@ -259,7 +373,7 @@ TEST_F(RunningHelper, whatItSaysAndLogsHoldsNoRequestBytesAndNoInvisibleCharacte
     EXPECT_THAT(log, Not(HasSubstr("1234567890123")));
     EXPECT_THAT(log, HasSubstr("undecodable request: "));
     EXPECT_THAT(log, HasSubstr("look a\\u2028b\\u2029c\\u0085d\\u202ae\\u202bf\\u202cg\\u202dh\\u202ei\\u2066j"
-                               "\\u2067k\\u2068l\\u2069m\n"));
+                               "\\u2067k\\u2068l\\u2069m (sent by pid "));
     for (const char* raw : {"\u2028", "\u2029", "\u0085", "\u202A", "\u202E", "\u2066", "\u2069"})
         EXPECT_THAT(log, Not(HasSubstr(raw)));
 }
@@ -278,6 +392,9 @@ TEST_F(RunningHelper, servesOnlyTheApplicationProcessItselfRequestByRequest) {
     // The application itself, untouched, is served.
     const std::string clean = run({.arguments = {socketPath, writing("com.example.clean")}});
     EXPECT_EQ(HelperResponse::fromJson(clean).message, "Saved com.example.clean.plist.");
+    // Logged with who sent it, which the client's own reason could not tell.
+    EXPECT_THAT(test::readFile(logFile), HasSubstr("com.example.clean.plist — test (sent by pid "));
+    EXPECT_THAT(test::readFile(logFile), HasSubstr(", uid 0, " HELPER_TEST_PEER ")\n"));
     const auto before = snapshot(root.path());
 
     const struct {
@@ -333,6 +450,11 @@ TEST_F(RunningHelper, slowClientsAndFloodsLockNoOneOut) {
     const std::size_t refusals = countOf(test::readFile(logFile), "refused connection");
     EXPECT_GE(refusals, 1u);
     EXPECT_LE(refusals, 40u);
+    // An administrator's refused attempt right after is not drowned by the stranger's flood.
+    const SystemUser admin("admin", true);
+    ASSERT_TRUE(admin.exists());
+    EXPECT_EQ(run({.arguments = {socket.string(), HelperRequest{}.jsonData()}, .user = admin.uid()}), "closed");
+    EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) runs {}, not ", admin.uid(), HELPER_TEST_PEER)));
 }
 
 TEST_F(RunningHelper, aJobFileUpToTheReadLimitComesBackOverTheSocket) {
@@ -353,8 +475,187 @@ TEST_F(RunningHelper, aPeerThatIsNotTheApplicationIsServedNothing) {
     const std::string path = root.resolve("/Library/LaunchDaemons/com.evil.plist").string();
     EXPECT_EQ(client.ask(test::request(HelperRequest::Write{path, test::bytes(test::jobPlist("com.evil"))})),
               std::nullopt);
+    // Not even a header it could not read is answered.
+    test::SocketClient oversized(socket);
+    oversized.sendRaw("\xFF\xFF\xFF\xFF");
+    EXPECT_EQ(oversized.receive(), std::nullopt);
     EXPECT_EQ(snapshot(root.path()), before);
     stopHelper();
+}
+
+
+// An administrator's code that names the untouched application as the sender from namespaces of its
+// own, or runs foreign code in it from a mount namespace where that code has a system library's name.
+TEST_F(RunningHelper, aSenderFromOtherNamespacesIsRefused) {
+    startHelper(genuineApplication);
+    const SystemUser admin("admin", true);
+    ASSERT_TRUE(admin.exists());
+    if (!userNamespacesAllowed(admin.uid())) GTEST_SKIP() << "This machine forbids unprivileged user namespaces.";
+    const auto environment = applicationEnvironment(admin);
+    const auto before = snapshot(root.path());
+
+    const std::string forged = run({.arguments = {"forge", socket.string(), writing("com.evil.forged"), genuineApplication},
+                                    .environment = environment,
+                                    .user = admin.uid(),
+                                    .program = HELPER_ATTACKER,
+                                    .whenReady = [&](pid_t) {
+                                        EXPECT_TRUE(test::eventually([&] { return startedApplicationOf(admin.uid()).has_value(); }));
+                                    }});
+    EXPECT_EQ(forged, "closed\n");
+    EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) is in another user namespace", admin.uid())));
+
+    const std::string home = homeOf(admin).string();
+    const std::string shown = "/usr/lib/x86_64-linux-gnu/libform.so.6.4";
+    const std::string script = "mount --bind \"$0\" " + shown + " && mkdir \"$1/etc\" && { cp -a /etc/. \"$1/etc\" 2>/dev/null; "
+                               "echo " + shown + " > \"$1/etc/ld.so.preload\"; } && mount --bind \"$1/etc\" /etc && exec \"$2\"";
+    std::vector<std::string> preloaded = environment;
+    preloaded.push_back("QUILLWICK_TEST_SOCKET=" + socket.string());
+    preloaded.push_back("QUILLWICK_TEST_REQUEST=" + writing("com.evil.shown"));
+    const std::string shownAsSystem = run({.arguments = {"--user", "--map-root-user", "--mount", "sh", "-c", script,
+                                                         HELPER_TEST_FOREIGN_REQUEST, home, genuineApplication},
+                                           .environment = preloaded,
+                                           .user = admin.uid(),
+                                           .program = "/usr/bin/unshare"});
+    EXPECT_EQ(shownAsSystem, "closed\n");
+    EXPECT_EQ(countOf(test::readFile(logFile), "is in another user namespace"), 2u);
+    EXPECT_EQ(snapshot(root.path()), before);
+}
+
+// Memory of the application is its own: its user cannot write into it once main has begun, and a peer
+// that could still be written into is refused.
+TEST_F(RunningHelper, aPeerItsOwnUserCouldWriteIntoIsRefused) {
+    startHelper(fs::read_symlink("/proc/self/exe").string());
+    const SystemUser admin("admin", true);
+    ASSERT_TRUE(admin.exists());
+    const auto environment = applicationEnvironment(admin);
+
+    std::vector<std::string> environmentTexts(environment);
+    for (char** entry = environ; *entry; ++entry) environmentTexts.emplace_back(*entry);
+    const pid_t application = ::fork();
+    if (application == 0) {
+        std::vector<char*> envp;
+        for (auto& text : environmentTexts) envp.push_back(text.data());
+        envp.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(genuineApplication.c_str()), nullptr};
+        if (become(admin.uid())) ::execve(argv[0], argv, envp.data());
+        ::_exit(127);
+    }
+    const auto memoryWritableByItsUser = [&] {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (!become(admin.uid())) ::_exit(2);
+            ::_exit(::open(fmt::format("/proc/{}/mem", application).c_str(), O_RDWR | O_CLOEXEC) >= 0 ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    EXPECT_TRUE(test::eventually([&] { return startedApplicationOf(admin.uid()).has_value() && !memoryWritableByItsUser(); }));
+    ::kill(application, SIGKILL);
+    ::waitpid(application, nullptr, 0);
+
+    // This very program as the administrator: served as it starts (no longer dumpable once it changed
+    // user), refused once it makes itself dumpable again.
+    for (const bool dumpable : {false, true}) {
+        int result[2];
+        ASSERT_EQ(::pipe2(result, O_CLOEXEC), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (!become(admin.uid()) || (dumpable && ::prctl(PR_SET_DUMPABLE, 1) != 0)) ::_exit(1);
+            test::SocketClient client(socket);
+            const auto reply = client.ask(HelperRequest{});
+            (void)!::write(result[1], reply ? "served" : "closed", 6);
+            ::_exit(0);
+        }
+        ::close(result[1]);
+        char said[7] = {};
+        (void)!::read(result[0], said, 6);
+        ::close(result[0]);
+        ::waitpid(child, nullptr, 0);
+        EXPECT_STREQ(said, dumpable ? "closed" : "served");
+    }
+    EXPECT_THAT(test::readFile(logFile),
+                HasSubstr(fmt::format("(uid {}) is dumpable, so its own user may write into its memory", admin.uid())));
+}
+
+// The sender writes a whole request and at once becomes the untouched application, which keeps its pid;
+// with the helper's accept delayed by a flood or not, the request never counts as the application's.
+TEST_F(RunningHelper, aRequestSentBeforeBecomingTheApplicationNeverCounts) {
+    startHelper(genuineApplication);
+    const SystemUser admin("admin", true);
+    ASSERT_TRUE(admin.exists());
+    const auto environment = applicationEnvironment(admin);
+    const auto before = snapshot(root.path());
+    int wins = 0;
+    for (const bool flooded : {false, true}) {
+        const pid_t knocker = flooded ? startKnocking(socket) : 0;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            const std::string reply = run({.arguments = {"exec", socket.string(), writing(fmt::format("com.evil.raced{}", attempt)), genuineApplication},
+                                           .environment = environment,
+                                           .user = admin.uid(),
+                                           .program = HELPER_ATTACKER,
+                                           .oneLine = true});
+            if (reply != "closed") ++wins;
+        }
+        if (knocker > 0) {
+            ::kill(knocker, SIGKILL);
+            ::waitpid(knocker, nullptr, 0);
+        }
+    }
+    EXPECT_EQ(wins, 0);
+    EXPECT_EQ(snapshot(root.path()), before);
+}
+
+// An administrator's process that is not the application is closed on its first bytes, and all the
+// application's own unfinished frames together hold a bounded amount of memory.
+TEST_F(RunningHelper, halfSentFramesKeepTheHelpersMemoryBounded) {
+    startHelper(fs::read_symlink("/proc/self/exe").string());
+    const SystemUser admin("admin", true);
+    ASSERT_TRUE(admin.exists());
+    fs::permissions(root.path(), fs::perms(0755));
+    EXPECT_EQ(run({.arguments = {"hold", socket.string(), "64"}, .user = admin.uid(), .program = HELPER_ATTACKER}), "held\n");
+
+    // The application's own half frames, each sent until the helper ends its connection.
+    const std::string frame = HelperSocket::encodeFrame(std::string(HelperSocket::maxFrameSize, ' '));
+    std::vector<std::thread> halfSenders;
+    for (int i = 0; i < 16; ++i)
+        halfSenders.emplace_back([&] {
+            const int fd = HelperSocket::connectTo(socket);
+            (void)!::send(fd, frame.data(), frame.size() - 1, MSG_NOSIGNAL);
+            ::close(fd);
+        });
+    for (auto& sender : halfSenders) sender.join();
+    EXPECT_LT(helperPeakMemory(), 200u);
+    EXPECT_TRUE(stillServing());
+    EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) runs {}, not ", admin.uid(), HELPER_ATTACKER)));
+}
+
+// A peer run as an ordinary user's helper: it cannot look into a process that is not dumpable, and
+// serves its own user's application.
+TEST_F(RunningHelper, theDaemonServesInASandboxOwnedByAnOrdinaryUser) {
+    const SystemUser owner("owner", false);
+    ASSERT_TRUE(owner.exists());
+    for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+        (void)!::lchown(entry.path().c_str(), owner.uid(), owner.uid());
+    (void)!::chown(root.path().c_str(), owner.uid(), owner.uid());
+    fs::permissions(root.path(), fs::perms(0755));
+    const pid_t starter = ::fork();
+    if (starter == 0) {
+        ::setenv("QUILLWICK_HELPER_PEER", HELPER_TEST_PEER, 1);
+        if (!become(owner.uid())) ::_exit(126);
+        const std::string launchctl = root.resolve("/bin/launchctl").string();
+        ::execl(launchctl.c_str(), launchctl.c_str(), "bootstrap", "system", plist.c_str(), nullptr);
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(starter, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(test::eventually([&] { return fs::exists(socket); }));
+
+    const std::string saved = run({.arguments = {socket.string(), writing("com.example.owned")}, .user = owner.uid()});
+    EXPECT_EQ(HelperResponse::fromJson(saved).message, "Saved com.example.owned.plist.");
+    EXPECT_EQ(run({.arguments = {socket.string(), writing("com.evil.stranger")}, .user = strangerId}), "closed");
+    root.haltLaunchd();
 }
 
 }  // namespace

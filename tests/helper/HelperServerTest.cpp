@@ -85,14 +85,26 @@ TEST_F(HelperServerTest, peersThatFailTheCheckAreRefusedAndLogged) {
         start(c.requirement);
         test::SocketClient client(socket);
         if (c.headerFromAnotherProcess) {
-            // The header from a child of ours, the body from us: neither sent the request.
-            if (const pid_t child = ::fork(); child == 0) {
+            // The header from a child of ours, the body from us: neither sent the request. The child lives
+            // on until the body is in, so it passes the check on its first bytes.
+            int sent[2], done[2];
+            ASSERT_EQ(::pipe(sent), 0);
+            ASSERT_EQ(::pipe(done), 0);
+            const pid_t child = ::fork();
+            if (child == 0) {
                 client.sendRaw(frame.substr(0, 4));
+                char ignored = 0;
+                (void)!::write(sent[1], &ignored, 1);
+                (void)!::read(done[0], &ignored, 1);
                 ::_exit(0);
-            } else {
-                ::waitpid(child, nullptr, 0);
             }
+            char ignored = 0;
+            (void)!::read(sent[0], &ignored, 1);
             client.sendRaw(frame.substr(4));
+            EXPECT_EQ(client.receive(), std::nullopt);
+            (void)!::write(done[1], &ignored, 1);
+            ::waitpid(child, nullptr, 0);
+            for (const int fd : {sent[0], sent[1], done[0], done[1]}) ::close(fd);
         } else {
             client.sendRaw(frame);
         }

@@ -43,6 +43,7 @@ int usage() {
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 3 && arguments[0] == "--fd") return sendOn(std::stoi(arguments[1]), arguments[2]);
+    qw::HelperSocket::sealProcess();  // as the application does
     if (arguments.size() < 2) return usage();
     std::string library, handTo;
     bool pause = false;
