@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Quillwick/store/PrivilegedClient.h"
+#include "helperkit/PeerRequirement.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ bool finish(QFuture<T> future, std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qw::HelperSocket::sealProcess();  // as the application does
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments();
     if (arguments.size() != 3) {
