@@ -36,10 +36,7 @@ qw::HelperSocket::PeerRequirement applicationRequirement() {
         peer && *peer == '/' && qw::SystemPaths::current().isSandboxed())
         requirement.executable = peer;
 #endif
-    const auto owner = qw::HelperSocket::sandboxOwner();
-    requirement.userAdmitted = [owner](uid_t uid) {
-        return uid == 0 || (owner && uid == *owner) || qw::HelperSocket::isAdministrator(uid);
-    };
+    requirement.userAdmitted = qw::HelperSocket::mayUseHelper;
     return requirement;
 }
 

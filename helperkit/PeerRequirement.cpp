@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -111,7 +112,9 @@ std::optional<ino_t> peerSocketInode(int connection) {
     return std::nullopt;
 }
 
-// Whether one of the process's descriptors is the socket with that inode.
+// Whether one of the process's descriptors above standard error is the socket with that inode. The
+// standard streams are inherited, never closed by sealProcess, so a connection held there was not made
+// by the process as it runs now.
 bool holdsSocket(int folder, ino_t inode) {
     const int fds = ::openat(folder, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fds < 0) return false;
@@ -123,7 +126,9 @@ bool holdsSocket(int folder, ino_t inode) {
     const std::string wanted = fmt::format("socket:[{}]", inode);
     bool held = false;
     while (const dirent* entry = ::readdir(listing)) {
-        if (entry->d_name[0] == '.') continue;
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || fd <= STDERR_FILENO) continue;
         if (linkTarget(fds, entry->d_name) == wanted) {
             held = true;
             break;
@@ -196,6 +201,12 @@ bool codeMayRun(std::string_view path, const std::string& executable, const std:
 }  // namespace
 
 void sealProcess() {
+    // A standard stream left closed would be the next descriptor handed out, a connection among them.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int opened = ::open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != fd) ::close(opened);
+        }
     if (::close_range(3, ~0u, 0) != 0) {
         rlimit limit{};
         const rlim_t highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;

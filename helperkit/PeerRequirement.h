@@ -20,9 +20,10 @@ struct PeerCredentials {
     bool operator==(const PeerCredentials&) const = default;
 };
 
-// What the application does first in main, so that the helper may trust what it sees of it: closes
-// every descriptor it inherited above standard error, then makes itself non-dumpable, which shuts its
-// memory and ptrace to its own user. Once it is non-dumpable it holds no connection it did not make.
+// What the application does first in main, so that the helper may trust what it sees of it: opens any
+// standard stream left closed on /dev/null, closes every descriptor it inherited above standard error,
+// then makes itself non-dumpable, which shuts its memory and ptrace to its own user. Once it is
+// non-dumpable it holds no connection above standard error that it did not make.
 void sealProcess();
 
 // Member (primary or supplementary) of a group named admin, sudo or wheel.
@@ -41,7 +42,7 @@ struct PeerRequirement {
     // write into (dumpable), one with a dynamic-loader variable in its environment, a tracer, or code
     // mapped from any file but the executable, the system's library folders and `bundle` (each compared
     // by device and inode with the file its path names), and one that does not hold the other end of the
-    // connection. Needs root's right to read a non-dumpable peer's /proc files: run as anyone else, the
+    // connection above standard error. Needs root's right to read a non-dumpable peer's /proc files: run as anyone else, the
     // checks are out of reach and only a peer of our own user is admitted, which could do all we do anyway.
     bool validateLibraries = false;
     std::filesystem::path bundle = {};

@@ -395,6 +395,11 @@ TEST_F(RunningHelper, servesOnlyTheApplicationProcessItselfRequestByRequest) {
     // Logged with who sent it, which the client's own reason could not tell.
     EXPECT_THAT(test::readFile(logFile), HasSubstr("com.example.clean.plist — test (sent by pid "));
     EXPECT_THAT(test::readFile(logFile), HasSubstr(", uid 0, " HELPER_TEST_PEER ")\n"));
+    // Started without standard input, the connection it makes is still one it is seen to hold.
+    const std::string noInput = run({.arguments = {"-c", "exec \"$0\" \"$@\" <&-", HELPER_TEST_PEER, socketPath,
+                                                   writing("com.example.noinput")},
+                                     .program = "/bin/sh"});
+    EXPECT_EQ(HelperResponse::fromJson(noInput).message, "Saved com.example.noinput.plist.");
     const auto before = snapshot(root.path());
 
     const struct {
@@ -603,6 +608,35 @@ TEST_F(RunningHelper, aRequestSentBeforeBecomingTheApplicationNeverCounts) {
         }
     }
     EXPECT_EQ(wins, 0);
+    EXPECT_EQ(snapshot(root.path()), before);
+}
+
+// The same with the helper held still until the application has sealed itself: however long the accept
+// waits, a connection it inherited, even as a standard stream, is not one it made.
+TEST_F(RunningHelper, aRequestWaitingUntilItsSenderIsTheApplicationNeverCounts) {
+    startHelper(genuineApplication);
+    const SystemUser admin("admin", true);
+    ASSERT_TRUE(admin.exists());
+    const auto environment = applicationEnvironment(admin);
+    const auto before = snapshot(root.path());
+    const int probe = HelperSocket::connectTo(socket);
+    const pid_t helper = HelperSocket::peerCredentials(probe).pid;
+    ::close(probe);
+    for (const char* heldAs : {"0", "9"}) {
+        ASSERT_EQ(::kill(helper, SIGSTOP), 0);
+        std::thread resume([&] {
+            EXPECT_TRUE(test::eventually([&] { return startedApplicationOf(admin.uid()).has_value(); }));
+            ::kill(helper, SIGCONT);
+        });
+        const std::string reply = run({.arguments = {"exec", socket.string(), writing("com.evil.waited"), genuineApplication, heldAs},
+                                       .environment = environment,
+                                       .user = admin.uid(),
+                                       .program = HELPER_ATTACKER,
+                                       .oneLine = true});
+        resume.join();
+        EXPECT_EQ(reply, "closed") << "held as descriptor " << heldAs;
+    }
+    EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) does not hold the connection it sent on", admin.uid())));
     EXPECT_EQ(snapshot(root.path()), before);
 }
 

@@ -3,7 +3,8 @@
 //
 //   helper_attacker forge SOCKET REQUEST APP   in new user and pid namespaces, starts APP as pid 2 and,
 //                                              after a line on standard input, names it as the sender
-//   helper_attacker exec SOCKET REQUEST APP    sends the request, then at once becomes APP, a forked
+//   helper_attacker exec SOCKET REQUEST APP [FD]  sends the request, then at once becomes APP (holding
+//                                              the connection as descriptor FD when given), a forked
 //                                              copy keeping the connection to read the reply
 //   helper_attacker hold SOCKET COUNT          COUNT connections, each announcing the largest frame and
 //                                              sending all of it but its last byte; then waits for the
@@ -96,8 +97,12 @@ int forge(const std::string& socket, const std::string& request, const char* app
     return 0;
 }
 
-int sendThenExec(const std::string& socket, const std::string& request, const char* app) {
-    const int fd = hs::connectTo(socket);
+int sendThenExec(const std::string& socket, const std::string& request, const char* app, int at) {
+    int fd = hs::connectTo(socket);
+    if (at >= 0 && ::dup2(fd, at) == at) {
+        ::close(fd);
+        fd = at;
+    }
     ::fcntl(fd, F_SETFD, 0);  // the application inherits it, as a child of ours would
     if (::fork() == 0) {
         printReply(fd);
@@ -135,8 +140,9 @@ int hold(const std::string& socket, int count) {
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 4 && arguments[0] == "forge") return forge(arguments[1], arguments[2], argv[4]);
-    if (arguments.size() == 4 && arguments[0] == "exec") return sendThenExec(arguments[1], arguments[2], argv[4]);
+    if ((arguments.size() == 4 || arguments.size() == 5) && arguments[0] == "exec")
+        return sendThenExec(arguments[1], arguments[2], argv[4], arguments.size() == 5 ? std::stoi(arguments[4]) : -1);
     if (arguments.size() == 3 && arguments[0] == "hold") return hold(arguments[1], std::stoi(arguments[2]));
-    std::fputs("usage: helper_attacker forge|exec SOCKET REQUEST APP | hold SOCKET COUNT\n", stderr);
+    std::fputs("usage: helper_attacker forge|exec SOCKET REQUEST APP [FD] | hold SOCKET COUNT\n", stderr);
     return 2;
 }
