@@ -5,10 +5,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
+
+#include <fmt/format.h>
 
 #include "tests/helper/HelperTestSupport.h"
 
@@ -134,6 +142,42 @@ TEST_F(HelperServerTest, refusesToListenInAFolderOthersMayWrite) {
     HelperServer exposed(socket, {.executable = self(), .userAdmitted = [](uid_t) { return true; }});
     EXPECT_THROW(exposed.listen(), std::runtime_error);
     EXPECT_FALSE(fs::exists(socket));
+}
+
+// Code shown under a system library's path is refused once another file sits at that path, as when a
+// mount namespace of the peer's own puts it there (the mount here is made in a namespace of the test's).
+TEST(PeerRequirementTest, codeMappedFromAnotherFileThanItsPathNamesIsRefused) {
+    const char* shown = "/usr/lib/x86_64-linux-gnu/libform.so.6.4";
+    if (::geteuid() != 0 || !fs::exists(shown)) GTEST_SKIP() << "Needs root and " << shown;
+    const pid_t checker = ::fork();
+    if (checker == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ::_exit(2);
+        int mapped[2];
+        if (::pipe(mapped) != 0) ::_exit(2);
+        const pid_t peer = ::fork();
+        if (peer == 0) {
+            const int file = ::open(shown, O_RDONLY | O_CLOEXEC);
+            if (file < 0 || ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE, file, 0) == MAP_FAILED) ::_exit(2);
+            ::prctl(PR_SET_DUMPABLE, 0);
+            (void)!::write(mapped[1], "m", 1);
+            ::pause();
+        }
+        char ignored = 0;
+        (void)!::read(mapped[0], &ignored, 1);
+        const HelperSocket::PeerRequirement requirement{
+            .executable = self(), .userAdmitted = [](uid_t) { return true; }, .validateLibraries = true};
+        const bool admittedBefore = !requirement.refusal({peer, 0, 0});
+        const bool covered = ::mount(self().c_str(), shown, nullptr, MS_BIND, nullptr) == 0;
+        const auto after = requirement.refusal({peer, 0, 0});
+        ::kill(peer, SIGKILL);
+        ::waitpid(peer, nullptr, 0);
+        if (!admittedBefore || !covered) ::_exit(3);
+        ::_exit(after && after->find(fmt::format("has another file than {} mapped", shown)) != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(checker, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no namespace or mapping, 3: not admitted before or not covered";
 }
 
 }  // namespace
