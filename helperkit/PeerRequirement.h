@@ -42,8 +42,9 @@ struct PeerRequirement {
     // write into (dumpable), one with a dynamic-loader variable in its environment, a tracer, or code
     // mapped from any file but the executable, the system's library folders and `bundle` (each compared
     // by device and inode with the file its path names), and one that does not hold the other end of the
-    // connection above standard error. Needs root's right to read a non-dumpable peer's /proc files: run as anyone else, the
-    // checks are out of reach and only a peer of our own user is admitted, which could do all we do anyway.
+    // connection above standard error. Needs root's right to read a non-dumpable peer's /proc files: run
+    // as anyone else, the checks are out of reach and only a peer of our own user is admitted, which could
+    // do all we do anyway.
     bool validateLibraries = false;
     std::filesystem::path bundle = {};
 

@@ -3,9 +3,10 @@
 //
 //   helper_attacker forge SOCKET REQUEST APP   in new user and pid namespaces, starts APP as pid 2 and,
 //                                              after a line on standard input, names it as the sender
-//   helper_attacker exec SOCKET REQUEST APP [FD]  sends the request, then at once becomes APP (holding
-//                                              the connection as descriptor FD when given), a forked
-//                                              copy keeping the connection to read the reply
+//   helper_attacker exec SOCKET REQUEST APP [FD]
+//                                              sends the request, then at once becomes APP (holding the
+//                                              connection as descriptor FD when given), a forked copy
+//                                              keeping the connection to read the reply
 //   helper_attacker hold SOCKET COUNT          COUNT connections, each announcing the largest frame and
 //                                              sending all of it but its last byte; then waits for the
 //                                              end of standard input
