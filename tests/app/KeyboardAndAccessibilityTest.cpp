@@ -8,9 +8,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QToolButton>
@@ -147,6 +149,42 @@ private slots:
             for (QLineEdit* field : row.control()->findChildren<QLineEdit*>()) names << spoken(field);
             QCOMPARE(names, fields);
         }
+    }
+
+    // Each tab of a job's pane: a field is heard by what it is, not by a prompt that goes once text is typed.
+    void everyTextFieldOfAJobPaneIsNamed() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(started.wait(20000));
+        for (const Job& job : services.store().jobs())
+            if (job.label == "com.lumenfold.sync") window.setSelection(job.id());
+        auto* tabs = window.findChild<QTabWidget*>("detailTabs");
+        QVERIFY(tabs);
+        QStringList named;
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QWidget* page = tabs->currentWidget();
+            if (page->objectName() == "sourceTab")
+                QTRY_VERIFY(page->findChild<QPlainTextEdit*>("sourceEditor")->isVisibleTo(&window));
+            QList<QWidget*> fields;
+            for (auto* f : page->findChildren<QLineEdit*>()) fields << f;
+            for (auto* f : page->findChildren<QPlainTextEdit*>()) fields << f;
+            for (QWidget* field : fields) {
+                if (!field->isVisibleTo(&window)) continue;
+                QVERIFY2(!spoken(field).isEmpty(), qPrintable(page->objectName() + "/" + field->objectName()));
+                named << spoken(field);
+            }
+        }
+        for (const char* name : {"Key in EnvironmentVariables", "Value of LUMENFOLD_MODE", "Filter", "Log", "Source"})
+            QVERIFY2(named.contains(name), name);
+        auto* filter = window.findChild<QLineEdit*>("logFilter");
+        filter->setText("x");
+        QCOMPARE(spoken(filter->findChild<QToolButton*>()), QString("Clear"));
+        root.haltLaunchd();
     }
 
     void sidebarSectionHeadersAreNeverChosen() {
