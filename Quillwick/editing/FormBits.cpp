@@ -1,7 +1,9 @@
 #include "Quillwick/editing/FormBits.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 
 #include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
@@ -171,6 +173,11 @@ void setWarning(QLabel* mark, const QString& reason) {
     mark->setToolTip(reason.toHtmlEscaped());
     mark->setAccessibleName(reason);
     mark->setVisible(!reason.isEmpty());
+}
+
+void nameFields(QWidget* control, const QString& name) {
+    if (qobject_cast<QLineEdit*>(control) || qobject_cast<QComboBox*>(control)) control->setAccessibleName(name);
+    for (auto* field : control->findChildren<QLineEdit*>()) field->setAccessibleName(name);
 }
 
 QFrame* divider(QWidget* parent) {
