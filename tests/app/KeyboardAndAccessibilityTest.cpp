@@ -85,6 +85,8 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 1);
         // The prompt is the field's description; its name says what it is, and its clear button's what it does.
         QCOMPARE(spoken(search), QString("Search"));
+        QCOMPARE(spoken(list), QString("Jobs"));
+        QCOMPARE(spoken(window.findChild<QWidget*>("sidebar")), QString("Filters"));
         auto* clear = search->findChild<QToolButton*>();
         QVERIFY(clear && clear->isVisibleTo(&window));
         QCOMPARE(spoken(clear), QString("Clear"));
