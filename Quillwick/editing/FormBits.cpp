@@ -59,7 +59,8 @@ ListFrame listFrame(const QString& title, QWidget* owner) {
     titleLabel->setTextFormat(Qt::PlainText);
     heading->addWidget(titleLabel);
     heading->addStretch(1);
-    auto* add = iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), owner);
+    // A form holds many lists: each "Add" says which it adds to.
+    auto* add = iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add to ") + title, owner);
     add->setObjectName(QStringLiteral("addButton"));
     heading->addWidget(add);
     stack->addLayout(heading);

@@ -150,6 +150,7 @@ private slots:
             QStringList names;
             for (QLineEdit* field : row.control()->findChildren<QLineEdit*>()) names << spoken(field);
             QCOMPARE(names, fields);
+            QCOMPARE(spoken(row.control()->findChild<QToolButton*>("addButton")), "Add to " + QString(name));
         }
     }
 
