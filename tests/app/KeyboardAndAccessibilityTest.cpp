@@ -61,6 +61,14 @@ Job agent(const std::string& label, PlistDictionary extra = {}) {
     return job;
 }
 
+// Shows the window and waits until its first scan is in.
+bool startsUp(ContentView& window) {
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    QSignalSpy started(&window, &ContentView::startedUp);
+    window.show();
+    return started.wait(20000);
+}
+
 }  // namespace
 
 class KeyboardAndAccessibilityTest : public QObject {
@@ -70,11 +78,8 @@ private slots:
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
+        QVERIFY(startsUp(window));
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QVERIFY(started.wait(20000));
         auto* search = window.findChild<QLineEdit*>("searchField");
         auto* list = window.findChild<QListView*>("jobListView");
         const int installed = list->model()->rowCount();
@@ -159,10 +164,7 @@ private slots:
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
-        QVERIFY(started.wait(20000));
+        QVERIFY(startsUp(window));
         for (const Job& job : services.store().jobs())
             if (job.label == "com.lumenfold.sync") window.setSelection(job.id());
         auto* tabs = window.findChild<QTabWidget*>("detailTabs");
