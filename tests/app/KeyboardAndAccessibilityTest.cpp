@@ -27,6 +27,7 @@
 #include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobLogView.h"
 #include "Quillwick/editing/KeyEditor.h"
+#include "Quillwick/ui/AccessibleToggles.h"
 #include "cron/CronTestSupport.h"
 #include "helperkit/PlistFile.h"
 #include "support/SandboxRoot.h"
@@ -74,6 +75,9 @@ bool startsUp(ContentView& window) {
 class KeyboardAndAccessibilityTest : public QObject {
     Q_OBJECT
 private slots:
+    // As the application does: every name below is what a screen reader gets from it.
+    void initTestCase() { installAccessibleToggles(); }
+
     void theSearchFieldTakesCtrlFEscapeAndDownAndEveryIconButtonIsNamed() {
         test::SandboxRoot root({.demo = true});
         AppServices services;

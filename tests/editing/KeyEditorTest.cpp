@@ -1,6 +1,7 @@
 // Each key's control, driven as the user drives it, down to the bytes the draft would be saved as.
 #include <limits>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -15,6 +16,7 @@
 #include "Quillwick/editing/KeyEditor.h"
 #include "Quillwick/editing/PathField.h"
 #include "Quillwick/editing/StringListEditor.h"
+#include "Quillwick/ui/AccessibleToggles.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
@@ -206,6 +208,25 @@ private slots:
         editor->findChild<QToolButton*>("mode1")->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<true/>"));
         QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is restarted whenever it stops."));
+    }
+
+    // A screen reader's Toggle is the user's click: the choice it shows is the one stored.
+    void aToggleFromAScreenReaderEditsAsAClickDoes() {
+        installAccessibleToggles();
+        const auto toggle = [](QAbstractButton* button) {
+            QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+            QCOMPARE(actions->actionNames().front(), QAccessibleActionInterface::toggleAction());
+            actions->doAction(QAccessibleActionInterface::toggleAction());
+        };
+        Row keepAlive("KeepAlive", {{"KeepAlive", true}});
+        auto* conditional = keepAlive.find<QToolButton>("mode2");
+        toggle(conditional);
+        QVERIFY(conditional->isChecked() && keepAlive.bytes().contains("<key>KeepAlive</key>\n\t<dict/>"));
+        QVERIFY(QAccessible::queryAccessibleInterface(conditional)->state().checked);
+        QCOMPARE(QAccessible::queryAccessibleInterface(conditional)->text(QAccessible::Name), QString("Restart when…"));
+        Row runAtLoad("RunAtLoad", {{"RunAtLoad", false}});
+        toggle(runAtLoad.find<QCheckBox>());
+        QVERIFY(runAtLoad.bytes().contains("<key>RunAtLoad</key>\n\t<true/>"));
     }
 
     void calendarRowsRefuseOutOfRangeValuesAndTheLastRemovalDropsTheKey() {
