@@ -33,7 +33,8 @@ public:
     QString text(QAccessible::Text t) const override {
         QString s = QAccessibleWidget::text(t);
         if (t == QAccessible::Name && s.isEmpty()) s = shown(button()->text());
-        if (t == QAccessible::Name && s.isEmpty()) s = QTextDocumentFragment::fromHtml(button()->toolTip()).toPlainText();
+        if (t == QAccessible::Name && s.isEmpty())
+            s = QTextDocumentFragment::fromHtml(button()->toolTip()).toPlainText();
         return s;
     }
 
@@ -72,8 +73,10 @@ private:
 
 QAccessibleInterface* clickingButtons(const QString&, QObject* object) {
     // Buttons that open a menu keep Qt's own description and its "show menu" action.
-    if (auto* tool = qobject_cast<QToolButton*>(object))
-        return tool->menu() || (tool->defaultAction() && tool->defaultAction()->menu()) ? nullptr : new ClickingButton(tool);
+    if (auto* tool = qobject_cast<QToolButton*>(object)) {
+        const bool opensMenu = tool->menu() || (tool->defaultAction() && tool->defaultAction()->menu());
+        return opensMenu ? nullptr : new ClickingButton(tool);
+    }
     if (auto* push = qobject_cast<QPushButton*>(object)) return push->menu() ? nullptr : new ClickingButton(push);
     if (qobject_cast<QCheckBox*>(object) || qobject_cast<QRadioButton*>(object))
         return new ClickingButton(static_cast<QAbstractButton*>(object));

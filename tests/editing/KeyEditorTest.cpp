@@ -222,8 +222,9 @@ private slots:
         auto* conditional = keepAlive.find<QToolButton>("mode2");
         toggle(conditional);
         QVERIFY(conditional->isChecked() && keepAlive.bytes().contains("<key>KeepAlive</key>\n\t<dict/>"));
-        QVERIFY(QAccessible::queryAccessibleInterface(conditional)->state().checked);
-        QCOMPARE(QAccessible::queryAccessibleInterface(conditional)->text(QAccessible::Name), QString("Restart when…"));
+        QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(conditional);
+        QVERIFY(heard->state().checked);
+        QCOMPARE(heard->text(QAccessible::Name), QString("Restart when…"));
         Row runAtLoad("RunAtLoad", {{"RunAtLoad", false}});
         toggle(runAtLoad.find<QCheckBox>());
         QVERIFY(runAtLoad.bytes().contains("<key>RunAtLoad</key>\n\t<true/>"));
