@@ -30,12 +30,13 @@ public:
         return button()->isCheckable() ? QAccessible::CheckBox : QAccessible::Button;
     }
 
+    // Its own words before the title of the box it sits in, which a plain widget would be named by.
     QString text(QAccessible::Text t) const override {
-        QString s = QAccessibleWidget::text(t);
-        if (t == QAccessible::Name && s.isEmpty()) s = shown(button()->text());
-        if (t == QAccessible::Name && s.isEmpty())
-            s = QTextDocumentFragment::fromHtml(button()->toolTip()).toPlainText();
-        return s;
+        if (t != QAccessible::Name) return QAccessibleWidget::text(t);
+        QString s = button()->accessibleName();
+        if (s.isEmpty()) s = shown(button()->text());
+        if (s.isEmpty()) s = QTextDocumentFragment::fromHtml(button()->toolTip()).toPlainText();
+        return s.isEmpty() ? QAccessibleWidget::text(t) : s;
     }
 
     QAccessible::State state() const override {

@@ -5,8 +5,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -225,6 +227,10 @@ private slots:
         QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(conditional);
         QVERIFY(heard->state().checked);
         QCOMPARE(heard->text(QAccessible::Name), QString("Restart when…"));
+        // Heard by its own words, not by the title of the box it sits in.
+        QGroupBox box(QStringLiteral("What"));
+        auto* choose = new QPushButton(QStringLiteral("&Choose…"), &box);
+        QCOMPARE(QAccessible::queryAccessibleInterface(choose)->text(QAccessible::Name), QString("Choose…"));
         Row runAtLoad("RunAtLoad", {{"RunAtLoad", false}});
         toggle(runAtLoad.find<QCheckBox>());
         QVERIFY(runAtLoad.bytes().contains("<key>RunAtLoad</key>\n\t<true/>"));
