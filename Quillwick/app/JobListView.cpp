@@ -18,6 +18,8 @@ JobListView::JobListView(Run run, IsReadOnly isReadOnly, QWidget* parent)
       empty_(new EmptyStateView("No Jobs", "tray", "Nothing here matches.", this)) {
     setObjectName("jobList");
     list_->setObjectName("jobListView");
+    // Heard on entering it, as the crontab's list is.
+    list_->setAccessibleName(QStringLiteral("Jobs"));
     list_->setModel(model_);
     list_->setItemDelegate(new JobRowDelegate(list_));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);

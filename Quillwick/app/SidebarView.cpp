@@ -48,6 +48,7 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 SidebarView::SidebarView(QWidget* parent) : QTreeWidget(parent) {
     setObjectName("sidebar");
+    setAccessibleName(QStringLiteral("Filters"));
     setHeaderHidden(true);
     setRootIsDecorated(false);
     setIndentation(0);

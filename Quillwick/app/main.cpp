@@ -4,6 +4,7 @@
 
 #include "Quillwick/app/QuillwickApp.h"
 #include "Quillwick/app/Screenshots.h"
+#include "Quillwick/ui/AccessibleToggles.h"
 #include "helperkit/PeerRequirement.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("com.tarnmoor.quillwick");
     // Main windows decide when the program ends, not the Settings or feedback window.
     QApplication::setQuitOnLastWindowClosed(false);
+    qw::installAccessibleToggles();
     qw::QuillwickApp app;
     app.newMainWindow();
     const QStringList arguments = QApplication::arguments();

@@ -287,6 +287,8 @@ void JobDetailView::setRuntime(std::optional<RuntimeState> runtime) {
 void JobDetailView::updateHeader() {
     dot_->setHealth(job_.health());
     label_->setFullText(QString::fromStdString(job_.label));
+    // The pane takes the focus after a create: a screen reader then says whose it is.
+    setAccessibleName(QString::fromStdString(job_.label));
     status_->setText(statusText(job_, runtime_));
     setTextColour(status_, job_.health() == Job::Health::failed ? redColor() : secondaryColor());
 }

@@ -19,6 +19,7 @@
 #include "Quillwick/ui/ElidedLabel.h"
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/Markup.h"
+#include "Quillwick/ui/SearchField.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 
@@ -63,6 +64,9 @@ JobLogView::JobLogView(Job job, std::optional<RuntimeState> runtime, QWidget* pa
     filterField_->setObjectName("logFilter");
     filterField_->setPlaceholderText(tr("Filter"));
     filterField_->setClearButtonEnabled(true);
+    // The prompt goes once text is typed; the name stays.
+    filterField_->setAccessibleName(tr("Filter"));
+    SearchField::nameClearButton(filterField_);
     filterField_->setMaximumWidth(220);
     filterField_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(filterField_, &QLineEdit::textChanged, this, [this](const QString& text) {

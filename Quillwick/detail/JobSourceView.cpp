@@ -140,6 +140,8 @@ JobSourceView::JobSourceView(Job job, OperationRouter& router, OnSaved onSaved, 
     stack->setSpacing(0);
     editor_ = new QPlainTextEdit(editorPage_);
     editor_->setObjectName(QStringLiteral("sourceEditor"));
+    // Named as its tab is: the text alone does not say what it is.
+    editor_->setAccessibleName(QStringLiteral("Source"));
     editor_->setFont(monospaceFont());
     editor_->setFrameShape(QFrame::NoFrame);
     editor_->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -26,6 +26,7 @@ LogLines::LogLines(QWidget* parent)
       placeholder_(new EmptyStateView({}, {}, {}, this)) {
     text_->setObjectName("logLinesText");
     text_->setReadOnly(true);
+    text_->setAccessibleName(QStringLiteral("Log"));
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     text_->setFrameShape(QFrame::NoFrame);
     text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);

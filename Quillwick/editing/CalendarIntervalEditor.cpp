@@ -19,7 +19,7 @@ CalendarIntervalEditor::CalendarIntervalEditor(QWidget* parent) : QWidget(parent
     auto* heading = new QHBoxLayout;
     heading->addWidget(new QLabel(QStringLiteral("StartCalendarInterval"), this));
     heading->addStretch(1);
-    add_ = FormBits::iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), this);
+    add_ = FormBits::iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add to StartCalendarInterval"), this);
     add_->setObjectName(QStringLiteral("addButton"));
     heading->addWidget(add_);
     stack->addLayout(heading);

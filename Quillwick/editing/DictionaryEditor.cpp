@@ -20,7 +20,7 @@ const QString notAWholeNumber = QStringLiteral("Not a whole number, so this entr
 
 }  // namespace
 
-DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWidget(parent) {
+DictionaryEditor::DictionaryEditor(const QString& title, QWidget* parent) : QWidget(parent), title_(title) {
     const FormBits::ListFrame frame = FormBits::listFrame(title, this);
     add_ = frame.add;
     rows_ = frame.rows;
@@ -138,6 +138,8 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
         keyEdit->setFont(monospaceFont());
         keyEdit->setMinimumWidth(120);
         keyEdit->setReadOnly(!editable_);
+        // Read out as the eye takes them: a name in this dictionary, and the value that name holds.
+        keyEdit->setAccessibleName(QStringLiteral("Key in ") + title_);
         connect(keyEdit, &QLineEdit::textEdited, said, &QWidget::hide);
         connect(keyEdit, &QLineEdit::editingFinished, this, [this, keyEdit, key] {
             if (!keyEdit->isModified()) return;
@@ -148,6 +150,7 @@ void DictionaryEditor::rebuild(const QString& focusKey, Field focusField) {
         auto* valueEdit = new QLineEdit(QString::fromStdString(v), row);
         valueEdit->setObjectName(QStringLiteral("valueEdit"));
         valueEdit->setProperty("entryKey", key);
+        valueEdit->setAccessibleName(QStringLiteral("Value of ") + key);
         connect(valueEdit, &QLineEdit::textEdited, this, [this, key](const QString& t) { setValue(t, key); });
         layout->addWidget(valueEdit, 1);
         layout->addWidget(FormBits::warningMark(valueEdit->sizeHint().height() * 2 / 3, row));

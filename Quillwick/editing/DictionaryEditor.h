@@ -54,6 +54,7 @@ private:
     // What the owner keeps of `entries`.
     Entries kept(const Entries& entries) const;
 
+    QString title_;
     bool editable_ = true;
     bool wholeNumbers_ = false;
     Entries entries_;

@@ -1,7 +1,9 @@
 #include "Quillwick/editing/FormBits.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 
 #include "Quillwick/ui/BusyIndicator.h"
 #include "Quillwick/ui/Style.h"
@@ -57,7 +59,8 @@ ListFrame listFrame(const QString& title, QWidget* owner) {
     titleLabel->setTextFormat(Qt::PlainText);
     heading->addWidget(titleLabel);
     heading->addStretch(1);
-    auto* add = iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add"), owner);
+    // A form holds many lists: each "Add" says which it adds to.
+    auto* add = iconButton(QStringLiteral("plus.circle"), QStringLiteral("Add to ") + title, owner);
     add->setObjectName(QStringLiteral("addButton"));
     heading->addWidget(add);
     stack->addLayout(heading);
@@ -171,6 +174,11 @@ void setWarning(QLabel* mark, const QString& reason) {
     mark->setToolTip(reason.toHtmlEscaped());
     mark->setAccessibleName(reason);
     mark->setVisible(!reason.isEmpty());
+}
+
+void nameFields(QWidget* control, const QString& name) {
+    if (qobject_cast<QLineEdit*>(control) || qobject_cast<QComboBox*>(control)) control->setAccessibleName(name);
+    for (auto* field : control->findChildren<QLineEdit*>()) field->setAccessibleName(name);
 }
 
 QFrame* divider(QWidget* parent) {

@@ -44,6 +44,9 @@ QLabel* warningMark(int size, QWidget* parent);
 void setWarning(QLabel* mark, const QString& reason);
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
+// Names the text fields and picker in `control` for a screen reader by the title shown beside it: a
+// title beside a compound control is no buddy of the field inside it.
+void nameFields(QWidget* control, const QString& name);
 
 // Keeps keyboard focus inside `owner` while it rebuilds rows that may hold the focused widget: made
 // before the old rows go, it notes the way down to the focused widget and parks the focus on `owner`,

@@ -48,9 +48,7 @@ QWidget* labelled(const QString& name, QWidget* control, QWidget* parent) {
     layout->addWidget(label);
     control->setParent(row);
     layout->addWidget(control, 1);
-    // A screen reader names the field by its key, as the eye does by the label beside it.
-    if (qobject_cast<QLineEdit*>(control) || qobject_cast<QComboBox*>(control)) control->setAccessibleName(name);
-    for (auto* field : control->findChildren<QLineEdit*>()) field->setAccessibleName(name);
+    FormBits::nameFields(control, name);
     return row;
 }
 

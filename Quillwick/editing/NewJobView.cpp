@@ -141,6 +141,7 @@ NewJobView::NewJobView(Operations operations, OnCreated onCreated, QWidget* pare
     preview_ = new QPlainTextEdit(previewPane);
     preview_->setObjectName(QStringLiteral("preview"));
     preview_->setReadOnly(true);
+    preview_->setAccessibleName(heading->text());
     preview_->setFrameShape(QFrame::NoFrame);
     preview_->setFont(mono);
     preview_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -251,7 +252,16 @@ void NewJobView::buildParameters() {
         cellStack->addWidget(control);
         cellStack->addWidget(FormBits::caption(qs(p.help), secondaryColor(), cell));
         parameterRows_->addRow(qs(p.title), cell);
+        FormBits::nameFields(control, qs(p.title));
     }
+    // Rows made after the preview would otherwise come after it in the Tab order.
+    QWidget* before = label_;
+    for (QWidget* next : parameters_->findChildren<QWidget*>()) {
+        if (!(next->focusPolicy() & Qt::TabFocus)) continue;
+        QWidget::setTabOrder(before, next);
+        before = next;
+    }
+    QWidget::setTabOrder(before, preview_);
 }
 
 void NewJobView::update() {

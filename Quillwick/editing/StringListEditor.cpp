@@ -94,7 +94,7 @@ void StringListEditor::rebuild(int focusRow) {
             fields_.append(field);
         }
         if (editable_) {
-            auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove"), row);
+            auto* minus = FormBits::iconButton(QStringLiteral("minus.circle"), QStringLiteral("Remove ") + name, row);
             minus->setObjectName(QStringLiteral("removeButton"));
             connect(minus, &QToolButton::clicked, this, [this, i] { remove(i); });
             layout->addWidget(minus);

@@ -124,6 +124,8 @@ FeedbackView::FeedbackView(QWidget* parent)
     message_->setObjectName(QStringLiteral("message"));
     message_->setFont(textFont(13));
     message_->setPlaceholderText(QStringLiteral("What's on your mind?"));
+    // The prompts go once text is typed; the names stay for a screen reader.
+    message_->setAccessibleName(QStringLiteral("Message"));
     message_->setMinimumHeight(150);
     message_->setTabChangesFocus(true);
     connect(message_, &QPlainTextEdit::textChanged, this, &FeedbackView::update_);
@@ -132,6 +134,7 @@ FeedbackView::FeedbackView(QWidget* parent)
     email_ = new QLineEdit(form_);
     email_->setObjectName(QStringLiteral("email"));
     email_->setPlaceholderText(QStringLiteral("Email (optional — if you'd like a reply)"));
+    email_->setAccessibleName(QStringLiteral("Email"));
     form->addWidget(email_);
 
     note_ = label(QString(), captionFont(), form_, "note");

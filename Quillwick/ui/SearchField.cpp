@@ -9,8 +9,11 @@ SearchField::SearchField(QWidget* parent) : QLineEdit(parent) {
     setClearButtonEnabled(true);
     // The prompt says what is searched; a screen reader needs what the field is.
     setAccessibleName(QStringLiteral("Search"));
-    // The clear button Qt adds shows only a symbol.
-    for (QToolButton* button : findChildren<QToolButton*>())
+    nameClearButton(this);
+}
+
+void SearchField::nameClearButton(QLineEdit* field) {
+    for (QToolButton* button : field->findChildren<QToolButton*>())
         button->setAccessibleName(QStringLiteral("Clear"));
 }
 

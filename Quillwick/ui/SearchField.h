@@ -11,6 +11,9 @@ class SearchField : public QLineEdit {
 public:
     explicit SearchField(QWidget* parent = nullptr);
 
+    // The clear button Qt adds to a field shows only a symbol: this gives it a name to be read by.
+    static void nameClearButton(QLineEdit* field);
+
 signals:
     // Down was pressed: the owner moves the focus into the results.
     void downPressed();

@@ -170,6 +170,7 @@ private slots:
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QWidget*>("jobDetail"));
+        QCOMPARE(QApplication::focusWidget()->accessibleName(), QString("com.example.other"));
     }
 
     void newOpensOneJobSheetOutsideTheCronFilter() {

@@ -8,9 +8,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QToolButton>
@@ -25,6 +27,7 @@
 #include "Quillwick/detail/IssueCard.h"
 #include "Quillwick/detail/JobLogView.h"
 #include "Quillwick/editing/KeyEditor.h"
+#include "Quillwick/ui/AccessibleToggles.h"
 #include "cron/CronTestSupport.h"
 #include "helperkit/PlistFile.h"
 #include "support/SandboxRoot.h"
@@ -59,20 +62,28 @@ Job agent(const std::string& label, PlistDictionary extra = {}) {
     return job;
 }
 
+// Shows the window and waits until its first scan is in.
+bool startsUp(ContentView& window) {
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    QSignalSpy started(&window, &ContentView::startedUp);
+    window.show();
+    return started.wait(20000);
+}
+
 }  // namespace
 
 class KeyboardAndAccessibilityTest : public QObject {
     Q_OBJECT
 private slots:
+    // As the application does: every name below is what a screen reader gets from it.
+    void initTestCase() { installAccessibleToggles(); }
+
     void theSearchFieldTakesCtrlFEscapeAndDownAndEveryIconButtonIsNamed() {
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
+        QVERIFY(startsUp(window));
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QVERIFY(started.wait(20000));
         auto* search = window.findChild<QLineEdit*>("searchField");
         auto* list = window.findChild<QListView*>("jobListView");
         const int installed = list->model()->rowCount();
@@ -83,6 +94,8 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 1);
         // The prompt is the field's description; its name says what it is, and its clear button's what it does.
         QCOMPARE(spoken(search), QString("Search"));
+        QCOMPARE(spoken(list), QString("Jobs"));
+        QCOMPARE(spoken(window.findChild<QWidget*>("sidebar")), QString("Filters"));
         auto* clear = search->findChild<QToolButton*>();
         QVERIFY(clear && clear->isVisibleTo(&window));
         QCOMPARE(spoken(clear), QString("Clear"));
@@ -146,7 +159,41 @@ private slots:
             QStringList names;
             for (QLineEdit* field : row.control()->findChildren<QLineEdit*>()) names << spoken(field);
             QCOMPARE(names, fields);
+            QCOMPARE(spoken(row.control()->findChild<QToolButton*>("addButton")), "Add to " + QString(name));
         }
+    }
+
+    // Each tab of a job's pane: a field is heard by what it is, not by a prompt that goes once text is typed.
+    void everyTextFieldOfAJobPaneIsNamed() {
+        test::SandboxRoot root({.demo = true});
+        AppServices services;
+        ContentView window(services);
+        QVERIFY(startsUp(window));
+        for (const Job& job : services.store().jobs())
+            if (job.label == "com.lumenfold.sync") window.setSelection(job.id());
+        auto* tabs = window.findChild<QTabWidget*>("detailTabs");
+        QVERIFY(tabs);
+        QStringList named;
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QWidget* page = tabs->currentWidget();
+            if (page->objectName() == "sourceTab")
+                QTRY_VERIFY(page->findChild<QPlainTextEdit*>("sourceEditor")->isVisibleTo(&window));
+            QList<QWidget*> fields;
+            for (auto* f : page->findChildren<QLineEdit*>()) fields << f;
+            for (auto* f : page->findChildren<QPlainTextEdit*>()) fields << f;
+            for (QWidget* field : fields) {
+                if (!field->isVisibleTo(&window)) continue;
+                QVERIFY2(!spoken(field).isEmpty(), qPrintable(page->objectName() + "/" + field->objectName()));
+                named << spoken(field);
+            }
+        }
+        for (const char* name : {"Key in EnvironmentVariables", "Value of LUMENFOLD_MODE", "Filter", "Log", "Source"})
+            QVERIFY2(named.contains(name), name);
+        auto* filter = window.findChild<QLineEdit*>("logFilter");
+        filter->setText("x");
+        QCOMPARE(spoken(filter->findChild<QToolButton*>()), QString("Clear"));
+        root.haltLaunchd();
     }
 
     void sidebarSectionHeadersAreNeverChosen() {

@@ -1,11 +1,14 @@
 // Each key's control, driven as the user drives it, down to the bytes the draft would be saved as.
 #include <limits>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -15,6 +18,7 @@
 #include "Quillwick/editing/KeyEditor.h"
 #include "Quillwick/editing/PathField.h"
 #include "Quillwick/editing/StringListEditor.h"
+#include "Quillwick/ui/AccessibleToggles.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
@@ -206,6 +210,30 @@ private slots:
         editor->findChild<QToolButton*>("mode1")->click();
         QVERIFY(row.bytes().contains("<key>KeepAlive</key>\n\t<true/>"));
         QCOMPARE(editor->findChild<QLabel*>("summary")->text(), QString("This job is restarted whenever it stops."));
+    }
+
+    // A screen reader's Toggle is the user's click: the choice it shows is the one stored.
+    void aToggleFromAScreenReaderEditsAsAClickDoes() {
+        installAccessibleToggles();
+        const auto toggle = [](QAbstractButton* button) {
+            QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+            QCOMPARE(actions->actionNames().front(), QAccessibleActionInterface::toggleAction());
+            actions->doAction(QAccessibleActionInterface::toggleAction());
+        };
+        Row keepAlive("KeepAlive", {{"KeepAlive", true}});
+        auto* conditional = keepAlive.find<QToolButton>("mode2");
+        toggle(conditional);
+        QVERIFY(conditional->isChecked() && keepAlive.bytes().contains("<key>KeepAlive</key>\n\t<dict/>"));
+        QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(conditional);
+        QVERIFY(heard->state().checked);
+        QCOMPARE(heard->text(QAccessible::Name), QString("Restart when…"));
+        // Heard by its own words, not by the title of the box it sits in.
+        QGroupBox box(QStringLiteral("What"));
+        auto* choose = new QPushButton(QStringLiteral("&Choose…"), &box);
+        QCOMPARE(QAccessible::queryAccessibleInterface(choose)->text(QAccessible::Name), QString("Choose…"));
+        Row runAtLoad("RunAtLoad", {{"RunAtLoad", false}});
+        toggle(runAtLoad.find<QCheckBox>());
+        QVERIFY(runAtLoad.bytes().contains("<key>RunAtLoad</key>\n\t<true/>"));
     }
 
     void calendarRowsRefuseOutOfRangeValuesAndTheLastRemovalDropsTheKey() {

@@ -1,4 +1,5 @@
 // The New Job sheet, typed into as a user would, in a sandbox of its own.
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -164,6 +165,26 @@ private slots:
             chip->click();
             QCOMPARE(sheet.findChild<QWidget*>("administratorNote")->isVisible(), t.id() == "boot");
         }
+    }
+
+    // Tab goes down the form before the preview, whichever template built its rows, and a screen reader
+    // hears each field by the title beside it.
+    void tabFollowsTheFormAndEveryFieldIsNamed() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.show();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        for (const char* chip : {"chip:login", "chip:watch"}) {
+            sheet.findChild<TemplateChip*>(chip)->click();
+            QTRY_VERIFY(parameter(sheet, "program")->isVisible());
+            sheet.labelField()->setFocus();
+            QTest::keyClick(sheet.labelField(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), parameter(sheet, "program"));
+            QCOMPARE(parameter(sheet, "program")->accessibleName(), QString("Program or script"));
+        }
+        QCOMPARE(parameter(sheet, "path")->accessibleName(), QString("Folder to watch"));
+        QCOMPARE(sheet.preview()->accessibleName(), QString("This will write"));
     }
 
     void createWritesTheFileLoadsItAndHandsOverTheLabel() {

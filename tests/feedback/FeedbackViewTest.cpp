@@ -222,6 +222,9 @@ private slots:
     {
         auto* message = find<QPlainTextEdit>("message");
         QCOMPARE(QApplication::focusWidget(), message);
+        // Named for a screen reader beyond the prompts that typing removes.
+        QCOMPARE(message->accessibleName(), QString("Message"));
+        QCOMPARE(find<QLineEdit>("email")->accessibleName(), QString("Email"));
         const std::pair<const char*, QKeySequence> presses[] = {{"message", QKeySequence(Qt::Key_Escape)},
                                                                 {"email", QKeySequence(Qt::CTRL | Qt::Key_W)}};
         for (const auto& [field, key] : presses) {
