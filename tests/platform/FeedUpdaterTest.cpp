@@ -263,6 +263,7 @@ private slots:
             {"/" + longName, "2.4", {QString(251, 'n') + ".zip", QString(249, 'n') + " 2.zip"}},
             {"/evil%00%0A.zip", "2.4", {"evil.zip", "evil 2.zip"}},
             {"/", "9.9/../../../escaped", {"Quillwick 9.9-..-..-..-escaped"}},
+            {"/", "2.4", {"Quillwick 2.4", "Quillwick 2.4 2"}},  // the version's dot is no extension
             {"/..%2F..%2Fescaped.zip", "2.4", {"escaped.zip"}},
             {"/%2E%2E", "..", {"Quillwick .."}},
             {"/go", "2.4", {"Quillwick-final.zip"}},  // after the redirect
