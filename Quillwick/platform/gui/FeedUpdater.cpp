@@ -24,6 +24,7 @@ Q_LOGGING_CATEGORY(logUpdater, "com.tarnmoor.quillwick.updater")
 
 constexpr std::chrono::hours busyRetry{1};
 constexpr qsizetype nameMax = 255;  // bytes in one file name
+constexpr qint64 archiveBuffer = qint64(1) << 20;
 
 QString infoText(const PlistDictionary& info, std::string_view key) {
     return QString::fromStdString(bundleString(info, key).value_or(std::string()));
@@ -285,6 +286,8 @@ void FeedUpdater::download() {
     }
     archiveLimit_ = item.length > 0 ? item.length : environment_.limits.archiveBytes;
     QNetworkReply* reply = get(item.url);
+    // Unbounded, the network thread would queue up whatever the disk is slower to take.
+    reply->setReadBufferSize(archiveBuffer);
     connect(reply, &QNetworkReply::readyRead, this, &FeedUpdater::receiveArchive);
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         status_.received = received;
