@@ -9,6 +9,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <openssl/evp.h>
@@ -92,6 +97,56 @@ void trickle(QTcpSocket* socket, std::chrono::milliseconds every, int chunk = 1)
     auto* timer = new QTimer(socket);
     QObject::connect(timer, &QTimer::timeout, socket, [socket, chunk] { socket->write(QByteArray(chunk, 'x')); });
     timer->start(every);
+}
+
+// One answer of `size` bytes, sent from a thread of its own as fast as the peer takes it.
+class FastServer {
+public:
+    explicit FastServer(qint64 size) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(fd_, 1);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, size] {
+            const int peer = ::accept(fd_, nullptr, nullptr);
+            if (peer < 0)
+                return;
+            char request[4096];
+            [[maybe_unused]] const auto ignored = ::read(peer, request, sizeof request);
+            const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
+            const QByteArray block(1 << 20, 'z');
+            bool open = ::send(peer, head.constData(), size_t(head.size()), MSG_NOSIGNAL) > 0;
+            for (qint64 sent = 0; open && sent < size; sent += block.size())
+                open = ::send(peer, block.constData(), size_t(std::min<qint64>(block.size(), size - sent)), MSG_NOSIGNAL) > 0;
+            ::close(peer);
+        });
+    }
+    ~FastServer() {
+        ::shutdown(fd_, SHUT_RDWR);  // wakes an accept still waiting
+        thread_.join();
+        ::close(fd_);
+    }
+    QByteArray url(const QByteArray& path) const { return "http://127.0.0.1:" + QByteArray::number(port_) + path; }
+
+private:
+    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    quint16 port_ = 0;
+    std::thread thread_;
+};
+
+// The process's private memory, without the files it maps.
+qint64 anonymousMemory() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("RssAnon:"))
+            return line.mid(8).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
 }
 
 // The feed and the archives it offers, served from one local server.
@@ -263,6 +318,7 @@ private slots:
             {"/" + longName, "2.4", {QString(251, 'n') + ".zip", QString(249, 'n') + " 2.zip"}},
             {"/evil%00%0A.zip", "2.4", {"evil.zip", "evil 2.zip"}},
             {"/", "9.9/../../../escaped", {"Quillwick 9.9-..-..-..-escaped"}},
+            {"/", "2.4", {"Quillwick 2.4", "Quillwick 2.4 2"}},  // the version's dot is no extension
             {"/..%2F..%2Fescaped.zip", "2.4", {"escaped.zip"}},
             {"/%2E%2E", "..", {"Quillwick .."}},
             {"/go", "2.4", {"Quillwick-final.zip"}},  // after the redirect
@@ -361,6 +417,24 @@ private slots:
             QVERIFY(downloadsIn(f.downloads()).isEmpty());
             QVERIFY(f.revealed.isEmpty());
         }
+    }
+
+    // The archive goes to disk as it arrives, however much faster the server is than the disk.
+    void aLargeDownloadIsNotHeldInMemory() {
+        constexpr qint64 size = qint64(384) << 20;
+        Fixture f;
+        FastServer fast(size);
+        f.server.offer({{"60", "2.4", f.key.sign("PK"), fast.url("/Quillwick-2.4.zip"), size}});
+        auto updater = f.updater();
+        QVERIFY(checkAndWait(*updater));
+        FeedUpdater& feed = backend(*updater);
+        const qint64 before = anonymousMemory();
+        qint64 most = before;
+        connect(&feed, &FeedUpdater::statusChanged, this, [&] { most = std::max(most, anonymousMemory()); });
+        feed.download();
+        QTRY_VERIFY_WITH_TIMEOUT(feed.status().kind != Kind::downloading, 4 * patience);
+        QCOMPARE(feed.status().kind, Kind::refused);
+        QVERIFY2(most - before < size / 4, qPrintable(QLocale().formattedDataSize(most - before)));
     }
 
     void aCheckHasADeadlineAndADownloadThatStallsEnds() {

@@ -11,6 +11,7 @@
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QPushButton>
+#include <QScopeGuard>
 
 #include "Quillwick/ui/EmptyStateView.h"
 #include "Quillwick/ui/FailureAlert.h"
@@ -178,20 +179,25 @@ private slots:
     }
 
     void revealOpensTheFolderOrSaysWhereTheFileIs() {
+        // No desktop handler on the PATH, whatever this machine has: Qt's own are what is asked.
+        QTemporaryDir noHandlers;
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", noHandlers.path().toLocal8Bit());
         QWidget window;
         window.show();
-        const QString path = "/tmp/Some Folder/R&D.log";
-        revealFile(&window, path);
+        const QString file = "/tmp/Some Folder/R&D.log";
+        revealFile(&window, file);
         QTRY_VERIFY(window.findChild<QMessageBox*>("revealAlert"));
         auto* box = window.findChild<QMessageBox*>("revealAlert");
         QVERIFY(box->isVisible());
-        QVERIFY(plain(box->informativeText()).endsWith(path));
+        QVERIFY(plain(box->informativeText()).endsWith(file));
         box->close();
         QTRY_VERIFY(!window.findChild<QMessageBox*>());
 
         FolderOpener opener;
         QDesktopServices::setUrlHandler("file", &opener, "open");
-        revealFile(&window, path);
+        revealFile(&window, file);
         QTRY_COMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile("/tmp/Some Folder")});
         QDesktopServices::unsetUrlHandler("file");
         QVERIFY(!window.findChild<QMessageBox*>());

@@ -24,6 +24,7 @@ Q_LOGGING_CATEGORY(logUpdater, "com.tarnmoor.quillwick.updater")
 
 constexpr std::chrono::hours busyRetry{1};
 constexpr qsizetype nameMax = 255;  // bytes in one file name
+constexpr qint64 archiveBuffer = qint64(1) << 20;
 
 QString infoText(const PlistDictionary& info, std::string_view key) {
     return QString::fromStdString(bundleString(info, key).value_or(std::string()));
@@ -57,23 +58,29 @@ QString cleanName(const QString& name) {
     return clean.trimmed();
 }
 
-// The archive's own name from the URL it came from, unless that would be hidden or no name at all.
-QString archiveName(const Appcast::Item& item, const QUrl& from, const QString& appName) {
+// A file name split before its extension, which a numbered name keeps at the end.
+struct FileName {
+    QString base, suffix;
+};
+
+// The archive's own name from the URL it came from, unless that would be hidden or no name at all. A
+// name made up of the version has no extension: its last dot belongs to the version.
+FileName archiveName(const Appcast::Item& item, const QUrl& from, const QString& appName) {
     const QString name = from.fileName(QUrl::FullyDecoded);
-    QString clean = name.startsWith(u'.') ? QString() : cleanName(name);
-    if (clean.isEmpty())
-        clean = cleanName(appName + u' ' + item.shortVersion);
-    return clean.isEmpty() ? QStringLiteral("Update") : clean;
+    if (const QString clean = name.startsWith(u'.') ? QString() : cleanName(name); !clean.isEmpty()) {
+        const QString suffix = QFileInfo(clean).suffix();
+        if (suffix.isEmpty() || suffix.toUtf8().size() > 32)
+            return {clean, {}};
+        return {clean.first(clean.size() - suffix.size() - 1), u'.' + suffix};
+    }
+    const QString clean = cleanName(appName + u' ' + item.shortVersion);
+    return {clean.isEmpty() ? QStringLiteral("Update") : clean, {}};
 }
 
 // "x.zip", then "x 2.zip", "x 3.zip"…, the base shortened until the whole fits the file system.
-QString candidateName(const QString& name, int n) {
-    const QFileInfo file(name);
-    QString suffix = file.suffix().isEmpty() ? QString() : u'.' + file.suffix();
-    if (suffix.toUtf8().size() > 32)
-        suffix.clear();
-    QString base = name.first(name.size() - suffix.size());
-    const QString tail = (n == 1 ? QString() : QStringLiteral(" %1").arg(n)) + suffix;
+QString candidateName(const FileName& name, int n) {
+    QString base = name.base;
+    const QString tail = (n == 1 ? QString() : QStringLiteral(" %1").arg(n)) + name.suffix;
     while (!base.isEmpty() && (base + tail).toUtf8().size() > nameMax)
         base.chop(base.back().isLowSurrogate() && base.size() > 1 ? 2 : 1);
     return base + tail;
@@ -82,7 +89,7 @@ QString candidateName(const QString& name, int n) {
 // Moves the file in `from` into the folder under the first of the names that nothing has yet; never
 // over an existing file. Throws filesystem_error for anything but a name being taken.
 std::filesystem::path placeUnderUnusedName(const std::filesystem::path& from, const std::filesystem::path& folder,
-                                           const QString& name) {
+                                           const FileName& name) {
     for (int n = 1; n < 10000; ++n) {
         const std::filesystem::path to = folder / candidateName(name, n).toStdString();
         int placed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
@@ -279,6 +286,8 @@ void FeedUpdater::download() {
     }
     archiveLimit_ = item.length > 0 ? item.length : environment_.limits.archiveBytes;
     QNetworkReply* reply = get(item.url);
+    // Unbounded, the network thread would queue up whatever the disk is slower to take.
+    reply->setReadBufferSize(archiveBuffer);
     connect(reply, &QNetworkReply::readyRead, this, &FeedUpdater::receiveArchive);
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         status_.received = received;
