@@ -207,8 +207,8 @@ private slots:
         sheet.view.show();
         sheet.type("commandField", "/bin/x");
         sheet.get<QPushButton>("addButton")->click();
-        QVERIFY(sheet.view.isBusy());
-        QVERIFY(!sheet.canAdd());
+        // Busy while crontab runs, unless on a busy machine its refusal is already back.
+        QVERIFY(sheet.view.failure() || (sheet.view.isBusy() && !sheet.canAdd()));
         QVERIFY(QTest::qWaitFor([&] { return sheet.view.failure().has_value(); }, 60000));
         QVERIFY(sheet.view.isVisible());
         QVERIFY(sheet.canAdd());
