@@ -17,7 +17,7 @@ public:
     enum class Kind { fields, special };
 
     static CronSchedule fields(std::vector<std::string> fields) { return CronSchedule(Kind::fields, std::move(fields), {}); }
-    // The word with its "@", lower-cased by the parser; not checked against any list.
+    // The word with its "@", as written; not checked against any list.
     static CronSchedule special(std::string word) { return CronSchedule(Kind::special, {}, std::move(word)); }
 
     Kind kind() const { return kind_; }

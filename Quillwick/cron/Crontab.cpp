@@ -65,7 +65,8 @@ std::optional<Crontab::Line> parseContent(std::string_view content, std::int64_t
         if (space == std::string_view::npos) return std::nullopt;
         CronJob job;
         job.line = number;
-        job.schedule = CronSchedule::special(CronText::lowercased(trimmed.substr(0, space)));
+        // As written: cron takes "@daily" but refuses "@DAILY".
+        job.schedule = CronSchedule::special(std::string(trimmed.substr(0, space)));
         job.command = commandOf(content.substr(space + 1));
         return Crontab::Line::job(std::move(job));
     }

@@ -306,7 +306,7 @@ CronSchedule NewCronJobView::scheduleFields() const {
     for (const QString& word : expressionText().split(QLatin1Char(' '), Qt::SkipEmptyParts))
         words.push_back(word.toStdString());
     if (words.size() == 5) return CronSchedule::fields(std::move(words));
-    if (words.size() == 1 && words.front().starts_with('@')) return CronSchedule::special(CronText::lowercased(words.front()));
+    if (words.size() == 1 && words.front().starts_with('@')) return CronSchedule::special(words.front());
     return CronSchedule::fields({"*", "*", "*", "*", "*"});
 }
 

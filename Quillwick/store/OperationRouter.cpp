@@ -6,6 +6,7 @@
 
 #include "Quillwick/store/JobIndex.h"
 #include "Quillwick/store/PrivilegedClient.h"
+#include "Quillwick/store/RegularFile.h"
 #include "helperkit/AtomicFile.h"
 #include "helperkit/JobLocation.h"
 #include "helperkit/SystemPaths.h"
@@ -217,6 +218,22 @@ void requireUnchanged(const JobDefinition& onDisk, const JobDefinition& basis) {
         throw OperationError::changedOnDisk(onDisk.location->url.string());
 }
 
+// The job file as this user reads it; nothing when only root can. Files in /Library are normally
+// world-readable, and reading them here spares a save a second password prompt and audit entry; a link
+// there is left to the helper to judge.
+std::optional<JobDefinition> readableHere(const JobLocation& location) {
+    std::error_code ec;
+    if (location.directory == JobDirectory::userAgents ||
+        fs::symlink_status(location.url, ec).type() == fs::file_type::not_found)
+        return JobIndex::readDefinition(location);
+    try {
+        return JobIndex::definitionFrom(
+            location, RegularFile::readWhole(location.url, JobIndex::largestJobFile, RegularFile::Links::refuse));
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 QFuture<void> OperationRouter::write(const JobLocation& location, const std::string& label, const std::string& bytes) {
@@ -242,11 +259,11 @@ QFuture<void> OperationRouter::save(const JobDefinition& definition, const Job& 
         const std::string bytes = checkedBytes(located);
         const JobLocation location = *located.location;
         const std::string label = located.label();
-        if (location.directory == JobDirectory::userAgents) {
-            requireUnchanged(JobIndex::readDefinition(location), basis);
+        if (const auto onDisk = readableHere(location)) {
+            requireUnchanged(*onDisk, basis);
             return write(location, label, bytes);
         }
-        // Read as root: the file may be closed to this user, and what the scan read may be stale.
+        // Read as root: the file is closed to this user, and what the scan read may be stale.
         HelperRequest read{1, HelperRequest::Read{location.url.string()}, "check " + label + " before saving"};
         return privileged_(read)
             .then(this,

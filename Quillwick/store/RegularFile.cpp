@@ -14,8 +14,8 @@ std::string sentence(int error) { return std::error_code(error, std::generic_cat
 
 }  // namespace
 
-std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path, std::string* reason) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path, std::string* reason, Links links) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == Links::refuse ? O_NOFOLLOW : 0));
     if (fd < 0) {
         if (reason) *reason = sentence(errno);
         return std::nullopt;
@@ -71,9 +71,9 @@ std::string RegularFile::read(std::uint64_t offset, std::size_t maximum) const {
     return bytes;
 }
 
-std::string RegularFile::readWhole(const std::filesystem::path& path, std::size_t cap) {
+std::string RegularFile::readWhole(const std::filesystem::path& path, std::size_t cap, Links links) {
     std::string reason;
-    auto file = open(path, &reason);
+    auto file = open(path, &reason, links);
     if (!file) throw std::runtime_error(reason);
     std::string bytes;
     try {

@@ -13,9 +13,13 @@ namespace qw {
 
 class RegularFile {
 public:
+    // Whether a symbolic link at the path itself is followed or refused.
+    enum class Links { follow, refuse };
+
     // Nothing when the path cannot be opened or is not a regular file; `reason` then says why, as a
     // sentence ("No such file or directory.", "Not a regular file.").
-    static std::optional<RegularFile> open(const std::filesystem::path& path, std::string* reason = nullptr);
+    static std::optional<RegularFile> open(const std::filesystem::path& path, std::string* reason = nullptr,
+                                           Links links = Links::follow);
 
     RegularFile(RegularFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     RegularFile& operator=(RegularFile&& other) noexcept;
@@ -31,7 +35,7 @@ public:
 
     // A whole file of at most `cap` bytes; a larger one, or one that cannot be read, throws
     // std::runtime_error with the reason as a sentence.
-    static std::string readWhole(const std::filesystem::path& path, std::size_t cap);
+    static std::string readWhole(const std::filesystem::path& path, std::size_t cap, Links links = Links::follow);
 
 private:
     explicit RegularFile(int fd) : fd_(fd) {}

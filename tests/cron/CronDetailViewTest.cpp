@@ -96,7 +96,8 @@ private slots:
         qputenv("QUILLWICK_CRONTAB", "denied");
         auto* enabled = view->findChild<QCheckBox*>("enabledSwitch");
         enabled->click();
-        QVERIFY(!enabled->isChecked());
+        // The flip stands while the save runs; on a busy machine the refusal may already be back.
+        QVERIFY(view->failure() || !enabled->isChecked());
         QVERIFY(QTest::qWaitFor([&] { return view->failure().has_value(); }, 60000));
         QVERIFY(enabled->isChecked());
         QVERIFY(store.needsFullDiskAccess());

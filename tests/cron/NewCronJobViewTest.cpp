@@ -117,7 +117,7 @@ private slots:
         sheet.type("expressionField", "0  9 * * 1-5");
         QCOMPARE(sheet.preview(), QString("0 9 * * 1-5 /bin/x"));
         QVERIFY(sheet.canAdd());
-        sheet.type("expressionField", "@Daily");
+        sheet.type("expressionField", "@daily");
         QCOMPARE(sheet.preview(), QString("@daily /bin/x"));
         QVERIFY(sheet.canAdd());
         for (const QString expression : {"0 9 * *", "0 9 * * 1-5 extra", "0\t9 * * *"}) {
@@ -161,7 +161,8 @@ private slots:
             {"0 9 jan * *", "day of month"}, {"0 9 * mon *", "month"}, {"0 9 * * jan", "day of week"},
             // crontab would refuse the whole file over any of these.
             {"61 25 * * *", "minute"}, {"0 24 * * *", "hour"}, {"0 9 * 13 *", "month"}, {"*/0 * * * *", "minute"},
-            {"0 17-9 * * *", "hour"}, {"@foo", "@foo"}};
+            {"0 17-9 * * *", "hour"}, {"@foo", "@foo"},
+            {"@Daily", "@Daily"}};
         for (const auto& [expression, field] : refused) {
             sheet.get<QLineEdit>("expressionField")->setText(expression);
             QVERIFY2(!sheet.canAdd(), qPrintable(expression));
@@ -206,8 +207,8 @@ private slots:
         sheet.view.show();
         sheet.type("commandField", "/bin/x");
         sheet.get<QPushButton>("addButton")->click();
-        QVERIFY(sheet.view.isBusy());
-        QVERIFY(!sheet.canAdd());
+        // Busy while crontab runs, unless on a busy machine its refusal is already back.
+        QVERIFY(sheet.view.failure() || (sheet.view.isBusy() && !sheet.canAdd()));
         QVERIFY(QTest::qWaitFor([&] { return sheet.view.failure().has_value(); }, 60000));
         QVERIFY(sheet.view.isVisible());
         QVERIFY(sheet.canAdd());

@@ -100,6 +100,10 @@ TEST_F(HelperServerTest, peersThatFailTheCheckAreRefusedAndLogged) {
             ASSERT_EQ(::pipe(done), 0);
             const pid_t child = ::fork();
             if (child == 0) {
+                // The fork copied the server thread's end of the connection too: held here, it would keep
+                // the refused connection open and the parent waiting for its end.
+                for (int fd = 3; fd < 1024; ++fd)
+                    if (fd != client.fd() && fd != sent[1] && fd != done[0]) ::close(fd);
                 client.sendRaw(frame.substr(0, 4));
                 char ignored = 0;
                 (void)!::write(sent[1], &ignored, 1);

@@ -39,6 +39,7 @@ public:
     SocketClient(const SocketClient&) = delete;
     SocketClient& operator=(const SocketClient&) = delete;
 
+    int fd() const { return fd_; }
     void sendRaw(std::string_view bytes) const { (void)!::write(fd_, bytes.data(), bytes.size()); }
     void send(std::string_view payload) const { HelperSocket::writeFrame(fd_, payload); }
     // Nothing when the helper closed the connection instead of replying.

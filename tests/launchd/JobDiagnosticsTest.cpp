@@ -85,6 +85,9 @@ TEST(JobDiagnostics, failingJobs) {
               "The program stopped with code 3. Because KeepAlive is set, launchd starts it again each time, and "
               "will throttle it once it has failed often enough. Fix the program or its arguments; raising the "
               "restart rate will not help.");
+    // launchd runs a LaunchOnlyOnce job a single time, so nothing restarts it.
+    f.root.set("LaunchOnlyOnce", true);
+    EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});
 
     // Killed by SIGTERM, or never exited: no failure at all.
     f.status->lastExit = ExitStatus::signal(15);

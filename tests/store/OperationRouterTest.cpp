@@ -269,8 +269,7 @@ private slots:
             QCOMPARE(failure(router.save(edited, job, *job.definition)),
                      file.string() + " changed on disk after Quillwick read it, so nothing was saved.");
             fs::remove(file);
-            if (folder == JobDirectory::userAgents)
-                QCOMPARE(caught<OperationError>(router.save(edited, job, *job.definition))->kind(), OperationError::Kind::changedOnDisk);
+            QCOMPARE(caught<OperationError>(router.save(edited, job, *job.definition))->kind(), OperationError::Kind::changedOnDisk);
             outside.file.write(file);
             QCOMPARE(test::readFile(file), onDisk);
             QVERIFY(helper.requests.empty());
@@ -281,21 +280,30 @@ private slots:
             QCOMPARE(failure(router.save(edited, job, now)), std::string());
             if (folder == JobDirectory::userAgents) QCOMPARE(PlistFile::read(file), edited.file);
         }
+        // The daemon's file is readable here: only the write asks for the password.
         QCOMPARE(helper.requests.size(), std::size_t(1));
-        QCOMPARE(helper.reads.size(), std::size_t(2));
-        QVERIFY((helper.reads[0].operation == HelperRequest::Operation{HelperRequest::Read{
-                                                  root.resolve("/Library/LaunchDaemons/org.example.heartbeat.plist").string()}}));
+        QVERIFY(helper.reads.empty());
+
+        // What the application cannot read itself (a link it does not follow) is read by the helper.
+        const Job daemon = jobAt(JobDirectory::globalDaemons, "org.example.heartbeat");
+        const fs::path file = daemon.definition->location->url, real = root.resolve("/tmp/heartbeat.plist");
+        fs::create_directories(real.parent_path());
+        fs::rename(file, real);
+        fs::create_symlink(real, file);
+        QCOMPARE(failure(router.save(*daemon.definition, daemon, *daemon.definition)), std::string());
+        QCOMPARE(helper.requests.size(), std::size_t(2));
+        QCOMPARE(helper.reads.size(), std::size_t(1));
+        QVERIFY((helper.reads[0].operation == HelperRequest::Operation{HelperRequest::Read{file.string()}}));
         QCOMPARE(helper.reads[0].reason, std::string("check org.example.heartbeat before saving"));
 
         // A file the helper cannot read is not written either.
         HelperResponse unread = replying(false);
         unread.message = "Could not read org.example.heartbeat.plist: No such file or directory.";
         helper.readReply = unread;
-        const Job daemon = jobAt(JobDirectory::globalDaemons, "org.example.heartbeat");
         QCOMPARE(failure(router.save(*daemon.definition, daemon, *daemon.definition)),
                  std::string("Nothing was saved: org.example.heartbeat.plist could not be read again first. Could not read "
                              "org.example.heartbeat.plist: No such file or directory."));
-        QCOMPARE(helper.requests.size(), std::size_t(1));
+        QCOMPARE(helper.requests.size(), std::size_t(2));
     }
 
     void creatingMakesTheFolderTheFileAndItsLogFolders() {

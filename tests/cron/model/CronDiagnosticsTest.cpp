@@ -59,6 +59,7 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
         {"0 9 * * * /usr/local/bin/tool date +\\\\%Y >/dev/null", {percent}},    // the backslash is escaped
         {"61 25 * * * /usr/local/bin/tool >/dev/null", {refused}},
         {"@foo /usr/local/bin/tool >/dev/null", {refused}},
+        {"@Daily /usr/local/bin/tool >/dev/null", {refused}},
         {"* 24 * * * /usr/local/bin/tool >/dev/null", {refused}},  // never runs, so not every minute
         {"* * * * 1-5 /usr/local/bin/tool", {everyMinute, nowhere}},
         {"0 9 1 * 1 /usr/local/bin/tool >/dev/null", {dayOr}},

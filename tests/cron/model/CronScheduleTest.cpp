@@ -17,7 +17,8 @@ const std::string never = "Never runs: cron refuses this schedule";
 
 TEST(CronScheduleDescription, everyScheduleReadsAsASentenceOrAsWritten) {
     const std::pair<std::string, std::string> cases[] = {
-        {"@REBOOT", "When the Mac starts up"},
+        {"@reboot", "When the Mac starts up"},
+        {"@REBOOT", never},
         {"@annually", "Once a year, at midnight on 1 January"},
         {"@yearly", "Once a year, at midnight on 1 January"},
         {"@monthly", "On the 1st of every month, at midnight"},

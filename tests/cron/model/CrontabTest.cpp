@@ -63,8 +63,9 @@ TEST(CrontabParsing, jobLinesKeepTheirFieldsCommandAndCommentMarks) {
     EXPECT_EQ(job.command, "/bin/x  --a   b");
     EXPECT_FALSE(job.isDisabled);
 
+    // cron matches "@" words case by case, so the word is kept as written for the checks to refuse.
     job = jobOf(Crontab::Line::parsing("@REBOOT   /bin/x", 0));
-    EXPECT_EQ(job.schedule, CronSchedule::special("@reboot"));
+    EXPECT_EQ(job.schedule, CronSchedule::special("@REBOOT"));
     EXPECT_EQ(job.command, "/bin/x");
 
     for (const std::string line : {"#0 * * * * x", "# 0 * * * * x", "## 0 * * * * x", "# #\t0 * * * * x"}) {
