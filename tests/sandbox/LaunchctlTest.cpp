@@ -333,18 +333,19 @@ TEST(LaunchctlTest, keepAliveRestartsUntilRepeatedFastExitsLandInThePenaltyBox)
     EXPECT_EQ(throttled->summary(), "Waiting — launchd is throttling restarts after repeated failures");
     EXPECT_EQ(throttled->state, "spawn scheduled");
     EXPECT_EQ(throttled->properties, (std::vector<std::string>{"keepalive", "penalty box", "inferred program"}));
+    // Its supervisor has let it go, so nothing starts it again until a kickstart.
+    const auto supervisors = supervisorPids(root);
+    ASSERT_EQ(supervisors.size(), 1u);
+    ASSERT_TRUE(eventually([&] { return !alive(supervisors.front()); }));
     // launchd pushed each restart after a fast exit out by the throttle interval, and said so: at least
-    // for the two before the last exit.
+    // for the two before the last exit. The supervisor logs an exit after recording it, so the log is
+    // whole only once it is gone.
     const std::string log = readFile(root.path() / "private/var/log/launchd.log");
     const std::regex pushedOut("Service only ran for 0 seconds\\. Pushing respawn out by 1 seconds\\.");
     const auto pushes = std::distance(std::sregex_iterator(log.begin(), log.end(), pushedOut), std::sregex_iterator());
     EXPECT_GE(pushes, 2);
     EXPECT_LT(pushes, runs);
     EXPECT_NE(log.find("in the penalty box; it waits for a kickstart."), std::string::npos);
-    // Its supervisor has let it go, so nothing starts it again until a kickstart.
-    const auto supervisors = supervisorPids(root);
-    ASSERT_EQ(supervisors.size(), 1u);
-    EXPECT_TRUE(eventually([&] { return !alive(supervisors.front()); }));
     EXPECT_EQ(printed(root, label)->runs, runs) << "the penalty box keeps it waiting";
 
     // A kickstart lets it out and starts it again.
@@ -386,7 +387,10 @@ TEST(LaunchctlTest, machServiceIsStartedAgainAfterItDies)
     }));
     EXPECT_EQ(printed(root, label)->runs, 2);
     EXPECT_EQ(printed(root, label)->lastExit, RuntimeState::ExitStatus::signal(9));
-    EXPECT_NE(readFile(root.path() / "private/var/log/launchd.log").find("because ipc (mach)"), std::string::npos);
+    // The start is logged after it is recorded.
+    EXPECT_TRUE(eventually([&] {
+        return readFile(root.path() / "private/var/log/launchd.log").find("because ipc (mach)") != std::string::npos;
+    }));
 }
 
 TEST(LaunchctlTest, everyUserReadsLaunchdButOnlyTheRootsOwnerChangesIt)
