@@ -24,6 +24,7 @@
 
 #include "helper/HelperServer.h"
 #include "support/Eventually.h"
+#include "support/SystemUser.h"
 #include "tests/helper/HelperTestSupport.h"
 
 namespace qw {
@@ -62,31 +63,7 @@ std::size_t countOf(const std::string& text, const std::string& needle) {
     return count;
 }
 
-// A real user of this machine for one test, removed afterwards; an administrator is put in sudo.
-class SystemUser {
-public:
-    SystemUser(std::string_view role, bool administrator) : name_(fmt::format("qwp{}{}", role, ::getpid())) {
-        std::vector<std::string> arguments{"-M", "-N", "-s", "/usr/sbin/nologin"};
-        if (administrator) arguments.insert(arguments.end(), {"-G", "sudo"});
-        arguments.push_back(name_);
-        // useradd fails while another holds the user database's lock.
-        for (int attempt = 0; attempt < 50 && Subprocess::run("/usr/sbin/useradd", arguments).exitStatus == 10; ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (const passwd* entry = ::getpwnam(name_.c_str())) uid_ = entry->pw_uid;
-    }
-    ~SystemUser() {
-        for (int attempt = 0; attempt < 50 && Subprocess::run("/usr/sbin/userdel", {"-f", name_}).exitStatus == 10; ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    SystemUser(const SystemUser&) = delete;
-    SystemUser& operator=(const SystemUser&) = delete;
-    uid_t uid() const { return uid_; }
-    bool exists() const { return uid_ != 0; }
-
-private:
-    std::string name_;
-    uid_t uid_ = 0;
-};
+using test::SystemUser;
 
 const std::string genuineApplication = (test::builtBundle() / "Contents/MacOS/Quillwick").string();
 
@@ -455,7 +432,7 @@ TEST_F(RunningHelper, slowClientsAndFloodsLockNoOneOut) {
     EXPECT_GE(refusals, 1u);
     EXPECT_LE(refusals, 40u);
     // An administrator's refused attempt right after is not drowned by the stranger's flood.
-    const SystemUser admin("admin", true);
+    const SystemUser admin("qwpadmin", true);
     ASSERT_TRUE(admin.exists());
     EXPECT_EQ(run({.arguments = {socket.string(), HelperRequest{}.jsonData()}, .user = admin.uid()}), "closed");
     EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) runs {}, not ", admin.uid(), HELPER_TEST_PEER)));
@@ -492,7 +469,7 @@ TEST_F(RunningHelper, aPeerThatIsNotTheApplicationIsServedNothing) {
 // own, or runs foreign code in it from a mount namespace where that code has a system library's name.
 TEST_F(RunningHelper, aSenderFromOtherNamespacesIsRefused) {
     startHelper(genuineApplication);
-    const SystemUser admin("admin", true);
+    const SystemUser admin("qwpadmin", true);
     ASSERT_TRUE(admin.exists());
     if (!userNamespacesAllowed(admin.uid())) GTEST_SKIP() << "This machine forbids unprivileged user namespaces.";
     const auto environment = applicationEnvironment(admin);
@@ -529,7 +506,7 @@ TEST_F(RunningHelper, aSenderFromOtherNamespacesIsRefused) {
 // that could still be written into is refused.
 TEST_F(RunningHelper, aPeerItsOwnUserCouldWriteIntoIsRefused) {
     startHelper(fs::read_symlink("/proc/self/exe").string());
-    const SystemUser admin("admin", true);
+    const SystemUser admin("qwpadmin", true);
     ASSERT_TRUE(admin.exists());
     const auto environment = applicationEnvironment(admin);
 
@@ -586,7 +563,7 @@ TEST_F(RunningHelper, aPeerItsOwnUserCouldWriteIntoIsRefused) {
 // with the helper's accept delayed by a flood or not, the request never counts as the application's.
 TEST_F(RunningHelper, aRequestSentBeforeBecomingTheApplicationNeverCounts) {
     startHelper(genuineApplication);
-    const SystemUser admin("admin", true);
+    const SystemUser admin("qwpadmin", true);
     ASSERT_TRUE(admin.exists());
     const auto environment = applicationEnvironment(admin);
     const auto before = snapshot(root.path());
@@ -614,7 +591,7 @@ TEST_F(RunningHelper, aRequestSentBeforeBecomingTheApplicationNeverCounts) {
 // application's own unfinished frames together hold a bounded amount of memory.
 TEST_F(RunningHelper, halfSentFramesKeepTheHelpersMemoryBounded) {
     startHelper(fs::read_symlink("/proc/self/exe").string());
-    const SystemUser admin("admin", true);
+    const SystemUser admin("qwpadmin", true);
     ASSERT_TRUE(admin.exists());
     fs::permissions(root.path(), fs::perms(0755));
     EXPECT_EQ(run({.arguments = {"hold", socket.string(), "64"}, .user = admin.uid(), .program = HELPER_ATTACKER}), "held\n");
@@ -638,7 +615,7 @@ TEST_F(RunningHelper, halfSentFramesKeepTheHelpersMemoryBounded) {
 // A peer run as an ordinary user's helper: it cannot look into a process that is not dumpable, and
 // serves its own user's application.
 TEST_F(RunningHelper, theDaemonServesInASandboxOwnedByAnOrdinaryUser) {
-    const SystemUser owner("owner", false);
+    const SystemUser owner("qwpowner", false);
     ASSERT_TRUE(owner.exists());
     for (const auto& entry : fs::recursive_directory_iterator(root.path()))
         (void)!::lchown(entry.path().c_str(), owner.uid(), owner.uid());
