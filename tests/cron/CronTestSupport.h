@@ -2,17 +2,15 @@
 #pragma once
 
 #include <QDir>
-#include <QSemaphore>
 #include <QTest>
-#include <QThreadPool>
 #include <QWidget>
 
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "Quillwick/cron/CrontabStore.h"
 #include "sandbox/ToolRun.h"
+#include "support/HeldThreadPool.h"
 #include "support/SandboxRoot.h"
 
 namespace qw::test {
@@ -35,22 +33,6 @@ inline bool reloaded(CrontabStore& store) {
 inline bool saved(CrontabStore& store) {
     return QTest::qWaitFor([&] { return !store.isSaving() && !store.isLoading(); }, 60000);
 }
-
-// Keeps every thread of the global pool waiting while it lives, so that a save started meanwhile is
-// still in progress when the test looks: on a busy machine one may otherwise end within the click.
-class HeldThreadPool {
-public:
-    HeldThreadPool() : count_(QThreadPool::globalInstance()->maxThreadCount()) {
-        for (int i = 0; i < count_; ++i) QThreadPool::globalInstance()->start([gate = gate_] { gate->acquire(); });
-    }
-    ~HeldThreadPool() { gate_->release(count_); }
-    HeldThreadPool(const HeldThreadPool&) = delete;
-    HeldThreadPool& operator=(const HeldThreadPool&) = delete;
-
-private:
-    std::shared_ptr<QSemaphore> gate_ = std::make_shared<QSemaphore>();
-    int count_;
-};
 
 // With QUILLWICK_SCREENSHOTS set to a folder, a picture of the widget for a person to look at.
 inline void keepScreenshot(QWidget& widget, const QString& name) {
