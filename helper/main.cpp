@@ -1,5 +1,6 @@
 // QuillwickHelper: without arguments the launchd daemon behind the helper's socket; with
 // `one-shot <request-file>` one request, its reply on standard output, and the exit status.
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
     qw::HelperRequests::mainLog();
     ::umask(022);
     std::signal(SIGPIPE, SIG_IGN);
+    // Unfinished frames are bounded by bytes held, which holds only while a freed frame buffer goes back
+    // to the kernel: left to itself, malloc raises this threshold after the first free and keeps later
+    // buffers in its arenas, so memory grew with every connection's half frame.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
 
     if (arguments.empty()) return runDaemon();

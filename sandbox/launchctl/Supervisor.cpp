@@ -309,7 +309,9 @@ Supervisor::Outcome Supervisor::recordExit(const LaunchdDomain& domain, const st
     const double throttle = std::max(0, record.throttleInterval);
     if (record.restartsAfter(exit)) {
         record.fastExits = ran < throttle ? record.fastExits + 1 : 0;
-        if (record.fastExits >= 3) {
+        // The next message starts a Mach service however often it crashed: it is only spaced out, never
+        // left waiting for a kickstart.
+        if (record.fastExits >= 3 && !record.machServices) {
             record.penaltyBox = true;
             outcome.penaltyBox = true;
         } else {

@@ -70,11 +70,14 @@ private slots:
         auto* enabled = view.findChild<QCheckBox*>("enabledSwitch");
         auto* remove = view.findChild<QPushButton*>("deleteButton");
         QVERIFY(!enabled->isChecked());
-        enabled->click();
-        QVERIFY(view.isBusy());
-        QVERIFY(!enabled->isEnabled());
-        QVERIFY(!remove->isEnabled());
-        QVERIFY(view.findChild<QProgressBar*>("busyIndicator")->isVisibleTo(&view));
+        {
+            HeldThreadPool held;
+            enabled->click();
+            QVERIFY(view.isBusy());
+            QVERIFY(!enabled->isEnabled());
+            QVERIFY(!remove->isEnabled());
+            QVERIFY(view.findChild<QProgressBar*>("busyIndicator")->isVisibleTo(&view));
+        }
         QVERIFY(saved(store));
         QVERIFY(!view.isBusy());
         QCOMPARE(installedCrontab(*root), std::string("# keep me\n0 9 * * * /bin/x\n  #  indented note\n@daily /bin/y\n"));

@@ -10,6 +10,7 @@
 
 #include "Quillwick/cron/CrontabStore.h"
 #include "sandbox/ToolRun.h"
+#include "support/HeldThreadPool.h"
 #include "support/SandboxRoot.h"
 
 namespace qw::test {

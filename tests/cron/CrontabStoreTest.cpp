@@ -5,6 +5,7 @@
 
 #include "Quillwick/cron/CrontabStore.h"
 #include "sandbox/ToolRun.h"
+#include "support/HeldThreadPool.h"
 #include "support/SandboxRoot.h"
 
 namespace qw::test {
@@ -198,8 +199,11 @@ private slots:
         int done = 0;
         store.reload([&] { ++done; });
         install("0 2 * * * /bin/new\n");
-        store.reload([&] { ++done; });
-        QVERIFY(store.isLoading());
+        {
+            HeldThreadPool held;
+            store.reload([&] { ++done; });
+            QVERIFY(store.isLoading());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(done == 2, 60000);
         QVERIFY(!store.isLoading());
         QCOMPARE(store.crontab(), Crontab::parsing("0 2 * * * /bin/new\n"));

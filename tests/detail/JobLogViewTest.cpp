@@ -18,6 +18,7 @@
 #include "Quillwick/store/LaunchdActivityLog.h"
 #include "Quillwick/store/LogTail.h"
 #include "Quillwick/ui/EmptyStateView.h"
+#include "support/HeldThreadPool.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
@@ -124,11 +125,14 @@ private slots:
         test::SandboxRoot root;
         writeLaunchdLog(root, "[gui/501/" + label + " [11]:] service inactive");
         JobLogView view(fileJob("/dev/null", "/dev/console"), std::nullopt);
-        view.show();
-        QCOMPARE(pickerTitles(view), QStringList({"launchd Activity"}));
-        QCOMPARE(view.source(), Source::launchd());
-        QVERIFY(view.activity().isLoading());
-        QVERIFY(view.findChild<QWidget*>("logProgress")->isVisible());
+        {
+            test::HeldThreadPool held;
+            view.show();
+            QCOMPARE(pickerTitles(view), QStringList({"launchd Activity"}));
+            QCOMPARE(view.source(), Source::launchd());
+            QVERIFY(view.activity().isLoading());
+            QVERIFY(view.findChild<QWidget*>("logProgress")->isVisible());
+        }
         QTRY_COMPARE(view.lines()->filteredLines().size(), 1);
         QVERIFY(view.findChild<QWidget*>("noLogNotice")->isVisible());
         QVERIFY(view.footerPath().isEmpty());
@@ -197,8 +201,11 @@ private slots:
 
         // A query still running for the former job never lands under the next one.
         JobLogView switching(fileJob("/dev/null", std::nullopt), std::nullopt);
-        switching.show();
-        QVERIFY(switching.activity().isLoading());
+        {
+            test::HeldThreadPool held;
+            switching.show();
+            QVERIFY(switching.activity().isLoading());
+        }
         Job other = fileJob(file, std::nullopt);
         other.directory = JobDirectory::globalAgents;
         switching.setJob(other);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/HeldThreadPool.h"
 #include "support/SandboxRoot.h"
 
 namespace fs = std::filesystem;
@@ -255,8 +256,12 @@ private slots:
         put(root.resolve("/private/var/log/launchd.log"), log);
 
         LaunchdActivityLog activity;
-        QFuture<void> loaded = activity.load("com.example.job", 60);
-        QVERIFY(activity.isLoading());
+        QFuture<void> loaded;
+        {
+            test::HeldThreadPool held;
+            loaded = activity.load("com.example.job", 60);
+            QVERIFY(activity.isLoading());
+        }
         QTRY_VERIFY(loaded.isFinished());
         QVERIFY(!activity.isLoading());
         QVERIFY(!activity.error());

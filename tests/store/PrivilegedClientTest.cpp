@@ -14,6 +14,7 @@
 #include "Quillwick/store/AuditLog.h"
 #include "Quillwick/store/PrivilegedClient.h"
 #include "support/SandboxRoot.h"
+#include "support/SystemUser.h"
 
 using namespace qw;
 namespace fs = std::filesystem;
@@ -58,50 +59,23 @@ std::optional<PrivilegedError> privilegedError(const Outcome& outcome) {
 
 bool folderIsEmpty(const fs::path& folder) { return fs::is_empty(folder); }
 
-// A user of this machine for the length of a test, with a home folder in the sandbox root; its name
-// carries the test's pid, so that runs side by side do not meet.
-class SystemUser {
-public:
-    SystemUser(const std::string& name, bool administrator, const test::SandboxRoot& root)
-        : name_(name + std::to_string(::getpid())), root_(root.path()) {
-        std::vector<std::string> arguments{"-M", "-N", "-s", "/usr/sbin/nologin"};
-        if (administrator) arguments.insert(arguments.end(), {"-G", "sudo"});
-        arguments.push_back(name_);
-        // useradd gives up at once while another holds the password files' lock.
-        for (int attempt = 0; attempt < 20 && !added_; ++attempt) {
-            added_ = Subprocess::run("/usr/sbin/useradd", arguments).exitStatus == 0;
-            if (!added_) QTest::qWait(100);
-        }
-        const passwd* entry = added_ ? ::getpwnam(name_.c_str()) : nullptr;
-        if (!entry) return;
-        gid_ = entry->pw_gid;
-        const fs::path home = root.resolve("/Users/" + name_);
-        fs::create_directories(home);
-        ready_ = ::chown(home.c_str(), entry->pw_uid, entry->pw_gid) == 0;
-    }
-    ~SystemUser() {
-        if (added_) Subprocess::run("/usr/sbin/userdel", {name_});
-    }
-    bool created() const { return ready_; }
-    const std::string& name() const { return name_; }
+// A home folder for the user in the sandbox root; false when it could not be made.
+bool makeHome(const test::SandboxRoot& root, const test::SystemUser& user) {
+    const fs::path home = root.resolve("/Users/" + user.name());
+    std::error_code ignored;
+    fs::create_directories(home, ignored);
+    return user.exists() && ::chown(home.c_str(), user.uid(), user.gid()) == 0;
+}
 
-    // The probe's output, run as this user with nothing of the test's environment but the machine root.
-    std::string probe(const std::string& what) const {
-        return Subprocess::run("/usr/bin/setpriv",
-                               {"--reuid=" + name_, "--regid=" + std::to_string(gid_), "--init-groups",
-                                PRIVILEGED_CLIENT_PROBE, builtBundle().string(), what},
-                               std::nullopt,
-                               Subprocess::Environment{{"QUILLWICK_ROOT", root_.string()}, {"PATH", "/usr/bin:/bin"}})
-            .standardOutput;
-    }
-
-private:
-    std::string name_;
-    fs::path root_;
-    bool added_ = false;
-    bool ready_ = false;
-    gid_t gid_ = 0;
-};
+// The probe's output, run as the user with nothing of the test's environment but the machine root.
+std::string probe(const test::SystemUser& user, const test::SandboxRoot& root, const std::string& what) {
+    return Subprocess::run("/usr/bin/setpriv",
+                           {"--reuid=" + user.name(), "--regid=" + std::to_string(user.gid()), "--init-groups",
+                            PRIVILEGED_CLIENT_PROBE, builtBundle().string(), what},
+                           std::nullopt,
+                           Subprocess::Environment{{"QUILLWICK_ROOT", root.path().string()}, {"PATH", "/usr/bin:/bin"}})
+        .standardOutput;
+}
 
 }  // namespace
 
@@ -247,8 +221,8 @@ private slots:
         if (::geteuid() != 0) QSKIP("needs root: the helper runs as root, the client as users the test creates");
         test::SandboxRoot root;
         fs::permissions(root.path(), fs::perms(0755));  // the users must reach the socket and launchd's state
-        const SystemUser admin("qwladmin", true, root), plain("qwlplain", false, root);
-        QVERIFY(admin.created() && plain.created());
+        const test::SystemUser admin("qwladmin", true), plain("qwlplain", false);
+        QVERIFY(makeHome(root, admin) && makeHome(root, plain));
         qputenv("QUILLWICK_HELPER_PEER", PRIVILEGED_CLIENT_PROBE);
         PrivilegedClient client({builtBundle(), std::nullopt});
         client.installHelper();
@@ -256,18 +230,18 @@ private slots:
         QVERIFY(QTest::qWaitFor([] { return fs::exists(SystemPaths::current().helperSocket()); }, 10000));
 
         // The administrator's client trusts root's helper, whose executable it may not read.
-        const std::string served = admin.probe("version");
+        const std::string served = probe(admin, root, "version");
         QVERIFY2(served.starts_with("{") && HelperResponse::fromJson(served).helperVersion == "1.0.1", served.c_str());
 
-        QCOMPARE(plain.probe("version"), "error: Could not reach the privileged helper: it serves administrators only, "
+        QCOMPARE(probe(plain, root, "version"), "error: Could not reach the privileged helper: it serves administrators only, "
                                          "and “" + plain.name() + "” is not one");
-        QCOMPARE(plain.probe("remove"), std::string("error: Removing the helper needs an administrator."));
+        QCOMPARE(probe(plain, root, "remove"), std::string("error: Removing the helper needs an administrator."));
         QCOMPARE(client.helperStatus(), ManagedService::Status::enabled);
 
         // In a folder others may write, a listener might be anyone's: it is not taken for the helper.
         const fs::path folder = SystemPaths::current().helperSocket().parent_path();
         fs::permissions(folder, fs::perms(0777));
-        const std::string refused = admin.probe("version");
+        const std::string refused = probe(admin, root, "version");
         fs::permissions(folder, fs::perms(0755));
         QVERIFY2(refused.find("is not Quillwick's helper") != std::string::npos, refused.c_str());
         root.haltLaunchd();
