@@ -5,12 +5,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "helperkit/Subprocess.h"
+#include "support/Eventually.h"
 
 namespace qw::test {
 
@@ -38,10 +37,9 @@ public:
     gid_t gid() const { return gid_; }
 
 private:
-    // useradd and userdel give up at once while another holds the user database's lock.
+    // useradd and userdel give up at once (status 10) while another holds the user database's lock.
     static void whileLocked(const std::string& program, const std::vector<std::string>& arguments) {
-        for (int attempt = 0; attempt < 50 && Subprocess::run(program, arguments).exitStatus == 10; ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        eventually([&] { return Subprocess::run(program, arguments).exitStatus != 10; });
     }
 
     std::string name_;
