@@ -20,7 +20,6 @@
 #include "Quillwick/store/JobStore.h"
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/ui/EmptyStateView.h"
-#include "Quillwick/ui/FailureAlert.h"
 
 namespace qw {
 
@@ -181,8 +180,7 @@ void JobProblemsView::fixFailed(std::exception_ptr error) {
     updateBusy();
     if (isCancelledPrompt(error)) return;
     failure_ = FormBits::errorText(error, QStringLiteral("The repair could not be carried out."));
-    QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, false, [this] { reloadAndDiagnose(); })
-                                                : showFailure(this, *failure_);
+    QMessageBox* alert = showWriteFailure(this, error, *failure_, false, [this] { reloadAndDiagnose(); });
     connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
 }
 

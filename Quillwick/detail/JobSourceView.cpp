@@ -21,7 +21,6 @@
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/store/RegularFile.h"
 #include "Quillwick/ui/EmptyStateView.h"
-#include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 #include "helperkit/Utf8.h"
@@ -291,8 +290,7 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, c
         if (!isCancelledPrompt(error)) failure_ = FormBits::errorText(error, QStringLiteral("The file could not be saved."));
         finishSave();
         if (failure_) {
-            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
-                                                        : showFailure(this, *failure_);
+            QMessageBox* alert = showWriteFailure(this, error, *failure_, true, [this] { reloadFromDisk(); });
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;

@@ -20,7 +20,6 @@
 #include "Quillwick/editing/RouterOperations.h"
 #include "Quillwick/editing/UnknownKeyRow.h"
 #include "Quillwick/ui/EmptyStateView.h"
-#include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 #include "Quillwick/ui/WheelGuard.h"
@@ -158,8 +157,7 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         busy_ = false;
         updateSaveBar();
         if (failure_) {
-            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
-                                                        : showFailure(this, *failure_);
+            QMessageBox* alert = showWriteFailure(this, error, *failure_, true, [this] { reloadFromDisk(); });
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;
