@@ -163,14 +163,9 @@ void JobProblemsView::fix(std::size_t position) {
                       fixFailed(std::current_exception());
                       return;
                   }
-                  auto recheck = [this, context, finish] {
+                  FormBits::afterRefresh(onFixed_, context, [this, context, finish] {
                       diagnose().then(context, finish).onCanceled(context, finish);
-                  };
-                  if (!onFixed_) {
-                      recheck();
-                      return;
-                  }
-                  onFixed_().then(context, [recheck](QFuture<void>) { recheck(); }).onCanceled(context, recheck);
+                  });
               })
         .onCanceled(context, finish);
 }
@@ -185,11 +180,7 @@ void JobProblemsView::fixFailed(std::exception_ptr error) {
 }
 
 void JobProblemsView::reloadAndDiagnose() {
-    if (!onFixed_) {
-        diagnose();
-        return;
-    }
-    onFixed_().then(&lifetime_, [this](QFuture<void>) { diagnose(); }).onCanceled(&lifetime_, [this] { diagnose(); });
+    FormBits::afterRefresh(onFixed_, &lifetime_, [this] { diagnose(); });
 }
 
 }  // namespace qw

@@ -302,11 +302,7 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, c
         basis_->loadFailure.reset();
     }
     updateBar();
-    if (!onSaved_) {
-        finishSave();
-        return;
-    }
-    onSaved_().then(&lifetime_, [this](QFuture<void>) { finishSave(); }).onCanceled(&lifetime_, [this] { finishSave(); });
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this] { finishSave(); });
 }
 
 void JobSourceView::reloadFromDisk() {
@@ -314,16 +310,11 @@ void JobSourceView::reloadFromDisk() {
     updateBar();
     const std::uint64_t generation = generation_;
     // The host's refresh after a change rescans the store, which hands this tab the file as it is.
-    auto retake = [this, generation] {
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this, generation] {
         busy_ = false;
         if (generation == generation_) load();
         updateBar();
-    };
-    if (!onSaved_) {
-        retake();
-        return;
-    }
-    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
+    });
 }
 
 void JobSourceView::finishSave() {

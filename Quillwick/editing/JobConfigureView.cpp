@@ -162,32 +162,22 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         }
         return;
     }
-    auto finish = [this, saved] {
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this, saved] {
         draft_.saved(saved);
         busy_ = false;
         update();
         emit draftChanged();
-    };
-    if (!onSaved_) {
-        finish();
-        return;
-    }
-    onSaved_().then(&lifetime_, [finish](QFuture<void>) { finish(); }).onCanceled(&lifetime_, finish);
+    });
 }
 
 void JobConfigureView::reloadFromDisk() {
     busy_ = true;
     updateSaveBar();
     // The host's refresh after a change rescans the store, which hands this tab the file as it is.
-    auto retake = [this] {
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this] {
         busy_ = false;
         revert();
-    };
-    if (!onSaved_) {
-        retake();
-        return;
-    }
-    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
+    });
 }
 
 std::vector<std::string> JobConfigureView::formShape() const {
