@@ -20,7 +20,6 @@
 #include "Quillwick/store/JobStore.h"
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/ui/EmptyStateView.h"
-#include "Quillwick/ui/FailureAlert.h"
 
 namespace qw {
 
@@ -164,14 +163,9 @@ void JobProblemsView::fix(std::size_t position) {
                       fixFailed(std::current_exception());
                       return;
                   }
-                  auto recheck = [this, context, finish] {
+                  FormBits::afterRefresh(onFixed_, context, [this, context, finish] {
                       diagnose().then(context, finish).onCanceled(context, finish);
-                  };
-                  if (!onFixed_) {
-                      recheck();
-                      return;
-                  }
-                  onFixed_().then(context, [recheck](QFuture<void>) { recheck(); }).onCanceled(context, recheck);
+                  });
               })
         .onCanceled(context, finish);
 }
@@ -181,17 +175,12 @@ void JobProblemsView::fixFailed(std::exception_ptr error) {
     updateBusy();
     if (isCancelledPrompt(error)) return;
     failure_ = FormBits::errorText(error, QStringLiteral("The repair could not be carried out."));
-    QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, false, [this] { reloadAndDiagnose(); })
-                                                : showFailure(this, *failure_);
+    QMessageBox* alert = showWriteFailure(this, error, *failure_, false, [this] { reloadAndDiagnose(); });
     connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
 }
 
 void JobProblemsView::reloadAndDiagnose() {
-    if (!onFixed_) {
-        diagnose();
-        return;
-    }
-    onFixed_().then(&lifetime_, [this](QFuture<void>) { diagnose(); }).onCanceled(&lifetime_, [this] { diagnose(); });
+    FormBits::afterRefresh(onFixed_, &lifetime_, [this] { diagnose(); });
 }
 
 }  // namespace qw

@@ -21,7 +21,6 @@
 #include "Quillwick/store/OperationRouter.h"
 #include "Quillwick/store/RegularFile.h"
 #include "Quillwick/ui/EmptyStateView.h"
-#include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 #include "helperkit/Utf8.h"
@@ -291,8 +290,7 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, c
         if (!isCancelledPrompt(error)) failure_ = FormBits::errorText(error, QStringLiteral("The file could not be saved."));
         finishSave();
         if (failure_) {
-            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
-                                                        : showFailure(this, *failure_);
+            QMessageBox* alert = showWriteFailure(this, error, *failure_, true, [this] { reloadFromDisk(); });
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;
@@ -304,11 +302,7 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, c
         basis_->loadFailure.reset();
     }
     updateBar();
-    if (!onSaved_) {
-        finishSave();
-        return;
-    }
-    onSaved_().then(&lifetime_, [this](QFuture<void>) { finishSave(); }).onCanceled(&lifetime_, [this] { finishSave(); });
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this] { finishSave(); });
 }
 
 void JobSourceView::reloadFromDisk() {
@@ -316,16 +310,11 @@ void JobSourceView::reloadFromDisk() {
     updateBar();
     const std::uint64_t generation = generation_;
     // The host's refresh after a change rescans the store, which hands this tab the file as it is.
-    auto retake = [this, generation] {
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this, generation] {
         busy_ = false;
         if (generation == generation_) load();
         updateBar();
-    };
-    if (!onSaved_) {
-        retake();
-        return;
-    }
-    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
+    });
 }
 
 void JobSourceView::finishSave() {

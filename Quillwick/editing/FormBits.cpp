@@ -216,4 +216,12 @@ QString errorText(std::exception_ptr error, const QString& fallback) {
     }
 }
 
+void afterRefresh(const std::function<QFuture<void>()>& refresh, QObject* context, std::function<void()> then) {
+    if (!refresh) {
+        then();
+        return;
+    }
+    refresh().then(context, [then](QFuture<void>) { then(); }).onCanceled(context, then);
+}
+
 }  // namespace qw::FormBits

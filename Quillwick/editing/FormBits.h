@@ -3,10 +3,12 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 
 #include <QColor>
 #include <QHBoxLayout>
 #include <QFrame>
+#include <QFuture>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,6 +38,9 @@ ListFrame listFrame(const QString& title, QWidget* owner);
 void clearRows(QVBoxLayout* rows);
 // The sentence an error carries, or the fallback for one that carries none.
 QString errorText(std::exception_ptr error, const QString& fallback);
+// Runs `then` once the host's `refresh` after a change has finished or been cancelled (at once when
+// there is none), unless `context` has gone by then.
+void afterRefresh(const std::function<QFuture<void>()>& refresh, QObject* context, std::function<void()> then);
 // A symbol beside a caption that wraps as its room asks.
 QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& color, QWidget* parent);
 // The orange mark beside a value that is not taken, named "invalidMark"; hidden until setWarning gives it a reason.

@@ -20,7 +20,6 @@
 #include "Quillwick/editing/RouterOperations.h"
 #include "Quillwick/editing/UnknownKeyRow.h"
 #include "Quillwick/ui/EmptyStateView.h"
-#include "Quillwick/ui/FailureAlert.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
 #include "Quillwick/ui/WheelGuard.h"
@@ -158,38 +157,27 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         busy_ = false;
         updateSaveBar();
         if (failure_) {
-            QMessageBox* alert = isChangedOnDisk(error) ? offerReload(this, *failure_, true, [this] { reloadFromDisk(); })
-                                                        : showFailure(this, *failure_);
+            QMessageBox* alert = showWriteFailure(this, error, *failure_, true, [this] { reloadFromDisk(); });
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
         return;
     }
-    auto finish = [this, saved] {
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this, saved] {
         draft_.saved(saved);
         busy_ = false;
         update();
         emit draftChanged();
-    };
-    if (!onSaved_) {
-        finish();
-        return;
-    }
-    onSaved_().then(&lifetime_, [finish](QFuture<void>) { finish(); }).onCanceled(&lifetime_, finish);
+    });
 }
 
 void JobConfigureView::reloadFromDisk() {
     busy_ = true;
     updateSaveBar();
     // The host's refresh after a change rescans the store, which hands this tab the file as it is.
-    auto retake = [this] {
+    FormBits::afterRefresh(onSaved_, &lifetime_, [this] {
         busy_ = false;
         revert();
-    };
-    if (!onSaved_) {
-        retake();
-        return;
-    }
-    onSaved_().then(&lifetime_, [retake](QFuture<void>) { retake(); }).onCanceled(&lifetime_, retake);
+    });
 }
 
 std::vector<std::string> JobConfigureView::formShape() const {

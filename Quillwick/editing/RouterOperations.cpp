@@ -19,6 +19,8 @@ bool isCancelledPrompt(std::exception_ptr error) {
     }
 }
 
+namespace {
+
 bool isChangedOnDisk(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -29,7 +31,11 @@ bool isChangedOnDisk(std::exception_ptr error) {
     }
 }
 
-QMessageBox* offerReload(QWidget* parent, const QString& failure, bool hasEdits, std::function<void()> reload) {
+}  // namespace
+
+QMessageBox* showWriteFailure(QWidget* parent, std::exception_ptr error, const QString& failure, bool hasEdits,
+                              std::function<void()> reload) {
+    if (!isChangedOnDisk(error)) return showFailure(parent, failure);
     const QString message =
         failure + (hasEdits ? QStringLiteral(" Reload shows the file as it is now, in place of your unsaved changes; "
                                              "until then they stay here.")
