@@ -154,8 +154,7 @@ struct RunningHelper : ::testing::Test {
         ::setenv("QUILLWICK_HELPER_PEER", admittedPeer.c_str(), 1);
         ASSERT_EQ(root.launchctl({"bootstrap", "system", plist.string()}).exitStatus, 0);
         ::unsetenv("QUILLWICK_HELPER_PEER");
-        for (int i = 0; i < 500 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(fs::exists(socket));
+        ASSERT_TRUE(test::eventually([&] { return fs::exists(socket); }));
     }
     void stopHelper() { root.launchctl({"bootout", "system/com.tarnmoor.quillwick.helper"}); }
     bool stillServing() {
