@@ -363,10 +363,6 @@ TEST_F(RunningHelper, servesOnlyTheApplicationProcessItselfRequestByRequest) {
     fs::permissions(root.path(), fs::perms(0755));  // the stranger must reach the socket to be refused there
     const fs::path foreignCopy = outside.path() / "helper_test_peer";
     fs::copy_file(HELPER_TEST_PEER, foreignCopy);
-    const auto writing = [&](const std::string& label) {
-        return test::request(HelperRequest::Write{daemons + "/" + label + ".plist", test::bytes(test::jobPlist(label))})
-            .jsonData();
-    };
     const std::string socketPath = socket.string();
 
     // The application itself, untouched, is served.
@@ -419,7 +415,7 @@ TEST_F(RunningHelper, slowClientsAndFloodsLockNoOneOut) {
     // A stranger knocking hundreds of times leaves a few lines, not one each.
     const pid_t stranger = ::fork();
     if (stranger == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(strangerId) != 0 || ::setuid(strangerId) != 0) ::_exit(1);
+        if (!become(strangerId)) ::_exit(1);
         for (int i = 0; i < 400; ++i) {
             try {
                 ::close(HelperSocket::connectTo(socket));
