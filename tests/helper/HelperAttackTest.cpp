@@ -181,12 +181,15 @@ struct RunningHelper : ::testing::Test {
         const fs::path home = homeOf(user);
         return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string()};
     }
-    // The helper's peak resident memory, in MiB.
-    std::size_t helperPeakMemory() const {
+    pid_t helperPid() const {
         const int fd = HelperSocket::connectTo(socket);
         const pid_t helper = HelperSocket::peerCredentials(fd).pid;
         ::close(fd);
-        const std::string status = test::readFile(fmt::format("/proc/{}/status", helper));
+        return helper;
+    }
+    // The helper's peak resident memory, in MiB.
+    std::size_t helperPeakMemory() const {
+        const std::string status = test::readFile(fmt::format("/proc/{}/status", helperPid()));
         const auto at = status.find("VmHWM:");
         return at == std::string::npos ? 0 : std::stoul(status.substr(at + 6)) / 1024;
     }
@@ -597,9 +600,7 @@ TEST_F(RunningHelper, aRequestWaitingUntilItsSenderIsTheApplicationNeverCounts) 
     ASSERT_TRUE(admin.exists());
     const auto environment = applicationEnvironment(admin);
     const auto before = snapshot(root.path());
-    const int probe = HelperSocket::connectTo(socket);
-    const pid_t helper = HelperSocket::peerCredentials(probe).pid;
-    ::close(probe);
+    const pid_t helper = helperPid();
     for (const char* heldAs : {"0", "9"}) {
         ASSERT_EQ(::kill(helper, SIGSTOP), 0);
         std::thread resume([&] {
