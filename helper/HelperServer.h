@@ -1,7 +1,7 @@
 // The helper daemon's listener on its Unix-domain socket. A connection is kept only for a user who may
 // use the helper; every request on it is then checked against the process that sent it, on its first
-// bytes and once it is whole, and a request that fails the check ends the connection unanswered. Each connection is served on a thread of its own,
-// one reply per request, for as many requests as it sends.
+// bytes and once it is whole, and a request that fails the check ends the connection unanswered. Each
+// connection is served on a thread of its own, one reply per request, for as many requests as it sends.
 #pragma once
 
 #include <chrono>

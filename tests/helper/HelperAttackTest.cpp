@@ -154,8 +154,7 @@ struct RunningHelper : ::testing::Test {
         ::setenv("QUILLWICK_HELPER_PEER", admittedPeer.c_str(), 1);
         ASSERT_EQ(root.launchctl({"bootstrap", "system", plist.string()}).exitStatus, 0);
         ::unsetenv("QUILLWICK_HELPER_PEER");
-        for (int i = 0; i < 500 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(fs::exists(socket));
+        ASSERT_TRUE(test::eventually([&] { return fs::exists(socket); }));
     }
     void stopHelper() { root.launchctl({"bootout", "system/com.tarnmoor.quillwick.helper"}); }
     bool stillServing() {
@@ -182,12 +181,15 @@ struct RunningHelper : ::testing::Test {
         const fs::path home = homeOf(user);
         return {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string()};
     }
-    // The helper's peak resident memory, in MiB.
-    std::size_t helperPeakMemory() const {
+    pid_t helperPid() const {
         const int fd = HelperSocket::connectTo(socket);
         const pid_t helper = HelperSocket::peerCredentials(fd).pid;
         ::close(fd);
-        const std::string status = test::readFile(fmt::format("/proc/{}/status", helper));
+        return helper;
+    }
+    // The helper's peak resident memory, in MiB.
+    std::size_t helperPeakMemory() const {
+        const std::string status = test::readFile(fmt::format("/proc/{}/status", helperPid()));
         const auto at = status.find("VmHWM:");
         return at == std::string::npos ? 0 : std::stoul(status.substr(at + 6)) / 1024;
     }
@@ -364,10 +366,6 @@ TEST_F(RunningHelper, servesOnlyTheApplicationProcessItselfRequestByRequest) {
     fs::permissions(root.path(), fs::perms(0755));  // the stranger must reach the socket to be refused there
     const fs::path foreignCopy = outside.path() / "helper_test_peer";
     fs::copy_file(HELPER_TEST_PEER, foreignCopy);
-    const auto writing = [&](const std::string& label) {
-        return test::request(HelperRequest::Write{daemons + "/" + label + ".plist", test::bytes(test::jobPlist(label))})
-            .jsonData();
-    };
     const std::string socketPath = socket.string();
 
     // The application itself, untouched, is served.
@@ -420,7 +418,7 @@ TEST_F(RunningHelper, slowClientsAndFloodsLockNoOneOut) {
     // A stranger knocking hundreds of times leaves a few lines, not one each.
     const pid_t stranger = ::fork();
     if (stranger == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(strangerId) != 0 || ::setuid(strangerId) != 0) ::_exit(1);
+        if (!become(strangerId)) ::_exit(1);
         for (int i = 0; i < 400; ++i) {
             try {
                 ::close(HelperSocket::connectTo(socket));
@@ -602,9 +600,7 @@ TEST_F(RunningHelper, aRequestWaitingUntilItsSenderIsTheApplicationNeverCounts) 
     ASSERT_TRUE(admin.exists());
     const auto environment = applicationEnvironment(admin);
     const auto before = snapshot(root.path());
-    const int probe = HelperSocket::connectTo(socket);
-    const pid_t helper = HelperSocket::peerCredentials(probe).pid;
-    ::close(probe);
+    const pid_t helper = helperPid();
     for (const char* heldAs : {"0", "9"}) {
         ASSERT_EQ(::kill(helper, SIGSTOP), 0);
         std::thread resume([&] {
