@@ -101,7 +101,9 @@ bool CronSchedule::isValidField(std::string_view field, int index) {
     return true;
 }
 
-std::optional<std::string> CronSchedule::fieldRefusal(std::string_view field, int index) {
+namespace {
+
+std::optional<std::string> fieldRefusal(std::string_view field, int index) {
     if (index < 0 || index > 4) return std::nullopt;
     const FieldRule& rule = fieldRules[index];
     const auto malformed = [&] {
@@ -152,6 +154,8 @@ std::optional<std::string> CronSchedule::fieldRefusal(std::string_view field, in
         start = comma + 1;
     }
 }
+
+}  // namespace
 
 std::optional<std::string> CronSchedule::refusal() const {
     if (kind_ == Kind::special) {

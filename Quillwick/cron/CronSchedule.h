@@ -41,7 +41,6 @@ public:
     // Stricter than isValidField: cron checks each value against its field's limits, wants a step of at
     // least 1, and knows only its own "@" words.
     std::optional<std::string> refusal() const;
-    static std::optional<std::string> fieldRefusal(std::string_view field, int index);
 
     // The English sentence for the schedule; what the rules do not cover is shown as written, and a
     // schedule cron refuses is said never to run.

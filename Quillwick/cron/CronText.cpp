@@ -77,7 +77,7 @@ bool isNameCharacter(char32_t c) {
     return iswalpha_l(wide, locale) || iswdigit_l(wide, locale);
 }
 
-std::string_view trimmed(std::string_view text) {
+std::string_view trimmedStart(std::string_view text) {
     std::size_t begin = 0;
     while (begin < text.size()) {
         std::size_t length = 0;
@@ -85,17 +85,22 @@ std::string_view trimmed(std::string_view text) {
         if (!c || !isWhiteSpace(*c)) break;
         begin += length;
     }
+    return text.substr(begin);
+}
+
+std::string_view trimmed(std::string_view text) {
+    text = trimmedStart(text);
     std::size_t end = text.size();
-    while (end > begin) {
+    while (end > 0) {
         // The last character starts at most three bytes back, after its continuation bytes.
         std::size_t start = end - 1;
-        while (start > begin && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+        while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
         std::size_t length = 0;
         const auto c = decode(text, start, length);
         if (!c || start + length != end || !isWhiteSpace(*c)) break;
         end = start;
     }
-    return text.substr(begin, end - begin);
+    return text.substr(0, end);
 }
 
 std::string lowercased(std::string_view text) {

@@ -16,6 +16,8 @@ bool isNameCharacter(char32_t c);
 
 // `text` without white space at either end.
 std::string_view trimmed(std::string_view text);
+// `text` without white space at its front.
+std::string_view trimmedStart(std::string_view text);
 // Every well-formed character lower-cased; other bytes kept as they are.
 std::string lowercased(std::string_view text);
 // A decimal integer that fits 64 bits, with an optional "+" (and "-" when `allowMinus`) in front.

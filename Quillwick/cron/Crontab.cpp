@@ -23,18 +23,6 @@ bool isNameOfVariable(std::string_view name) {
 
 bool isFieldSeparator(char c) { return c == ' ' || c == '\t'; }
 
-// White space at the front of `text` dropped.
-std::string_view withoutLeadingBlanks(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t length = 0;
-        const auto c = CronText::decode(text, at, length);
-        if (!c || !CronText::isWhiteSpace(*c)) break;
-        at += length;
-    }
-    return text.substr(at);
-}
-
 // The command at the end of a line, trimmed; but a blank escaped with "\" is part of what sh runs.
 std::string commandOf(std::string_view rest) {
     const std::string_view command = CronText::trimmed(rest);
@@ -58,7 +46,7 @@ std::optional<Crontab::Line> parseContent(std::string_view content, std::int64_t
     if (const auto equals = trimmed.find('='); equals != std::string_view::npos) {
         const std::string_view name = CronText::trimmed(trimmed.substr(0, equals));
         if (isNameOfVariable(name))
-            return Crontab::Line::variable(std::string(name), std::string(withoutLeadingBlanks(trimmed.substr(equals + 1))));
+            return Crontab::Line::variable(std::string(name), std::string(CronText::trimmedStart(trimmed.substr(equals + 1))));
     }
     if (trimmed.starts_with('@')) {
         const auto space = trimmed.find(' ');
@@ -96,11 +84,11 @@ Crontab::Line Crontab::Line::parsing(std::string_view line, std::int64_t number)
     if (CronText::trimmed(line).empty()) return blank(std::string(line));
     // Any number of "#" in front, each perhaps followed by blanks, comment a job out; taken in a loop
     // so that a line of a million "#" costs nothing.
-    std::string_view rest = withoutLeadingBlanks(line);
+    std::string_view rest = CronText::trimmedStart(line);
     bool commented = false;
     while (rest.starts_with('#')) {
         commented = true;
-        rest = withoutLeadingBlanks(rest.substr(1));
+        rest = CronText::trimmedStart(rest.substr(1));
     }
     std::optional<Line> content;
     if (!CronText::trimmed(rest).empty()) content = parseContent(rest, number);

@@ -186,6 +186,8 @@ void JobDefinition::setQueueDirectories(const std::vector<std::string>& paths) {
 
 bool JobDefinition::startOnMount() const { return flag(find("StartOnMount")); }
 
+bool JobDefinition::launchOnlyOnce() const { return flag(find("LaunchOnlyOnce")); }
+
 void JobDefinition::setStartOnMount(bool startOnMount) {
     if (startOnMount || find("StartOnMount")) set("StartOnMount", PlistValue(startOnMount));
 }
@@ -305,7 +307,7 @@ std::string JobDefinition::scheduleSummary() const {
 
     const KeepAlive keepAlive = keepAliveInEffect(*this);
     // launchd runs a LaunchOnlyOnce job a single time, kept alive or not.
-    const bool once = flag(find("LaunchOnlyOnce")) && !keepAlive.isNever();
+    const bool once = launchOnlyOnce() && !keepAlive.isNever();
     if (phrases.empty()) {
         if (keepAlive.isNever()) return "Never — this job has nothing that would start it.";
         if (once) return "Runs as soon as it is loaded, only once until the Mac restarts.";

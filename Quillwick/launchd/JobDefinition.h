@@ -67,6 +67,7 @@ public:
     void setQueueDirectories(const std::vector<std::string>& paths);
     bool startOnMount() const;
     void setStartOnMount(bool startOnMount);  // false leaves an absent key absent
+    bool launchOnlyOnce() const;
     KeepAlive keepAlive() const;
     void setKeepAlive(const KeepAlive& keepAlive);
     std::vector<CalendarInterval> startCalendarInterval() const;

@@ -23,16 +23,11 @@ std::optional<RuntimeState::ExitStatus> failure(const Job& job) {
     return std::nullopt;
 }
 
-bool launchesOnlyOnce(const JobDefinition& definition) {
-    const PlistValue* once = definition.find("LaunchOnlyOnce");
-    return once && once->boolValue().value_or(false);
-}
-
 void runtimeIssues(const Job& job, std::vector<Issue>& out) {
     if (const auto exit = failure(job)) {
         const std::string base = exit->explanation().value_or("The program stopped with " + exit->description() + ".");
         // A LaunchOnlyOnce job is not started again, whatever KeepAlive says.
-        if (job.definition && !job.definition->keepAlive().isNever() && !launchesOnlyOnce(*job.definition))
+        if (job.definition && !job.definition->keepAlive().isNever() && !job.definition->launchOnlyOnce())
             add(out, Severity::error, "This job keeps failing and being restarted",
                 base + " Because KeepAlive is set, launchd starts it again each time, and will throttle it once it "
                        "has failed often enough. Fix the program or its arguments; raising the restart rate will "

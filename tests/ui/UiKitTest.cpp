@@ -40,6 +40,13 @@ QLabel* messageOf(QMessageBox* box) {
     return nullptr;
 }
 
+// PATH set to `folders` while the guard lives, so that a failed check leaves no handler to later tests.
+auto pathSetTo(const QByteArray& folders) {
+    const QByteArray was = qgetenv("PATH");
+    qputenv("PATH", folders);
+    return qScopeGuard([was] { qputenv("PATH", was); });
+}
+
 QString plain(const QString& html) { return QTextDocumentFragment::fromHtml(html).toPlainText(); }
 
 // Stands in for the desktop's handler of folders.
@@ -181,9 +188,7 @@ private slots:
     void revealOpensTheFolderOrSaysWhereTheFileIs() {
         // No desktop handler on the PATH, whatever this machine has: Qt's own are what is asked.
         QTemporaryDir noHandlers;
-        const QByteArray path = qgetenv("PATH");
-        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
-        qputenv("PATH", noHandlers.path().toLocal8Bit());
+        const auto restore = pathSetTo(noHandlers.path().toLocal8Bit());
         QWidget window;
         window.show();
         const QString file = "/tmp/Some Folder/R&D.log";
@@ -218,8 +223,7 @@ private slots:
             QFile file(opened + ".status");
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(QByteArray::number(status)) > 0);
         };
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+        const auto restore = pathSetTo(bin.path().toLocal8Bit() + ':' + qgetenv("PATH"));
         const auto lines = [&] {
             QFile log(opened);
             return log.open(QIODevice::ReadOnly) ? QString(log.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
@@ -243,7 +247,6 @@ private slots:
             shown << plain(box->informativeText()).section(u'\n', -1);
         shown.sort();
         QCOMPARE(shown, (QStringList{file, link.toString()}));
-        qputenv("PATH", path);
     }
 };
 
