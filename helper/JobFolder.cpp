@@ -6,10 +6,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #include <fmt/format.h>
 
+#include "helperkit/AtomicFile.h"
 #include "helperkit/SystemPaths.h"
 
 namespace qw {
@@ -40,11 +40,6 @@ void checkName(const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
         name.find('\0') != std::string::npos)
         throw FileError(fmt::format("“{}” is not a file name.", name));
-}
-
-std::string asideName(const std::string& name) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    return fmt::format(".{}.{:016x}.tmp", name, random());
 }
 
 }  // namespace
@@ -126,7 +121,7 @@ void JobFolder::replace(const std::string& name, std::string_view bytes, FileOwn
     std::string aside;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        aside = asideName(name);
+        aside = asideFileName(name);
         fd = ::openat(fd_, aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST) fail("write", name, errno);
     }

@@ -1,12 +1,16 @@
 #include "helperkit/AtomicFile.h"
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <random>
+#include <string>
+
+#include <fmt/format.h>
 
 namespace qw {
 namespace {
@@ -15,23 +19,23 @@ namespace {
     throw std::filesystem::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
-// A name no one else is likely to choose; O_EXCL settles the rest.
-std::filesystem::path asideName(const std::filesystem::path& path, unsigned attempt) {
-    static std::atomic<unsigned> counter{0};
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = "." + path.filename().string() + "." + std::to_string(::getpid()) + "." +
-                       std::to_string(counter++) + "." + std::to_string((ticks ^ attempt) & 0xFFFFFF) + ".tmp";
-    return path.parent_path() / name;
-}
-
 }  // namespace
+
+std::string asideFileName(std::string_view name) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::string suffix = fmt::format(".{:016x}.tmp", random());
+    // Cut at a character's first byte, so a shortened name is still valid UTF-8.
+    std::size_t keep = std::min(name.size(), NAME_MAX - 1 - suffix.size());
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return "." + std::string(name.substr(0, keep)) + suffix;
+}
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, unsigned mode) {
     if (path.filename().empty()) raise("Cannot write a file without a name", path, EISDIR);
     std::filesystem::path aside;
     int fd = -1;
-    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        aside = asideName(path, attempt);
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        aside = path.parent_path() / asideFileName(path.filename().native());
         // The kernel applies the umask to `mode`; O_NOFOLLOW keeps a planted link from redirecting us.
         fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode));
         if (fd < 0 && errno != EEXIST) raise("Cannot create the file", path, errno);

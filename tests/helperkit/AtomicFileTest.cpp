@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -25,6 +26,20 @@ TEST(AtomicFile, writesAndReplacesLeavingNothingAside) {
     writeFileAtomically(target, "");
     EXPECT_EQ(test::readFile(target), "");
     EXPECT_EQ(entries(folder.path()), 1u);
+}
+
+// The file aside must fit wherever the file itself does.
+TEST(AtomicFile, everyNameThatFitsIsWrittenAndReplaced) {
+    test::TemporaryFolder folder;
+    for (const std::size_t length : {NAME_MAX - 22, NAME_MAX - 21, NAME_MAX}) {
+        const fs::path target = folder.path() / (std::string(length - 6, 'j') + ".plist");
+        writeFileAtomically(target, "first");
+        writeFileAtomically(target, "second");
+        EXPECT_EQ(test::readFile(target), "second") << length;
+        fs::remove(target);
+    }
+    EXPECT_THROW(writeFileAtomically(folder.path() / std::string(NAME_MAX + 1, 'j'), "x"), fs::filesystem_error);
+    EXPECT_EQ(entries(folder.path()), 0u);
 }
 
 TEST(AtomicFile, modeIsTakenLessTheUmask) {
