@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -243,9 +244,44 @@ std::optional<uid_t> sandboxOwner() {
     return info.st_uid;
 }
 
-bool mayUseHelper(uid_t uid) {
+bool isSystemOwner(uid_t uid) {
+    if (uid == 0) return true;
     const auto owner = sandboxOwner();
-    return uid == 0 || (owner && uid == *owner) || isAdministrator(uid);
+    return owner && uid == *owner;
+}
+
+bool mayUseHelper(uid_t uid) { return isSystemOwner(uid) || isAdministrator(uid); }
+
+std::optional<std::string> othersMayChange(const fs::path& path) {
+    if (!path.is_absolute()) return fmt::format("{} is not an absolute path", path.string());
+    const auto owner = sandboxOwner();
+    const auto trusted = [&](uid_t uid) { return uid == 0 || (owner && uid == *owner); };
+    // Component by component, so that each folder is judged as the kernel walks it; a link is judged by
+    // the folder that holds it, and its target by a second walk of the resolved path.
+    const auto walk = [&](const fs::path& walked, bool& linkSeen) -> std::optional<std::string> {
+        fs::path at;
+        for (auto part = walked.begin(); part != walked.end(); ++part) {
+            at /= *part;
+            struct stat info {};
+            if (::lstat(at.c_str(), &info) != 0) return fmt::format("{} cannot be looked at: {}", at.string(), std::strerror(errno));
+            if (!trusted(info.st_uid)) return fmt::format("{} belongs to uid {}, not to root", at.string(), info.st_uid);
+            if (S_ISLNK(info.st_mode)) {
+                linkSeen = true;
+                continue;
+            }
+            const bool sharedFolder = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) && std::next(part) != walked.end();
+            if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !sharedFolder)
+                return fmt::format("{} may be written by others than its owner (mode {:o})", at.string(), info.st_mode & 07777);
+        }
+        return std::nullopt;
+    };
+    bool linkSeen = false;
+    if (auto why = walk(path.lexically_normal(), linkSeen)) return why;
+    if (!linkSeen) return std::nullopt;
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(path, ec);
+    if (ec) return fmt::format("{} cannot be resolved: {}", path.string(), ec.message());
+    return walk(resolved, linkSeen);
 }
 
 std::optional<std::string> PeerRequirement::userRefusal(const PeerCredentials& peer) const {

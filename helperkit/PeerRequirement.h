@@ -33,6 +33,15 @@ bool isAdministrator(uid_t uid);
 std::optional<uid_t> sandboxOwner();
 // Whom the helper serves: root, the sandbox's owner, or an administrator.
 bool mayUseHelper(uid_t uid);
+// Root, or in a sandbox also the sandbox's owner, who stands in for root there.
+bool isSystemOwner(uid_t uid);
+
+// Nothing when only the system owner can change what `path` names: the file and every folder from / down
+// to it, along any symbolic link on the way too, belong to the system owner, and no group or other user may
+// write any of them but a sticky folder (such as /tmp), whose entries only their owners may move. Else why
+// not, naming the first path that fails. What the helper runs and serves as root must pass this, or whoever
+// can change it can put their own code in its place.
+std::optional<std::string> othersMayChange(const std::filesystem::path& path);
 
 struct PeerRequirement {
     // The program the peer must run, compared by device and inode.
