@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -443,7 +444,7 @@ TEST_F(RunningHelper, slowClientsAndFloodsLockNoOneOut) {
     EXPECT_THAT(test::readFile(logFile), HasSubstr(fmt::format("(uid {}) runs {}, not ", admin.uid(), HELPER_TEST_PEER)));
 }
 
-TEST_F(RunningHelper, aJobFileUpToTheReadLimitComesBackOverTheSocket) {
+TEST_F(RunningHelper, jobFilesAtTheLimitsOfSizeAndNameGoThroughTheHelper) {
     startHelper(fs::read_symlink("/proc/self/exe").string());
     const std::string big(13u * 1024u * 1024u, 'x');
     root.writeFile("/Library/LaunchDaemons/com.example.big.plist", big);
@@ -452,6 +453,16 @@ TEST_F(RunningHelper, aJobFileUpToTheReadLimitComesBackOverTheSocket) {
     ASSERT_TRUE(reply);
     EXPECT_TRUE(reply->succeeded) << reply->message.value_or("");
     EXPECT_EQ(reply->contents.value_or(Bytes{}).size(), big.size());
+
+    // The longest label a file name can hold, written and then replaced.
+    const std::string longest(NAME_MAX - 6, 'l');
+    for (int round = 0; round < 2; ++round) {
+        client.send(writing(longest));
+        const auto saved = client.receive();
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->message, "Saved " + longest + ".plist.");
+    }
+    EXPECT_TRUE(fs::exists(daemons + "/" + longest + ".plist"));
 }
 
 TEST_F(RunningHelper, aPeerThatIsNotTheApplicationIsServedNothing) {
