@@ -85,9 +85,10 @@ std::string describedSender(const HelperSocket::PeerCredentials& sender) {
 HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement requirement)
     : HelperServer(std::move(socketPath), std::move(requirement), Limits{}) {}
 
-HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits)
+HelperServer::HelperServer(fs::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits,
+                           Distrust distrust)
     : socketPath_(std::move(socketPath)), requirement_(std::move(requirement)), limits_(limits),
-      budget_(limits.bufferedBytes) {}
+      distrust_(std::move(distrust)), budget_(limits.bufferedBytes) {}
 
 HelperServer::~HelperServer() {
     stop();
@@ -193,6 +194,16 @@ void HelperServer::setServing(int fd, bool serving) {
     if (!serving) connection.waitingSince = std::chrono::steady_clock::now();
 }
 
+std::optional<std::string> HelperServer::distrusted() {
+    if (!distrust_) return std::nullopt;
+    std::optional<std::string> why = distrust_();
+    std::lock_guard guard(lock_);
+    if (why && why != loggedDistrust_)
+        HelperRequests::mainLog().error("refusing every request: " + PrivilegedOperations::escapedForLog(*why));
+    loggedDistrust_ = why;
+    return why;
+}
+
 bool HelperServer::admitted(const std::optional<HelperSocket::PeerCredentials>& sender, int fd, uid_t uid) const {
     const std::optional<std::string> refusal = sender ? requirement_.refusal(*sender, fd)
                                                       : std::optional<std::string>("its bytes came from more than one process");
@@ -212,7 +223,11 @@ void HelperServer::serveConnection(int fd, uid_t uid) {
         while (auto frame = HelperSocket::receiveFrame(fd, reader, limits_.frameDeadline, admitFirstBytes)) {
             setServing(fd, true);
             if (!admitted(frame->sender, fd, uid)) break;
-            std::string reply = HelperRequests::replyTo(frame->payload, describedSender(*frame->sender));
+            std::string reply;
+            if (const auto why = distrusted())
+                reply = HelperResponse::failure(*why).jsonData();
+            else
+                reply = HelperRequests::replyTo(frame->payload, describedSender(*frame->sender));
             if (reply.size() > HelperSocket::maxFrameSize)
                 reply = HelperResponse::failure("The reply is larger than a message may hold.").jsonData();
             HelperSocket::writeFrame(fd, reply);

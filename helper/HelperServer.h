@@ -7,8 +7,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "helperkit/HelperSocket.h"
 
@@ -24,8 +27,13 @@ public:
         std::size_t bufferedBytes = 64u << 20;
     };
 
+    // Asked before each admitted request is carried out: nothing while the helper may act, else why it may
+    // not, which is then the reply to every request and logged once for as long as it holds.
+    using Distrust = std::function<std::optional<std::string>()>;
+
     HelperServer(std::filesystem::path socketPath, HelperSocket::PeerRequirement requirement);
-    HelperServer(std::filesystem::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits);
+    HelperServer(std::filesystem::path socketPath, HelperSocket::PeerRequirement requirement, Limits limits,
+                 Distrust distrust = {});
     ~HelperServer();  // stop(), then waits for every connection to end
     HelperServer(const HelperServer&) = delete;
     HelperServer& operator=(const HelperServer&) = delete;
@@ -51,6 +59,8 @@ private:
     // Whether `sender` passes the peer check for connection `fd` of user `uid`; a refusal is logged.
     bool admitted(const std::optional<HelperSocket::PeerCredentials>& sender, int fd, uid_t uid) const;
     void setServing(int fd, bool serving);
+    // The distrust's answer now, logged when it is new.
+    std::optional<std::string> distrusted();
     // With the lock held: shuts down the connection that has waited longest, unless one is already
     // closing or every one is busy.
     void makeRoom();
@@ -58,6 +68,8 @@ private:
     std::filesystem::path socketPath_;
     HelperSocket::PeerRequirement requirement_;
     Limits limits_;
+    Distrust distrust_;
+    std::optional<std::string> loggedDistrust_;
     HelperSocket::BufferBudget budget_;
     int listener_ = -1;
     std::mutex lock_;

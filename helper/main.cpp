@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,11 +17,15 @@
 
 #include "helper/HelperRequests.h"
 #include "helper/HelperServer.h"
+#include "helper/PrivilegedOperations.h"
 #include "helperkit/HelperProtocol.h"
 #include "helperkit/HelperSocket.h"
+#include "helperkit/PeerRequirement.h"
 #include "helperkit/SystemPaths.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Only the application beside this helper, run by root or an administrator (or, in a sandbox, by the
 // sandbox's owner, who stands in for root there), with no code in it but its own, its bundle's and the
@@ -41,6 +47,23 @@ qw::HelperSocket::PeerRequirement applicationRequirement() {
     return requirement;
 }
 
+// The helper acts as root for whoever runs the application it serves: if anyone but root could change
+// that program, the helper's own, or a folder above either, they could put their own code in its place.
+qw::HelperServer::Distrust distrustOf(std::vector<fs::path> programs) {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    programs.insert(programs.begin(), ec ? fs::path() : self);
+    return [programs]() -> std::optional<std::string> {
+        for (const fs::path& program : programs)
+            if (program.empty())
+                return "The helper acts for no one while it cannot tell its own executable.";
+            else if (auto why = qw::HelperSocket::othersMayChange(program))
+                return "The helper acts for no one while someone other than root can change it or Quillwick: " +
+                       *why + ".";
+        return std::nullopt;
+    };
+}
+
 int runDaemon() {
     qw::HelperRequests::mainLog().info(
         fmt::format("starting as a launchd daemon on {}", qw::HelperService::machServiceName));
@@ -49,7 +72,10 @@ int runDaemon() {
         qw::HelperRequests::mainLog().fault("not inside an application bundle; no peer could be checked");
         return 1;
     }
-    qw::HelperServer server(qw::SystemPaths::current().helperSocket(), std::move(requirement));
+    std::vector<fs::path> served{requirement.bundle / "Contents" / "MacOS" / "Quillwick"};
+    if (requirement.executable != served.front()) served.push_back(requirement.executable);
+    qw::HelperServer server(qw::SystemPaths::current().helperSocket(), std::move(requirement), {},
+                            distrustOf(std::move(served)));
     try {
         server.listen();
     } catch (const std::exception& error) {
@@ -80,6 +106,14 @@ int main(int argc, char** argv) {
     if (arguments.size() != 2) {
         std::fputs("usage: QuillwickHelper one-shot <request-file>\n", stderr);
         return 64;
+    }
+    std::vector<fs::path> served;
+    if (const auto bundle = qw::SystemPaths::applicationBundle()) served.push_back(*bundle / "Contents" / "MacOS" / "Quillwick");
+    if (const auto why = distrustOf(std::move(served))()) {
+        qw::HelperRequests::mainLog().error("refusing every request: " + qw::PrivilegedOperations::escapedForLog(*why));
+        const std::string reply = qw::HelperResponse::failure(*why).jsonData();
+        std::fwrite(reply.data(), 1, reply.size(), stdout);
+        return 1;
     }
     const auto result = qw::HelperRequests::oneShot(arguments[1]);
     std::fwrite(result.output.data(), 1, result.output.size(), stdout);

@@ -1,8 +1,11 @@
 #include "Quillwick/platform/ManagedService.h"
 
 #include <cerrno>
+#include <optional>
+#include <vector>
 
 #include "Quillwick/platform/ApplicationSupport.h"
+#include "helperkit/PeerRequirement.h"
 #include "helperkit/PlistFile.h"
 #include "helperkit/Subprocess.h"
 #include "helperkit/SystemPaths.h"
@@ -19,6 +22,25 @@ Subprocess::Result launchctl(const std::vector<std::string>& arguments) {
     } catch (const Subprocess::Failure& failure) {
         throw ManagedService::Error(failure.what());
     }
+}
+
+// Why root should not load this list: launchd would run the program it names as root, and that program
+// serves the Quillwick beside it, so whoever can change the list, either program or a folder above them
+// could have their own code run or served as root.
+std::optional<std::string> untrustedList(const fs::path& list) {
+    std::vector<fs::path> files{list};
+    try {
+        const PlistFile read = PlistFile::read(list);
+        std::optional<std::string> program = read["Program"] ? read["Program"]->stringValue() : std::nullopt;
+        if (const PlistValue* arguments = read.find("ProgramArguments"); !program && arguments && arguments->arrayValue() &&
+                                                                          !arguments->arrayValue()->empty())
+            program = arguments->arrayValue()->front().stringValue();
+        if (program) files.insert(files.end(), {*program, fs::path(*program).parent_path() / "Quillwick"});
+    } catch (const std::exception&) {
+    }
+    for (const fs::path& file : files)
+        if (auto why = HelperSocket::othersMayChange(file)) return why;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -85,6 +107,10 @@ void ManagedService::registerService() const {
     std::error_code ec;
     if (!fs::is_regular_file(plistPath_, ec))
         throw Error("The app bundle has no " + plistPath_.filename().string() + ".");
+    if (domain_ == LaunchdDomain::system())
+        if (const auto why = untrustedList(plistPath_))
+            throw Error("The helper cannot be installed from here: someone other than root could change it or "
+                        "Quillwick, since " + *why + ". Put Quillwick in a folder that only root can change.");
     const auto result = launchctl({"bootstrap", domain_.description(), listToLoad().string()});
     if (result.exitStatus != 0 && !isLoaded()) throw Error(result.message(), result.exitStatus == EPERM);
 }

@@ -25,6 +25,7 @@
 
 #include "helper/HelperServer.h"
 #include "support/Eventually.h"
+#include "support/LinkedBundle.h"
 #include "support/SystemUser.h"
 #include "tests/helper/HelperTestSupport.h"
 
@@ -151,9 +152,10 @@ struct RunningHelper : ::testing::Test {
     void SetUp() override { ::setenv("QUILLWICK_LOG_FILE", logFile.c_str(), 1); }
     void TearDown() override { ::unsetenv("QUILLWICK_LOG_FILE"); }
 
-    void startHelper(const std::string& admittedPeer) {
+    // From the built bundle's list unless another is given.
+    void startHelper(const std::string& admittedPeer, const fs::path& list = {}) {
         ::setenv("QUILLWICK_HELPER_PEER", admittedPeer.c_str(), 1);
-        ASSERT_EQ(root.launchctl({"bootstrap", "system", plist.string()}).exitStatus, 0);
+        ASSERT_EQ(root.launchctl({"bootstrap", "system", (list.empty() ? plist : list).string()}).exitStatus, 0);
         ::unsetenv("QUILLWICK_HELPER_PEER");
         ASSERT_TRUE(test::eventually([&] { return fs::exists(socket); }));
     }
@@ -465,6 +467,60 @@ TEST_F(RunningHelper, aPeerThatIsNotTheApplicationIsServedNothing) {
     stopHelper();
 }
 
+
+// The helper's trust rests on its bundle: while anyone but root could change it or a folder above it (a
+// plain user owns one, or anyone may write one that is not sticky), it acts for no one, says why in every
+// reply and logs it once.
+TEST_F(RunningHelper, aBundleOthersMayChangeIsServedNothing) {
+    const SystemUser plain("qwpplain", false);
+    ASSERT_TRUE(plain.exists());
+    const fs::path apps = outside.path() / "apps";
+    fs::create_directory(apps);
+    fs::permissions(apps, fs::perms(0755));
+    const fs::path bundle = test::linkedBundle(apps);
+    startHelper(fs::read_symlink("/proc/self/exe").string(), bundle / "Contents/Library/LaunchDaemons" / plist.filename());
+    EXPECT_TRUE(stillServing());
+    const auto before = snapshot(root.path());
+
+    const struct {
+        std::function<void()> change;
+        std::string refusal;
+    } cases[] = {
+        {[&] { ASSERT_EQ(::chown(apps.c_str(), plain.uid(), plain.gid()), 0); },
+         fmt::format("{} belongs to uid {}, not to root", apps.string(), plain.uid())},
+        {[&] {
+             ASSERT_EQ(::chown(apps.c_str(), 0, 0), 0);
+             fs::permissions(apps, fs::perms(0777));
+         },
+         apps.string() + " may be written by others than its owner (mode 777)"},
+    };
+    const fs::path requestFile = outside.path() / "request.json";
+    {
+        std::ofstream(requestFile) << writing("com.evil.untrusted");
+    }
+    test::SocketClient client(socket);
+    for (const auto& c : cases) {
+        c.change();
+        const std::string refusal =
+            "The helper acts for no one while someone other than root can change it or Quillwick: " + c.refusal + ".";
+        for (int request = 0; request < 2; ++request) {
+            client.send(writing("com.evil.untrusted"));
+            const auto reply = client.receive();
+            ASSERT_TRUE(reply);
+            EXPECT_FALSE(reply->succeeded);
+            EXPECT_EQ(reply->message, refusal);
+        }
+        const auto oneShot = Subprocess::run((bundle / "Contents/MacOS/QuillwickHelper").string(), {"one-shot", requestFile});
+        EXPECT_EQ(oneShot.exitStatus, 1);
+        EXPECT_EQ(HelperResponse::fromJson(oneShot.standardOutput).message, refusal);
+    }
+    // Once by the daemon and once by each one-shot run for each cause.
+    EXPECT_EQ(countOf(test::readFile(logFile), "refusing every request: "), 2 * std::size(cases));
+    // A sticky folder is fine: what lies in it stays root's.
+    fs::permissions(apps, fs::perms(01777));
+    EXPECT_TRUE(stillServing());
+    EXPECT_EQ(snapshot(root.path()), before);
+}
 
 // An administrator's code that names the untouched application as the sender from namespaces of its
 // own, or runs foreign code in it from a mount namespace where that code has a system library's name.

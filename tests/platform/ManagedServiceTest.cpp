@@ -2,11 +2,15 @@
 // a login item from a bundle of the test's own, through every status.
 #include <QTest>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "Quillwick/platform/ManagedService.h"
 #include "helperkit/HelperProtocol.h"
+#include "support/LinkedBundle.h"
 #include "support/SandboxRoot.h"
+#include "support/SystemUser.h"
 
 using namespace qw;
 namespace fs = std::filesystem;
@@ -39,6 +43,34 @@ private slots:
         const auto missing = ManagedService::daemon(empty.path(), std::string(HelperService::plistName));
         QCOMPARE(missing.status(), Status::notFound);
         QVERIFY_THROWS_EXCEPTION(ManagedService::Error, missing.registerService());
+    }
+
+    // Root would run and serve what the bundle holds: from a bundle someone else could change, nothing is
+    // registered, and the error says why.
+    void theHelperIsRegisteredOnlyFromABundleOnlyRootCanChange() {
+        if (::geteuid() != 0) QSKIP("needs root to hand a folder to a plain user");
+        test::SandboxRoot root;
+        const test::SystemUser plain("qwmplain", false);
+        QVERIFY(plain.exists());
+        test::TemporaryFolder folder;
+        const fs::path apps = folder.path() / "apps";
+        fs::create_directory(apps);
+        const auto daemon = ManagedService::daemon(test::linkedBundle(apps), std::string(HelperService::plistName));
+        QCOMPARE(::chown(apps.c_str(), plain.uid(), plain.gid()), 0);
+        try {
+            daemon.registerService();
+            QFAIL("registered from a folder a plain user owns");
+        } catch (const ManagedService::Error& error) {
+            QCOMPARE(std::string(error.what()),
+                     "The helper cannot be installed from here: someone other than root could change it or Quillwick, "
+                     "since " + apps.string() + " belongs to uid " + std::to_string(plain.uid()) +
+                         ", not to root. Put Quillwick in a folder that only root can change.");
+        }
+        QCOMPARE(daemon.status(), Status::notRegistered);
+
+        QCOMPARE(::chown(apps.c_str(), 0, 0), 0);
+        daemon.registerService();
+        QCOMPARE(daemon.status(), Status::enabled);
     }
 
     void loginItemRegistersInTheUsersGuiDomain() {
