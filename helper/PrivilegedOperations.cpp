@@ -71,6 +71,29 @@ void logLine(Logger::Level level, std::string_view verb, std::string_view subjec
     logger().log(level, fmt::format("{} {} — {}", verb, escapedForLog(subject), escapedForLog(reason)));
 }
 
+bool isLoaded(const std::string& label) {
+    const std::vector<std::string> arguments{"print", ServiceTarget{LaunchdDomain::system(), label}.description()};
+    return Subprocess::run(SystemPaths::current().launchctl().string(), arguments).exitStatus == 0;
+}
+
+// Enabling or starting a job that is not loaded has launchd read the file its label names, so that file
+// must be one launchd accepts; a loaded job's file is not read again.
+void requireLoadableUnlessLoaded(const std::string& label) {
+    const JobLocation location = JobLocation::forLabel(JobDirectory::globalDaemons, label);
+    std::optional<JobFolder> folder;
+    try {
+        folder.emplace(location.url.parent_path());
+        if (!folder->holds(fileName(location))) return;
+    } catch (const FileError&) {
+        return;  // no folder, or a name too long for one: no file there for launchd to read
+    }
+    try {
+        folder->readLoadable(fileName(location), FileOwner::system().uid);
+    } catch (const FileError&) {
+        if (!isLoaded(label)) throw;
+    }
+}
+
 HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std::string& reason) {
     const auto domain = LaunchdDomain::parse(operation.domain);
     if (!domain || operation.domain.find('\0') != std::string::npos)
@@ -82,14 +105,17 @@ HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std
     if (operation.verb.needsPlistPath()) {
         if (!operation.path) throw OperationError::missingPath(operation.verb);
         const JobLocation location = JobLocation::validatingPath(withoutNul(*operation.path));
-        // launchctl opens the path itself: it must name the folder's own file, as for the file operations.
-        JobFolder(location.url.parent_path()).verify(fileName(location));
+        // launchctl opens the path itself: it must name the folder's own file, as for the file operations,
+        // and one launchd would load.
+        JobFolder(location.url.parent_path()).readLoadable(fileName(location), FileOwner::system().uid);
         arguments.push_back(domain->description());
         arguments.push_back(location.url.string());
     } else {
         const std::string label = operation.label.value_or("");
         if (!ServiceTarget::isValidLabel(label)) throw OperationError::invalidLabel(label);
         if (operation.path) throw OperationError::unexpectedPath(operation.verb);
+        if (operation.verb == PrivilegedVerb::enable || operation.verb == PrivilegedVerb::kickstart)
+            requireLoadableUnlessLoaded(label);
         if (operation.verb == PrivilegedVerb::kickstart) arguments.push_back("-k");
         if (operation.verb == PrivilegedVerb::kill) arguments.push_back("TERM");
         arguments.push_back(ServiceTarget{*domain, label}.description());

@@ -1,10 +1,15 @@
 // The helper's operations, called in-process in a sandbox machine: what each does, and each refusal.
 #include "helper/PrivilegedOperations.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "helper/JobFolder.h"
+#include "support/SystemUser.h"
 #include "tests/helper/HelperTestSupport.h"
 
 namespace qw {
@@ -127,6 +132,46 @@ TEST_F(PrivilegedOperationsTest, launchctlRunsInTheSystemDomainAndPassesItsOutco
 
     reply = perform(HelperRequest::Launchctl{PrivilegedVerb::bootout, "system", "com.example.sleeper", std::nullopt});
     EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
+}
+
+bool isLoaded(const test::SandboxRoot& root, const std::string& label) {
+    return root.launchctl({"print", "system/" + label}).exitStatus == 0;
+}
+
+HelperRequest::Operation launchctl(PrivilegedVerb verb, std::optional<std::string> label,
+                                   std::optional<std::string> path = std::nullopt) {
+    return HelperRequest::Launchctl{verb, "system", std::move(label), std::move(path)};
+}
+
+TEST_F(PrivilegedOperationsTest, aFileLaunchdWouldRefuseIsNeverHandedToIt) {
+    const test::SystemUser plain("qwplain", false);
+    ASSERT_TRUE(plain.exists());
+    const auto place = [&](const std::string& label, unsigned mode, uid_t owner) {
+        const fs::path file = root.writeFile("/Library/LaunchDaemons/" + label + ".plist", test::jobPlist(label), mode);
+        EXPECT_EQ(::chown(file.c_str(), owner, 0), 0);
+        return file.string();
+    };
+    const std::string refused[] = {place("com.example.userowned", 0644, plain.uid()),
+                                   place("com.example.worldwritable", 0666, 0),
+                                   place("com.example.groupwritable", 0664, 0)};
+    for (const std::string& path : refused) {
+        const std::string label = fs::path(path).stem().string();
+        for (const auto& operation : {launchctl(PrivilegedVerb::bootstrap, std::nullopt, path),
+                                      launchctl(PrivilegedVerb::enable, label),
+                                      launchctl(PrivilegedVerb::kickstart, label)}) {
+            const auto reply = perform(operation);
+            EXPECT_FALSE(reply.succeeded) << label;
+            EXPECT_THAT(reply.message.value_or(""), ::testing::HasSubstr(path + ": Path had bad ownership/permissions"));
+        }
+        EXPECT_FALSE(isLoaded(root, label)) << label;
+    }
+
+    // Once loaded, launchd does not read the file again: starting or enabling it is no way in.
+    const std::string loaded = place("com.example.loaded", 0644, 0);
+    ASSERT_TRUE(perform(launchctl(PrivilegedVerb::bootstrap, std::nullopt, loaded)).succeeded);
+    ::chmod(loaded.c_str(), 0666);
+    EXPECT_TRUE(perform(launchctl(PrivilegedVerb::enable, "com.example.loaded")).succeeded);
+    EXPECT_TRUE(perform(launchctl(PrivilegedVerb::kickstart, "com.example.loaded")).succeeded);
 }
 
 TEST(HelperLogText, controlAndInvisibleCharactersAreEscaped) {
