@@ -190,14 +190,4 @@ void JobFolder::remove(const std::string& name) const {
     ::fsync(fd_);
 }
 
-void JobFolder::setOwnerAndMode(const std::string& name, FileOwner owner, mode_t mode) const {
-    const int fd = openRegular(name, O_RDONLY, "change the owner of");
-    if (::fchown(fd, owner.uid, owner.gid) != 0 || ::fchmod(fd, mode) != 0) {
-        const int error = errno;
-        ::close(fd);
-        fail("change the owner of", name, error);
-    }
-    ::close(fd);
-}
-
 }  // namespace qw

@@ -47,7 +47,6 @@ public:
     std::string readLoadable(const std::string& name, uid_t owner) const;
     void replace(const std::string& name, std::string_view bytes, FileOwner owner, mode_t mode) const;
     void remove(const std::string& name) const;
-    void setOwnerAndMode(const std::string& name, FileOwner owner, mode_t mode) const;
 
 private:
     int openRegular(const std::string& name, int flags, const char* verb, struct stat* info = nullptr) const;

@@ -176,7 +176,10 @@ struct Performer {
 
     HelperResponse operator()(const HelperRequest::RepairPermissions& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
-        JobFolder(location.url.parent_path()).setOwnerAndMode(fileName(location), FileOwner::system(), jobFileMode);
+        // A fresh copy in place of the file: whoever opened it while it was theirs keeps a descriptor of a
+        // file that is no longer the job's.
+        const JobFolder folder(location.url.parent_path());
+        folder.replace(fileName(location), folder.read(fileName(location)), FileOwner::system(), jobFileMode);
         logLine(Logger::Level::notice, "repaired", location.url.string(), reason);
         return succeeded(fmt::format("Set {} to root:wheel, mode 644.", fileName(location)));
     }

@@ -174,6 +174,49 @@ TEST_F(PrivilegedOperationsTest, aFileLaunchdWouldRefuseIsNeverHandedToIt) {
     EXPECT_TRUE(perform(launchctl(PrivilegedVerb::kickstart, "com.example.loaded")).succeeded);
 }
 
+TEST_F(PrivilegedOperationsTest, repairCutsOffWhoeverHeldTheFileOpen) {
+    const test::SystemUser plain("qwplain", false);
+    ASSERT_TRUE(plain.exists());
+    fs::permissions(root.path(), fs::perms(0755));
+    const std::string label = "com.example.repaired";
+    const fs::path path = root.writeFile("/Library/LaunchDaemons/" + label + ".plist", test::jobPlist(label));
+    ASSERT_EQ(::chown(path.c_str(), plain.uid(), plain.gid()), 0);
+
+    // The former owner opens the file before the repair and writes through that descriptor after it.
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(plain.gid()) != 0 || ::setuid(plain.uid()) != 0) ::_exit(1);
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        (void)!::write(ready[1], fd >= 0 ? "y" : "n", 1);
+        char byte = 0;
+        (void)!::read(go[0], &byte, 1);
+        std::string rewritten = test::jobPlist(label);
+        rewritten.replace(rewritten.find("/bin/true"), 9, "/bin/evil");
+        ::_exit(::pwrite(fd, rewritten.data(), rewritten.size(), 0) == static_cast<ssize_t>(rewritten.size()) ? 0 : 2);
+    }
+    char opened = 0;
+    ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+    ASSERT_EQ(opened, 'y');
+    const auto reply = perform(HelperRequest::RepairPermissions{path.string()});
+    (void)!::write(go[1], "g", 1);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+    EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(test::readFile(path), test::jobPlist(label));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, FileOwner::system().uid);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    ASSERT_TRUE(perform(launchctl(PrivilegedVerb::bootstrap, std::nullopt, path.string())).succeeded);
+    EXPECT_THAT(root.launchctl({"print", "system/" + label}).standardOutput, ::testing::HasSubstr("/bin/true"));
+}
+
 TEST(HelperLogText, controlAndInvisibleCharactersAreEscaped) {
     EXPECT_EQ(PrivilegedOperations::escapedForLog("a\nb\x1b[31m\\"), "a\\x0ab\\x1b[31m\\\\");
     EXPECT_EQ(PrivilegedOperations::escapedForLog("\u0080\u009f\u00a0 \u2027\u202f\u2065\u206a é"),
