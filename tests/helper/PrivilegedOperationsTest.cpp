@@ -217,6 +217,41 @@ TEST_F(PrivilegedOperationsTest, repairCutsOffWhoeverHeldTheFileOpen) {
     EXPECT_THAT(root.launchctl({"print", "system/" + label}).standardOutput, ::testing::HasSubstr("/bin/true"));
 }
 
+TEST_F(PrivilegedOperationsTest, jobsOfMacOSAreNeverChanged) {
+    const std::string apple = daemons + "/com.apple.example.plist";
+    root.writeFile("/Library/LaunchDaemons/com.apple.example.plist", test::jobPlist("com.apple.example"));
+    // Named as anyone's job, declaring one of macOS's.
+    const std::string disguised = daemons + "/com.example.disguised.plist";
+    root.writeFile("/Library/LaunchDaemons/com.example.disguised.plist", test::jobPlist("com.apple.disguised"));
+    const auto before = test::readFile(apple);
+
+    const std::string refusal = " is part of macOS. Quillwick shows these jobs but never changes them.";
+    const struct {
+        HelperRequest::Operation operation;
+        std::string label;
+    } cases[] = {
+        {HelperRequest::Write{apple, bytes(test::jobPlist("com.apple.example"))}, "com.apple.example"},
+        {HelperRequest::Delete{apple}, "com.apple.example"},
+        {HelperRequest::RepairPermissions{apple}, "com.apple.example"},
+        {launchctl(PrivilegedVerb::bootstrap, std::nullopt, apple), "com.apple.example"},
+        {launchctl(PrivilegedVerb::bootstrap, std::nullopt, disguised), "com.apple.disguised"},
+        {launchctl(PrivilegedVerb::bootout, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::enable, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::disable, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::kickstart, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::kill, "application.com.apple.Safari.1234"), "application.com.apple.Safari.1234"},
+    };
+    for (const auto& c : cases) {
+        const auto reply = perform(c.operation);
+        EXPECT_FALSE(reply.succeeded) << c.label;
+        EXPECT_EQ(reply.message, "“" + c.label + "”" + refusal);
+    }
+    EXPECT_EQ(test::readFile(apple), before);
+    EXPECT_FALSE(isLoaded(root, "com.apple.example"));
+    EXPECT_FALSE(isLoaded(root, "com.apple.disguised"));
+    EXPECT_TRUE(perform(HelperRequest::Read{apple}).succeeded);
+}
+
 TEST(HelperLogText, controlAndInvisibleCharactersAreEscaped) {
     EXPECT_EQ(PrivilegedOperations::escapedForLog("a\nb\x1b[31m\\"), "a\\x0ab\\x1b[31m\\\\");
     EXPECT_EQ(PrivilegedOperations::escapedForLog("\u0080\u009f\u00a0 \u2027\u202f\u2065\u206a é"),
