@@ -61,12 +61,13 @@ JobFolder::~JobFolder() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-int JobFolder::openRegular(const std::string& name, int flags, const char* verb) const {
+int JobFolder::openRegular(const std::string& name, int flags, const char* verb, struct stat* found) const {
     checkName(name);
     // O_NONBLOCK: opening a FIFO must not wait for a writer before we can see it is no file.
     const int fd = ::openat(fd_, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) fail(verb, name, errno);
-    struct stat info {};
+    struct stat own {};
+    struct stat& info = found ? *found : own;
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
@@ -81,10 +82,27 @@ int JobFolder::openRegular(const std::string& name, int flags, const char* verb)
     return fd;
 }
 
-void JobFolder::verify(const std::string& name) const { ::close(openRegular(name, O_RDONLY, "read")); }
+bool JobFolder::holds(const std::string& name) const {
+    checkName(name);
+    struct stat info {};
+    return ::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
-std::string JobFolder::read(const std::string& name) const {
-    const int fd = openRegular(name, O_RDONLY, "read");
+std::string JobFolder::read(const std::string& name) const { return readAll(openRegular(name, O_RDONLY, "read"), name); }
+
+std::string JobFolder::readLoadable(const std::string& name, uid_t owner) const {
+    struct stat info {};
+    const int fd = openRegular(name, O_RDONLY, "read", &info);
+    if (info.st_uid != owner || (info.st_mode & 022) != 0) {
+        ::close(fd);
+        throw FileError(fmt::format("{}: Path had bad ownership/permissions. launchd loads a job file only when root "
+                                    "owns it and nobody else may write it: repair its permissions first.",
+                                    (folder_ / name).string()));
+    }
+    return readAll(fd, name);
+}
+
+std::string JobFolder::readAll(int fd, const std::string& name) {
     std::string bytes;
     char chunk[65536];
     while (true) {
@@ -165,16 +183,6 @@ void JobFolder::remove(const std::string& name) const {
     // Between the check and here only root can swap the entry; unlinkat never follows a link anyway.
     if (::unlinkat(fd_, name.c_str(), 0) != 0) fail("delete", name, errno);
     ::fsync(fd_);
-}
-
-void JobFolder::setOwnerAndMode(const std::string& name, FileOwner owner, mode_t mode) const {
-    const int fd = openRegular(name, O_RDONLY, "change the owner of");
-    if (::fchown(fd, owner.uid, owner.gid) != 0 || ::fchmod(fd, mode) != 0) {
-        const int error = errno;
-        ::close(fd);
-        fail("change the owner of", name, error);
-    }
-    ::close(fd);
 }
 
 }  // namespace qw

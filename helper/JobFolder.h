@@ -4,6 +4,7 @@
 // renamed into place and the folder synced.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -37,15 +38,20 @@ public:
     JobFolder(const JobFolder&) = delete;
     JobFolder& operator=(const JobFolder&) = delete;
 
-    // Throws unless the name holds a file the helper may act on, for a program that opens it by path.
-    void verify(const std::string& name) const;
+    // Whether anything at all stands at the name.
+    bool holds(const std::string& name) const;
     std::string read(const std::string& name) const;
+    // The bytes of a file launchd would load into the system domain: one that `owner` owns and nobody
+    // else may write. They are read through the descriptor that was checked; the folder being root's, the
+    // file launchd then opens by path is that one. Throws with launchd's own words otherwise.
+    std::string readLoadable(const std::string& name, uid_t owner) const;
     void replace(const std::string& name, std::string_view bytes, FileOwner owner, mode_t mode) const;
     void remove(const std::string& name) const;
-    void setOwnerAndMode(const std::string& name, FileOwner owner, mode_t mode) const;
 
 private:
-    int openRegular(const std::string& name, int flags, const char* verb) const;
+    int openRegular(const std::string& name, int flags, const char* verb, struct stat* info = nullptr) const;
+    // Reads to the end, up to the limit, and closes the descriptor.
+    static std::string readAll(int fd, const std::string& name);
     std::filesystem::path folder_;
     int fd_ = -1;
 };

@@ -67,8 +67,47 @@ const std::string& withoutNul(const std::string& path) {
 
 std::string fileName(const JobLocation& location) { return location.url.filename().string(); }
 
+// The application leaves macOS's own jobs alone; the helper is where that has to hold.
+void refuseMacOSJob(const std::string& label) {
+    if (ServiceTarget::isAppleLabel(label)) throw OperationError::partOfMacOS(label);
+}
+
+// The label a job file declares, when it reads as a job here (launchd loads nothing from one that does not).
+std::optional<std::string> declaredLabel(std::string_view bytes) {
+    try {
+        const PlistFile file = PlistFile::fromData(bytes, "job.plist");
+        if (const PlistValue* label = file.find("Label"))
+            if (const std::string* text = label->stringPointer()) return *text;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
 void logLine(Logger::Level level, std::string_view verb, std::string_view subject, const std::string& reason) {
     logger().log(level, fmt::format("{} {} — {}", verb, escapedForLog(subject), escapedForLog(reason)));
+}
+
+bool isLoaded(const std::string& label) {
+    const std::vector<std::string> arguments{"print", ServiceTarget{LaunchdDomain::system(), label}.description()};
+    return Subprocess::run(SystemPaths::current().launchctl().string(), arguments).exitStatus == 0;
+}
+
+// Enabling or starting a job that is not loaded has launchd read the file its label names, so that file
+// must be one launchd accepts; a loaded job's file is not read again.
+void requireLoadableUnlessLoaded(const std::string& label) {
+    const JobLocation location = JobLocation::forLabel(JobDirectory::globalDaemons, label);
+    std::optional<JobFolder> folder;
+    try {
+        folder.emplace(location.url.parent_path());
+        if (!folder->holds(fileName(location))) return;
+    } catch (const FileError&) {
+        return;  // no folder, or a name too long for one: no file there for launchd to read
+    }
+    try {
+        folder->readLoadable(fileName(location), FileOwner::system().uid);
+    } catch (const FileError&) {
+        if (!isLoaded(label)) throw;
+    }
 }
 
 HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std::string& reason) {
@@ -82,14 +121,21 @@ HelperResponse runLaunchctl(const HelperRequest::Launchctl& operation, const std
     if (operation.verb.needsPlistPath()) {
         if (!operation.path) throw OperationError::missingPath(operation.verb);
         const JobLocation location = JobLocation::validatingPath(withoutNul(*operation.path));
-        // launchctl opens the path itself: it must name the folder's own file, as for the file operations.
-        JobFolder(location.url.parent_path()).verify(fileName(location));
+        refuseMacOSJob(location.url.stem().string());
+        // launchctl opens the path itself: it must name the folder's own file, as for the file operations,
+        // and one launchd would load.
+        const std::string bytes =
+            JobFolder(location.url.parent_path()).readLoadable(fileName(location), FileOwner::system().uid);
+        if (const auto label = declaredLabel(bytes)) refuseMacOSJob(*label);
         arguments.push_back(domain->description());
         arguments.push_back(location.url.string());
     } else {
         const std::string label = operation.label.value_or("");
         if (!ServiceTarget::isValidLabel(label)) throw OperationError::invalidLabel(label);
         if (operation.path) throw OperationError::unexpectedPath(operation.verb);
+        refuseMacOSJob(label);
+        if (operation.verb == PrivilegedVerb::enable || operation.verb == PrivilegedVerb::kickstart)
+            requireLoadableUnlessLoaded(label);
         if (operation.verb == PrivilegedVerb::kickstart) arguments.push_back("-k");
         if (operation.verb == PrivilegedVerb::kill) arguments.push_back("TERM");
         arguments.push_back(ServiceTarget{*domain, label}.description());
@@ -133,6 +179,7 @@ struct Performer {
 
     HelperResponse operator()(const HelperRequest::Write& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
+        refuseMacOSJob(location.url.stem().string());
         const std::string_view contents(reinterpret_cast<const char*>(operation.contents.data()),
                                         operation.contents.size());
         checkLabel(contents, location.url.stem().string());
@@ -143,6 +190,7 @@ struct Performer {
 
     HelperResponse operator()(const HelperRequest::Delete& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
+        refuseMacOSJob(location.url.stem().string());
         JobFolder(location.url.parent_path()).remove(fileName(location));
         logLine(Logger::Level::notice, "deleted", location.url.string(), reason);
         return succeeded(fmt::format("Deleted {}.", fileName(location)));
@@ -150,7 +198,11 @@ struct Performer {
 
     HelperResponse operator()(const HelperRequest::RepairPermissions& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
-        JobFolder(location.url.parent_path()).setOwnerAndMode(fileName(location), FileOwner::system(), jobFileMode);
+        refuseMacOSJob(location.url.stem().string());
+        // A fresh copy in place of the file: whoever opened it while it was theirs keeps a descriptor of a
+        // file that is no longer the job's.
+        const JobFolder folder(location.url.parent_path());
+        folder.replace(fileName(location), folder.read(fileName(location)), FileOwner::system(), jobFileMode);
         logLine(Logger::Level::notice, "repaired", location.url.string(), reason);
         return succeeded(fmt::format("Set {} to root:wheel, mode 644.", fileName(location)));
     }
@@ -184,6 +236,11 @@ OperationError OperationError::invalidLabel(const std::string& label) {
 OperationError OperationError::foreignDomain(const std::string& domain) {
     return {Kind::foreignDomain,
             fmt::format("The helper acts only in the system domain, not in “{}”.", shownWhole(domain))};
+}
+
+OperationError OperationError::partOfMacOS(const std::string& label) {
+    return {Kind::partOfMacOS,
+            fmt::format("“{}” is part of macOS. Quillwick shows these jobs but never changes them.", shownWhole(label))};
 }
 
 std::string helperVersion() {

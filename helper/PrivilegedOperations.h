@@ -13,12 +13,13 @@ inline constexpr int supportedVersion = 1;
 
 class OperationError : public std::runtime_error {
 public:
-    enum class Kind { unknownDomain, missingPath, unexpectedPath, invalidLabel, foreignDomain };
+    enum class Kind { unknownDomain, missingPath, unexpectedPath, invalidLabel, foreignDomain, partOfMacOS };
     static OperationError unknownDomain(const std::string& domain);
     static OperationError missingPath(PrivilegedVerb verb);
     static OperationError unexpectedPath(PrivilegedVerb verb);
     static OperationError invalidLabel(const std::string& label);
     static OperationError foreignDomain(const std::string& domain);
+    static OperationError partOfMacOS(const std::string& label);
     Kind kind() const { return kind_; }
 
 private:

@@ -110,4 +110,8 @@ bool ServiceTarget::isValidLabel(std::string_view label) {
     return true;
 }
 
+bool ServiceTarget::isAppleLabel(std::string_view label) {
+    return label.starts_with("com.apple.") || label.find(".com.apple.") != std::string_view::npos;
+}
+
 }  // namespace qw

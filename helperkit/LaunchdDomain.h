@@ -50,6 +50,8 @@ struct ServiceTarget {
     static std::optional<ServiceTarget> parse(std::string_view text);
     // 1–255 characters from a-z A-Z 0-9 . - _; not "." or ".."; no leading or trailing "."; no leading "-".
     static bool isValidLabel(std::string_view label);
+    // A job of macOS's own: "com.apple." first, or inside another name (an app's "application.com.apple.…").
+    static bool isAppleLabel(std::string_view label);
 
     bool operator==(const ServiceTarget&) const = default;
 };

@@ -8,10 +8,6 @@ void combine(std::size_t& seed, std::size_t value) {
     seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
 }
 
-bool isAppleLabel(const std::string& label) {
-    return label.starts_with("com.apple.") || label.find(".com.apple.") != std::string::npos;
-}
-
 }  // namespace
 
 std::string Job::id() const {
@@ -32,11 +28,11 @@ bool Job::isSystem() const {
     return directory && (*directory == JobDirectory::systemAgents || *directory == JobDirectory::systemDaemons);
 }
 
-bool Job::isApple() const { return isSystem() || isAppleLabel(label); }
+bool Job::isApple() const { return isSystem() || ServiceTarget::isAppleLabel(label); }
 
 bool Job::isRegisteredByApp() const { return label.starts_with("application."); }
 
-bool Job::isInstalled() const { return !isSystem() && !isAppleLabel(label) && !isRegisteredByApp(); }
+bool Job::isInstalled() const { return !isSystem() && !ServiceTarget::isAppleLabel(label) && !isRegisteredByApp(); }
 
 LaunchdDomain Job::domain() const {
     if (directory && directory->isDaemon()) return LaunchdDomain::system();

@@ -100,11 +100,13 @@ void fileIssues(const Job& job, const FileFacts& facts, const std::unordered_set
                 "”. Only one of them can be loaded, and which one wins depends on the order things were "
                 "bootstrapped — so edits may appear to have no effect because the other copy is the one running." +
                 otherCopies(otherFiles));
+    // launchd refuses the file as it stands: only the repair offered above can help.
+    const bool refusedByLaunchd = facts.plistIsLooselyPermissioned || facts.plistIsWronglyOwned;
     if (definition && !job.status)
         add(out, Severity::note, "This job is not loaded",
             "The file is in place but launchd has not been told about it, so nothing will start it. Loading it "
             "now also makes it load automatically from then on.",
-            Fix::load());
+            refusedByLaunchd ? std::nullopt : std::optional(Fix::load()));
 }
 
 void pathIssues(const Job& job, const JobDefinition& definition, const FileFacts& facts, std::vector<Issue>& out) {

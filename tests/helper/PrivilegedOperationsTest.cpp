@@ -1,10 +1,15 @@
 // The helper's operations, called in-process in a sandbox machine: what each does, and each refusal.
 #include "helper/PrivilegedOperations.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "helper/JobFolder.h"
+#include "support/SystemUser.h"
 #include "tests/helper/HelperTestSupport.h"
 
 namespace qw {
@@ -127,6 +132,124 @@ TEST_F(PrivilegedOperationsTest, launchctlRunsInTheSystemDomainAndPassesItsOutco
 
     reply = perform(HelperRequest::Launchctl{PrivilegedVerb::bootout, "system", "com.example.sleeper", std::nullopt});
     EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
+}
+
+bool isLoaded(const test::SandboxRoot& root, const std::string& label) {
+    return root.launchctl({"print", "system/" + label}).exitStatus == 0;
+}
+
+HelperRequest::Operation launchctl(PrivilegedVerb verb, std::optional<std::string> label,
+                                   std::optional<std::string> path = std::nullopt) {
+    return HelperRequest::Launchctl{verb, "system", std::move(label), std::move(path)};
+}
+
+TEST_F(PrivilegedOperationsTest, aFileLaunchdWouldRefuseIsNeverHandedToIt) {
+    const test::SystemUser plain("qwplain", false);
+    ASSERT_TRUE(plain.exists());
+    const auto place = [&](const std::string& label, unsigned mode, uid_t owner) {
+        const fs::path file = root.writeFile("/Library/LaunchDaemons/" + label + ".plist", test::jobPlist(label), mode);
+        EXPECT_EQ(::chown(file.c_str(), owner, 0), 0);
+        return file.string();
+    };
+    const std::string refused[] = {place("com.example.userowned", 0644, plain.uid()),
+                                   place("com.example.worldwritable", 0666, 0),
+                                   place("com.example.groupwritable", 0664, 0)};
+    for (const std::string& path : refused) {
+        const std::string label = fs::path(path).stem().string();
+        for (const auto& operation : {launchctl(PrivilegedVerb::bootstrap, std::nullopt, path),
+                                      launchctl(PrivilegedVerb::enable, label),
+                                      launchctl(PrivilegedVerb::kickstart, label)}) {
+            const auto reply = perform(operation);
+            EXPECT_FALSE(reply.succeeded) << label;
+            EXPECT_THAT(reply.message.value_or(""), ::testing::HasSubstr(path + ": Path had bad ownership/permissions"));
+        }
+        EXPECT_FALSE(isLoaded(root, label)) << label;
+    }
+
+    // Once loaded, launchd does not read the file again: starting or enabling it is no way in.
+    const std::string loaded = place("com.example.loaded", 0644, 0);
+    ASSERT_TRUE(perform(launchctl(PrivilegedVerb::bootstrap, std::nullopt, loaded)).succeeded);
+    ::chmod(loaded.c_str(), 0666);
+    EXPECT_TRUE(perform(launchctl(PrivilegedVerb::enable, "com.example.loaded")).succeeded);
+    EXPECT_TRUE(perform(launchctl(PrivilegedVerb::kickstart, "com.example.loaded")).succeeded);
+}
+
+TEST_F(PrivilegedOperationsTest, repairCutsOffWhoeverHeldTheFileOpen) {
+    const test::SystemUser plain("qwplain", false);
+    ASSERT_TRUE(plain.exists());
+    fs::permissions(root.path(), fs::perms(0755));
+    const std::string label = "com.example.repaired";
+    const fs::path path = root.writeFile("/Library/LaunchDaemons/" + label + ".plist", test::jobPlist(label));
+    ASSERT_EQ(::chown(path.c_str(), plain.uid(), plain.gid()), 0);
+
+    // The former owner opens the file before the repair and writes through that descriptor after it.
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(plain.gid()) != 0 || ::setuid(plain.uid()) != 0) ::_exit(1);
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        (void)!::write(ready[1], fd >= 0 ? "y" : "n", 1);
+        char byte = 0;
+        (void)!::read(go[0], &byte, 1);
+        std::string rewritten = test::jobPlist(label);
+        rewritten.replace(rewritten.find("/bin/true"), 9, "/bin/evil");
+        ::_exit(::pwrite(fd, rewritten.data(), rewritten.size(), 0) == static_cast<ssize_t>(rewritten.size()) ? 0 : 2);
+    }
+    char opened = 0;
+    ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+    ASSERT_EQ(opened, 'y');
+    const auto reply = perform(HelperRequest::RepairPermissions{path.string()});
+    (void)!::write(go[1], "g", 1);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+    EXPECT_TRUE(reply.succeeded) << reply.message.value_or("");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(test::readFile(path), test::jobPlist(label));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, FileOwner::system().uid);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    ASSERT_TRUE(perform(launchctl(PrivilegedVerb::bootstrap, std::nullopt, path.string())).succeeded);
+    EXPECT_THAT(root.launchctl({"print", "system/" + label}).standardOutput, ::testing::HasSubstr("/bin/true"));
+}
+
+TEST_F(PrivilegedOperationsTest, jobsOfMacOSAreNeverChanged) {
+    const std::string apple = daemons + "/com.apple.example.plist";
+    root.writeFile("/Library/LaunchDaemons/com.apple.example.plist", test::jobPlist("com.apple.example"));
+    // Named as anyone's job, declaring one of macOS's.
+    const std::string disguised = daemons + "/com.example.disguised.plist";
+    root.writeFile("/Library/LaunchDaemons/com.example.disguised.plist", test::jobPlist("com.apple.disguised"));
+    const auto before = test::readFile(apple);
+
+    const std::string refusal = " is part of macOS. Quillwick shows these jobs but never changes them.";
+    const struct {
+        HelperRequest::Operation operation;
+        std::string label;
+    } cases[] = {
+        {HelperRequest::Write{apple, bytes(test::jobPlist("com.apple.example"))}, "com.apple.example"},
+        {HelperRequest::Delete{apple}, "com.apple.example"},
+        {HelperRequest::RepairPermissions{apple}, "com.apple.example"},
+        {launchctl(PrivilegedVerb::bootstrap, std::nullopt, apple), "com.apple.example"},
+        {launchctl(PrivilegedVerb::bootstrap, std::nullopt, disguised), "com.apple.disguised"},
+        {launchctl(PrivilegedVerb::bootout, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::enable, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::disable, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::kickstart, "com.apple.example"), "com.apple.example"},
+        {launchctl(PrivilegedVerb::kill, "application.com.apple.Safari.1234"), "application.com.apple.Safari.1234"},
+    };
+    for (const auto& c : cases) {
+        const auto reply = perform(c.operation);
+        EXPECT_FALSE(reply.succeeded) << c.label;
+        EXPECT_EQ(reply.message, "“" + c.label + "”" + refusal);
+    }
+    EXPECT_EQ(test::readFile(apple), before);
+    EXPECT_FALSE(isLoaded(root, "com.apple.example"));
+    EXPECT_FALSE(isLoaded(root, "com.apple.disguised"));
+    EXPECT_TRUE(perform(HelperRequest::Read{apple}).succeeded);
 }
 
 TEST(HelperLogText, controlAndInvisibleCharactersAreEscaped) {

@@ -196,12 +196,25 @@ TEST(JobDiagnostics, duplicateLabels) {
     EXPECT_EQ(f.titles(), Titles{"Another job has the same label"});
 }
 
-TEST(JobDiagnostics, notLoadedOffersLoadExceptInSystemFolders) {
+TEST(JobDiagnostics, notLoadedOffersLoadOnlyWhereLaunchdWouldLoadIt) {
     Fixture f;
     f.status.reset();
     const auto* issue = f.find("This job is not loaded");
     ASSERT_TRUE(issue);
     EXPECT_EQ(issue->fix, Fix::load());
+
+    // launchd refuses a file anyone else may write: its repair is offered, not a load that cannot work.
+    for (bool FileFacts::*fact : {&FileFacts::plistIsLooselyPermissioned, &FileFacts::plistIsWronglyOwned}) {
+        Fixture unsafe;
+        unsafe.status.reset();
+        unsafe.directory = JobDirectory::globalDaemons;
+        unsafe.facts.*fact = true;
+        std::vector<Fix> offered;
+        for (const auto& found : unsafe.issues())
+            if (found.fix) offered.push_back(*found.fix);
+        EXPECT_EQ(offered, std::vector<Fix>{Fix::repairPermissions()});
+        EXPECT_TRUE(unsafe.find("This job is not loaded"));
+    }
 
     // System jobs get no file issues at all, but still definition and key issues.
     f.directory = JobDirectory::systemAgents;
