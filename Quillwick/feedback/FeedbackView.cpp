@@ -250,7 +250,16 @@ void FeedbackView::finishSend(std::exception_ptr failure)
     }
     sending_ = false;
     update_();
-    if (sent_) done_->setFocus();
+    if (isVisible()) {
+        if (sent_) done_->setFocus();
+    } else if (sent_) {
+        reset();  // the form was closed while sending: only now may it go
+    } else {
+        // Closed while sending, so nobody saw it fail: bring the message back with the reason.
+        window()->show();
+        window()->raise();
+        window()->activateWindow();
+    }
 }
 
 void FeedbackView::update_()
@@ -300,8 +309,9 @@ void FeedbackView::showEvent(QShowEvent* event)
 
 void FeedbackView::hideEvent(QHideEvent* event)
 {
-    // A closed window hides the view; a minimised one does so spontaneously and keeps the form.
-    if (!event->spontaneous()) reset();
+    // A closed window hides the view; a minimised one does so spontaneously and keeps the form. A
+    // message still on its way is kept until the server has taken it.
+    if (!event->spontaneous() && !sending_) reset();
     QWidget::hideEvent(event);
 }
 

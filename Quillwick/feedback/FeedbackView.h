@@ -6,8 +6,10 @@
 // (QWidget::close), and so do Escape and Ctrl+W; Ctrl-Return sends, and Return never does (in the
 // confirmation it means Done). The window opens with the message box focused. Closing or hiding the
 // window (not minimising it) hides the view, which resets it to the empty form; reset() does the same
-// for a host that keeps it visible. A send still under way when the form is reset, or when a newer one
-// starts, finishes unseen.
+// for a host that keeps it visible. Closed while a send is under way, the form is kept until the answer:
+// accepted, it resets; failed, the view shows its window again with the message and the reason. So the
+// host must keep the window (and the view) alive when it closes. A send still under way when reset()
+// is called finishes unseen.
 #pragma once
 
 #include <QWidget>

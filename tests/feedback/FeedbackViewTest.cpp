@@ -181,12 +181,39 @@ private slots:
         QVERIFY(sendButton()->isEnabled() == false);
     }
 
-    void resultsOfAnEarlierFormAreDropped()
+    void closingWhileSendingKeepsTheMessageUntilTheServerTakesIt()
     {
-        type("First message");
+        find<QAbstractButton>("category.bug")->click();
+        type("Half a report", "me@example.org");
         sendButton()->click();
         window_->close();
         open();
+        QCOMPARE(find<QPlainTextEdit>("message")->toPlainText(), QStringLiteral("Half a report"));
+        QVERIFY(shown("progress"));
+        window_->close();
+
+        // A failure nobody is looking at brings the form back with what was typed.
+        sent_[0].done(std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
+        QVERIFY(window_->isVisible());
+        QCOMPARE(find<QLabel>("error")->text(), QStringLiteral("Down"));
+        QCOMPARE(find<QPlainTextEdit>("message")->toPlainText(), QStringLiteral("Half a report"));
+        QCOMPARE(find<QLineEdit>("email")->text(), QStringLiteral("me@example.org"));
+        QVERIFY(find<QAbstractButton>("category.bug")->isChecked());
+
+        sendButton()->click();
+        window_->close();
+        sent_[1].done(nullptr);
+        QVERIFY(!window_->isVisible());
+        open();
+        QVERIFY(find<QPlainTextEdit>("message")->toPlainText().isEmpty());
+        QVERIFY(!shown("confirmation"));
+    }
+
+    void resetDropsTheAnswerOfTheSendBeforeIt()
+    {
+        type("First message");
+        sendButton()->click();
+        view_->reset();
         type("Second message");
         sendButton()->click();
         QCOMPARE(sent_.size(), 2);
