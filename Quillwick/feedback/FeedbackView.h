@@ -34,6 +34,9 @@ class FeedbackView : public QWidget {
 public:
     explicit FeedbackView(QWidget* parent = nullptr);
 
+    // The longest message the box takes, in UTF-16 units: the window has to keep answering.
+    static constexpr qsizetype maximumMessageLength = 65536;
+
     // Back to the initial state: category feedback, empty fields, not sending, not sent, no error.
     void reset();
 
@@ -49,6 +52,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    class MessageEditor;
     void send();
     void finishSend(std::exception_ptr failure);
     void update_();
@@ -66,7 +70,8 @@ private:
     QWidget* form_;
     QWidget* confirmation_;
     QButtonGroup* categories_;
-    QPlainTextEdit* message_;
+    MessageEditor* message_;
+    QLabel* count_;
     QLineEdit* email_;
     QLabel* note_;
     QWidget* errorRow_;

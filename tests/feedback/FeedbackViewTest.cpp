@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -223,6 +224,38 @@ private slots:
         QVERIFY(shown("progress"));
         sent_[1].done(std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
         QCOMPARE(find<QLabel>("error")->text(), QStringLiteral("Down"));
+    }
+
+    void theMessageIsBoundedAndSaysSoNearTheLimit()
+    {
+        const qsizetype limit = FeedbackView::maximumMessageLength;
+        auto* message = find<QPlainTextEdit>("message");
+        const auto paste = [&](const QString& text) {
+            QApplication::clipboard()->setText(text);
+            message->paste();
+        };
+        paste(QString(limit * 8 / 10, u'a'));
+        QVERIFY(!shown("count"));
+        message->selectAll();
+        paste(QString(limit * 95 / 100, u'a'));
+        QVERIFY(shown("count"));
+        QVERIFY(!find<QLabel>("count")->text().contains("didn't fit"));
+
+        // A megabyte: what fits goes in, ending on a whole character, and the rest is said to be left out.
+        message->selectAll();
+        paste(QString(limit - 1, u'a') + QString::fromUtf8("😀") + QString(1 << 20, u'b'));
+        QCOMPARE(message->toPlainText(), QString(limit - 1, u'a'));
+        QVERIFY(find<QLabel>("count")->text().contains("didn't fit"));
+        screenshot("full");
+
+        QTest::keyClicks(message, "cd");
+        QCOMPARE(message->toPlainText().size(), limit);
+        message->moveCursor(QTextCursor::Start);
+        QTest::keyClick(message, Qt::Key_Delete);
+        QTest::keyClick(message, Qt::Key_Delete);
+        QVERIFY(!find<QLabel>("count")->text().contains("didn't fit"));
+        QTest::keyClicks(message, "xyz");
+        QCOMPARE(message->toPlainText(), "xy" + QString(limit - 3, u'a') + "c");
     }
 
 #ifdef QUILLWICK_SANDBOX
