@@ -306,8 +306,11 @@ void FeedbackView::reset()
     sent_ = false;
     error_.reset();
     categories_->button(int(category_))->setChecked(true);
-    const QSignalBlocker quiet(message_);
-    message_->clear();
+    {
+        const QSignalBlocker quiet(message_);
+        message_->clear();
+    }
+    message_->keepWithinLimit();  // forgets an earlier cut
     email_->clear();
     update_();
 }
