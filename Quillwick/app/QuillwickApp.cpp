@@ -99,7 +99,7 @@ void QuillwickApp::openWindow(const QString& identifier) {
         auto* window = new QWidget(nullptr, Qt::Window);
         window->setObjectName("feedback");
         window->setWindowTitle("Send Feedback");
-        window->setAttribute(Qt::WA_DeleteOnClose);
+        // Kept when closed: a message still on its way comes back in it if the send fails.
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSizeConstraint(QLayout::SetFixedSize);

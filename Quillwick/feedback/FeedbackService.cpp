@@ -12,8 +12,10 @@
 #include <QPointer>
 #include <QStringList>
 #include <QSysInfo>
+#include <QTimer>
 
 #include <map>
+#include <memory>
 
 #include "helperkit/PlistCodec.h"
 #include "helperkit/SystemPaths.h"
@@ -114,14 +116,34 @@ std::exception_ptr outcome(QNetworkReply* reply, const QString& host)
     return std::make_exception_ptr(FeedbackService::FeedbackError::server(code, message));
 }
 
-void post(const QUrl& endpoint, std::chrono::milliseconds timeout, QNetworkAccessManager* network,
+// Aborted, the reply reads as timed out, which is what a transfer that barely moves is.
+void endWhenTooSlow(QNetworkReply* reply, const TransferFloor& floor)
+{
+    struct Moved {
+        qint64 sent = 0, received = 0, atLastLook = 0;
+    };
+    auto moved = std::make_shared<Moved>();
+    auto* look = new QTimer(reply);
+    QObject::connect(reply, &QNetworkReply::uploadProgress, look, [moved](qint64 bytes, qint64) { moved->sent = bytes; });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, look,
+                     [moved](qint64 bytes, qint64) { moved->received = bytes; });
+    QObject::connect(look, &QTimer::timeout, reply, [reply, moved, floor] {
+        const qint64 total = moved->sent + moved->received;
+        if (total - moved->atLastLook < floor.bytes) return reply->abort();
+        moved->atLastLook = total;
+    });
+    look->start(floor.window);
+}
+
+void post(const FeedbackTransport& transport, const QUrl& endpoint, QNetworkAccessManager* network,
           const FeedbackService::Headers& headers, const QByteArray& body, const QPointer<QObject>& caller,
           const FeedbackService::Completion& done)
 {
     QNetworkRequest request(endpoint);
-    request.setTransferTimeout(int(timeout.count()));
+    request.setTransferTimeout(int(transport.timeout.count()));
     for (const auto& [name, value] : headers) request.setRawHeader(name, value);
     QNetworkReply* reply = network->post(request, body);
+    endWhenTooSlow(reply, transport.floor);
     const QString host = endpoint.host();
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, host, caller, done] {
         reply->deleteLater();
@@ -337,7 +359,6 @@ void FeedbackService::send(Category category, const QString& message, const QStr
     AppAttestClient* attest = transport.attest ? transport.attest : &AppAttestClient::shared();
     const QUrl url = transport.endpoint.isEmpty() ? endpoint() : transport.endpoint;
     QNetworkAccessManager* network = transport.network ? transport.network : sharedNetwork();
-    const auto timeout = transport.timeout;
     const QPointer<QObject> caller(context);
 
     // The steps run in the network manager's context, so a send goes on when its caller is gone; only
@@ -346,9 +367,9 @@ void FeedbackService::send(Category category, const QString& message, const QStr
         const QByteArray bytes = body(category, message, email, attestation);
         const QString timestamp = QString::number(QDateTime::currentSecsSinceEpoch());
         if (!attestation)
-            return post(url, timeout, network, headers(timestamp, bytes, secret, std::nullopt), bytes, caller, done);
+            return post(transport, url, network, headers(timestamp, bytes, secret, std::nullopt), bytes, caller, done);
         attest->assertion(attestation->keyID, timestamp, bytes, network, [=](std::optional<QString> assertion) {
-            post(url, timeout, network, headers(timestamp, bytes, secret, assertion), bytes, caller, done);
+            post(transport, url, network, headers(timestamp, bytes, secret, assertion), bytes, caller, done);
         });
     });
 }

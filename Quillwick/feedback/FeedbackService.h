@@ -23,10 +23,18 @@ class QObject;
 
 namespace qw {
 
+// A transfer that moves fewer than `bytes` (both ways) in any `window` is ended as a silent one is:
+// a trickle never ends by itself.
+struct TransferFloor {
+    qint64 bytes = 30 * 1024;
+    std::chrono::milliseconds window{30000};
+};
+
 // What a send goes through; the defaults are the process's own.
 struct FeedbackTransport {
     QUrl endpoint;                              // empty: FeedbackService::endpoint()
-    std::chrono::milliseconds timeout{20000};
+    std::chrono::milliseconds timeout{20000};   // of silence
+    TransferFloor floor;
     AppAttestClient* attest = nullptr;          // nullptr: AppAttestClient::shared()
     QNetworkAccessManager* network = nullptr;   // nullptr: one shared by the process
 };

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,6 +16,8 @@
 #include <QTextBoundaryFinder>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "Quillwick/ui/CloseKeys.h"
 #include "Quillwick/ui/Style.h"
@@ -50,6 +53,87 @@ int characterCount(const QString& text)
     while (finder.toNextBoundary() != -1) ++count;
     return count;
 }
+
+// The start of the character at or before `position`: a cut there splits no pair or cluster. Only a
+// stretch around it is looked at, so a cut in a pasted megabyte costs no more than one in a word.
+qsizetype characterStart(const QString& text, qsizetype position)
+{
+    constexpr qsizetype around = 64;
+    const qsizetype from = std::max<qsizetype>(0, position - around);
+    const qsizetype to = std::min(text.size(), position + around);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData() + from, to - from);
+    finder.setPosition(position - from);
+    if (!finder.isAtBoundary()) finder.toPreviousBoundary();
+    return from + std::max<qsizetype>(0, finder.position());
+}
+
+// Word wrapping a run with no break in it costs time by the square of its length, enough to freeze the
+// window for a pasted blob at the length limit; past this length any run wraps anywhere instead.
+constexpr qsizetype longestWrappedWord = 1000;
+
+bool hasUnbrokenRun(QStringView text)
+{
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > longestWrappedWord) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// The message box. What goes past the length limit is cut before it reaches the document where it can
+// be (a paste or a drop), so an outsized one is never laid out, and trimmed after it anywhere else.
+class FeedbackView::MessageEditor : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+    qsizetype length() const { return document()->characterCount() - 1; }
+    // Something was left out, and the text has not grown shorter since.
+    bool overflowed() const { return cutAt_ >= 0; }
+
+    // After every change: cut back to the limit, and choose the wrapping that the text can afford.
+    void keepWithinLimit()
+    {
+        if (const qsizetype excess = length() - maximumMessageLength; excess > 0) {
+            const QString text = toPlainText();
+            QTextCursor cursor = textCursor();
+            // What was typed last ends at the cursor; text put in some other way is cut from the end.
+            const qsizetype end = cursor.position() >= excess ? cursor.position() : text.size();
+            cursor.setPosition(int(characterStart(text, end - excess)));
+            cursor.setPosition(int(end), QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();  // comes back here
+            cutAt_ = length();
+            return;
+        }
+        if (length() < cutAt_) cutAt_ = -1;
+        setWordWrapMode(hasUnbrokenRun(toPlainText()) ? QTextOption::WrapAnywhere
+                                                      : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    }
+
+protected:
+    void insertFromMimeData(const QMimeData* source) override
+    {
+        if (!source->hasText()) return QPlainTextEdit::insertFromMimeData(source);
+        const QTextCursor cursor = textCursor();
+        const qsizetype room = maximumMessageLength - length() + (cursor.selectionEnd() - cursor.selectionStart());
+        QString text = source->text();
+        const bool cut = text.size() > room;
+        if (cut) text.truncate(characterStart(text, std::max<qsizetype>(0, room)));
+        if (hasUnbrokenRun(text)) setWordWrapMode(QTextOption::WrapAnywhere);  // before it is laid out
+        QMimeData fitting;
+        fitting.setText(text);
+        if (cut) cutAt_ = 0;  // already so while the text goes in
+        QPlainTextEdit::insertFromMimeData(&fitting);
+        if (cut) cutAt_ = length();
+    }
+
+private:
+    qsizetype cutAt_ = -1;  // the length left by the last cut
+};
+
+namespace {
 
 QColor withAlpha(QColor colour, double alpha)
 {
@@ -120,7 +204,7 @@ FeedbackView::FeedbackView(QWidget* parent)
             [this](int id) { category_ = static_cast<FeedbackService::Category>(id); });
     form->addWidget(picker);
 
-    message_ = new QPlainTextEdit(form_);
+    message_ = new MessageEditor(form_);
     message_->setObjectName(QStringLiteral("message"));
     message_->setFont(textFont(13));
     message_->setPlaceholderText(QStringLiteral("What's on your mind?"));
@@ -128,8 +212,14 @@ FeedbackView::FeedbackView(QWidget* parent)
     message_->setAccessibleName(QStringLiteral("Message"));
     message_->setMinimumHeight(150);
     message_->setTabChangesFocus(true);
-    connect(message_, &QPlainTextEdit::textChanged, this, &FeedbackView::update_);
+    connect(message_, &QPlainTextEdit::textChanged, this, [this] {
+        message_->keepWithinLimit();
+        update_();
+    });
     form->addWidget(message_);
+    count_ = label(QString(), captionFont(), form_, "count");
+    count_->setAlignment(Qt::AlignRight);
+    form->addWidget(count_);
 
     email_ = new QLineEdit(form_);
     email_->setObjectName(QStringLiteral("email"));
@@ -216,8 +306,11 @@ void FeedbackView::reset()
     sent_ = false;
     error_.reset();
     categories_->button(int(category_))->setChecked(true);
-    const QSignalBlocker quiet(message_);
-    message_->clear();
+    {
+        const QSignalBlocker quiet(message_);
+        message_->clear();
+    }
+    message_->keepWithinLimit();  // forgets an earlier cut
     email_->clear();
     update_();
 }
@@ -250,7 +343,16 @@ void FeedbackView::finishSend(std::exception_ptr failure)
     }
     sending_ = false;
     update_();
-    if (sent_) done_->setFocus();
+    if (isVisible()) {
+        if (sent_) done_->setFocus();
+    } else if (sent_) {
+        reset();  // the form was closed while sending: only now may it go
+    } else {
+        // Closed while sending, so nobody saw it fail: bring the message back with the reason.
+        window()->show();
+        window()->raise();
+        window()->activateWindow();
+    }
 }
 
 void FeedbackView::update_()
@@ -268,6 +370,15 @@ void FeedbackView::update_()
     sendButton_->setEnabled(!sending_ && configured && characterCount(message_->toPlainText().trimmed()) >= 3);
     sendButton_->setText(sending_ ? QString() : QStringLiteral("Send"));
     progress_->setVisible(sending_);
+
+    // The count shows only as the limit nears.
+    const qsizetype length = message_->length();
+    count_->setVisible(length >= maximumMessageLength * 9 / 10);
+    const QString count =
+        QStringLiteral("%L1 of %L2 characters").arg(length).arg(maximumMessageLength);
+    const bool cut = message_->overflowed();
+    count_->setText(cut ? count + QStringLiteral(" — the rest didn't fit.") : count);
+    setTextColour(count_, cut || length >= maximumMessageLength ? redColor() : secondaryColor());
 
     const QString email = FeedbackService::trimmedEmail(email_->text());
     replyNote_->setVisible(!email.isEmpty());
@@ -300,8 +411,9 @@ void FeedbackView::showEvent(QShowEvent* event)
 
 void FeedbackView::hideEvent(QHideEvent* event)
 {
-    // A closed window hides the view; a minimised one does so spontaneously and keeps the form.
-    if (!event->spontaneous()) reset();
+    // A closed window hides the view; a minimised one does so spontaneously and keeps the form. A
+    // message still on its way is kept until the server has taken it.
+    if (!event->spontaneous() && !sending_) reset();
     QWidget::hideEvent(event);
 }
 

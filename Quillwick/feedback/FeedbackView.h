@@ -6,8 +6,10 @@
 // (QWidget::close), and so do Escape and Ctrl+W; Ctrl-Return sends, and Return never does (in the
 // confirmation it means Done). The window opens with the message box focused. Closing or hiding the
 // window (not minimising it) hides the view, which resets it to the empty form; reset() does the same
-// for a host that keeps it visible. A send still under way when the form is reset, or when a newer one
-// starts, finishes unseen.
+// for a host that keeps it visible. Closed while a send is under way, the form is kept until the answer:
+// accepted, it resets; failed, the view shows its window again with the message and the reason. So the
+// host must keep the window (and the view) alive when it closes. A send still under way when reset()
+// is called finishes unseen.
 #pragma once
 
 #include <QWidget>
@@ -32,6 +34,9 @@ class FeedbackView : public QWidget {
 public:
     explicit FeedbackView(QWidget* parent = nullptr);
 
+    // The longest message the box takes, in UTF-16 units: the window has to keep answering.
+    static constexpr qsizetype maximumMessageLength = 65536;
+
     // Back to the initial state: category feedback, empty fields, not sending, not sent, no error.
     void reset();
 
@@ -47,6 +52,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    class MessageEditor;
     void send();
     void finishSend(std::exception_ptr failure);
     void update_();
@@ -64,7 +70,8 @@ private:
     QWidget* form_;
     QWidget* confirmation_;
     QButtonGroup* categories_;
-    QPlainTextEdit* message_;
+    MessageEditor* message_;
+    QLabel* count_;
     QLineEdit* email_;
     QLabel* note_;
     QWidget* errorRow_;

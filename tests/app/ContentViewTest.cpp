@@ -5,6 +5,7 @@
 #include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -24,6 +25,7 @@
 #include "Quillwick/ui/EmptyStateView.h"
 #include "helperkit/LaunchdDomain.h"
 #include "cron/CronTestSupport.h"
+#include "feedback/FeedbackTestSupport.h"
 #include "support/SandboxRoot.h"
 
 using namespace qw;
@@ -194,6 +196,24 @@ private slots:
         QVERIFY(window->findChild<FeedbackView*>());
         app.openWindow("feedback");
         QCOMPARE(app.feedbackWindow(), window);
+
+        // Closed while its message is on the way, the window stays to bring back a failure.
+        test::TestBundle bundle(test::configuredInfo());
+        FeedbackService::Completion answer;
+        window->findChild<FeedbackView*>()->setSender(
+            [&](FeedbackService::Category, const QString&, const QString&, QObject*, FeedbackService::Completion done) {
+                answer = std::move(done);
+            });
+        window->findChild<QPlainTextEdit*>("message")->setPlainText("Half a report");
+        window->findChild<QPushButton*>("send")->click();
+        QVERIFY(answer);
+        const QPointer<QWidget> kept(window);
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(kept);
+        answer(std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->findChild<QPlainTextEdit*>("message")->toPlainText(), QString("Half a report"));
     }
 
     void aRescanThatFindsTheSameJobsRedrawsNothing() {

@@ -101,6 +101,38 @@ private slots:
         QCOMPARE(error->errorDescription(), QStringLiteral("Couldn't reach 127.0.0.1: The request timed out."));
     }
 
+    void trickledReplyTimesOutLikeSilence()
+    {
+        // Headers at once, then one byte of a long body at a time: never silent, never done.
+        QTcpServer trickler;
+        QVERIFY(trickler.listen(QHostAddress::LocalHost));
+        QTimer drip;
+        QList<QTcpSocket*> sockets;
+        connect(&trickler, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = trickler.nextPendingConnection();
+            sockets.append(socket);
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                socket->readAll();
+                if (!socket->property("answered").toBool())
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n");
+                socket->setProperty("answered", true);
+            });
+        });
+        connect(&drip, &QTimer::timeout, this, [&] {
+            for (QTcpSocket* socket : sockets)
+                if (socket->property("answered").toBool()) socket->write("x");
+        });
+        drip.start(50);
+
+        FeedbackService::Transport transport;
+        transport.endpoint = QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(trickler.serverPort()));
+        transport.timeout = std::chrono::milliseconds(5000);
+        transport.floor = {1024, std::chrono::milliseconds(400)};
+        const auto error = feedbackError(send(transport));
+        QVERIFY(error);
+        QCOMPARE(error->errorDescription(), QStringLiteral("Couldn't reach 127.0.0.1: The request timed out."));
+    }
+
     void closedPortIsANetworkFailure()
     {
         FeedbackService::Transport transport;

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -181,12 +182,39 @@ private slots:
         QVERIFY(sendButton()->isEnabled() == false);
     }
 
-    void resultsOfAnEarlierFormAreDropped()
+    void closingWhileSendingKeepsTheMessageUntilTheServerTakesIt()
     {
-        type("First message");
+        find<QAbstractButton>("category.bug")->click();
+        type("Half a report", "me@example.org");
         sendButton()->click();
         window_->close();
         open();
+        QCOMPARE(find<QPlainTextEdit>("message")->toPlainText(), QStringLiteral("Half a report"));
+        QVERIFY(shown("progress"));
+        window_->close();
+
+        // A failure nobody is looking at brings the form back with what was typed.
+        sent_[0].done(std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
+        QVERIFY(window_->isVisible());
+        QCOMPARE(find<QLabel>("error")->text(), QStringLiteral("Down"));
+        QCOMPARE(find<QPlainTextEdit>("message")->toPlainText(), QStringLiteral("Half a report"));
+        QCOMPARE(find<QLineEdit>("email")->text(), QStringLiteral("me@example.org"));
+        QVERIFY(find<QAbstractButton>("category.bug")->isChecked());
+
+        sendButton()->click();
+        window_->close();
+        sent_[1].done(nullptr);
+        QVERIFY(!window_->isVisible());
+        open();
+        QVERIFY(find<QPlainTextEdit>("message")->toPlainText().isEmpty());
+        QVERIFY(!shown("confirmation"));
+    }
+
+    void resetDropsTheAnswerOfTheSendBeforeIt()
+    {
+        type("First message");
+        sendButton()->click();
+        view_->reset();
         type("Second message");
         sendButton()->click();
         QCOMPARE(sent_.size(), 2);
@@ -196,6 +224,38 @@ private slots:
         QVERIFY(shown("progress"));
         sent_[1].done(std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
         QCOMPARE(find<QLabel>("error")->text(), QStringLiteral("Down"));
+    }
+
+    void theMessageIsBoundedAndSaysSoNearTheLimit()
+    {
+        const qsizetype limit = FeedbackView::maximumMessageLength;
+        auto* message = find<QPlainTextEdit>("message");
+        const auto paste = [&](const QString& text) {
+            QApplication::clipboard()->setText(text);
+            message->paste();
+        };
+        paste(QString(limit * 8 / 10, u'a'));
+        QVERIFY(!shown("count"));
+        message->selectAll();
+        paste(QString(limit * 95 / 100, u'a'));
+        QVERIFY(shown("count"));
+        QVERIFY(!find<QLabel>("count")->text().contains("didn't fit"));
+
+        // A megabyte: what fits goes in, ending on a whole character, and the rest is said to be left out.
+        message->selectAll();
+        paste(QString(limit - 1, u'a') + QString::fromUtf8("😀") + QString(1 << 20, u'b'));
+        QCOMPARE(message->toPlainText(), QString(limit - 1, u'a'));
+        QVERIFY(find<QLabel>("count")->text().contains("didn't fit"));
+        screenshot("full");
+
+        QTest::keyClicks(message, "cd");
+        QCOMPARE(message->toPlainText().size(), limit);
+        message->moveCursor(QTextCursor::Start);
+        QTest::keyClick(message, Qt::Key_Delete);
+        QTest::keyClick(message, Qt::Key_Delete);
+        QVERIFY(!find<QLabel>("count")->text().contains("didn't fit"));
+        QTest::keyClicks(message, "xyz");
+        QCOMPARE(message->toPlainText(), "xy" + QString(limit - 3, u'a') + "c");
     }
 
 #ifdef QUILLWICK_SANDBOX
