@@ -1,5 +1,6 @@
 #include "Launchd.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,13 +114,15 @@ struct JobFile {
 
 // What bootstrap takes from a job file. The reason for a refusal goes to the log; launchctl itself
 // answers with launchd's terse status.
-JobFile readJobFile(const fs::path& path, const std::function<void(const std::string&)>& refuse)
+// `readFrom`, when given, names the same file as `path` (a descriptor already open on it).
+JobFile readJobFile(const fs::path& path, const std::function<void(const std::string&)>& refuse,
+                    const fs::path& readFrom = {})
 {
     PlistFile file;
     try {
-        file = PlistFile::read(path);
+        file = PlistFile::read(readFrom.empty() ? path : readFrom);
     } catch (const PlistFile::ReadError& error) {
-        refuse(error.what());
+        refuse(PlistFile::ReadError(error.kind(), path, error.underlying()).what());
     } catch (const std::exception& error) {
         refuse(fmt::format("Could not read {}: {}", path.filename().string(), error.what()));
     }
@@ -185,6 +188,13 @@ JobFile readJobFile(const fs::path& path, const std::function<void(const std::st
 }
 
 }  // namespace
+
+bool Launchd::rootMayTrust(const struct stat& file) const
+{
+    struct stat root {};
+    const bool ownedByRoot = file.st_uid == 0 || (::stat(root_.c_str(), &root) == 0 && file.st_uid == root.st_uid);
+    return ownedByRoot && (file.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
 
 Launchd::Launchd(fs::path root)
     : root_(std::move(root)),
@@ -256,11 +266,7 @@ int Launchd::list(const std::vector<std::string>& arguments, std::ostream& out)
     if (!arguments.empty())
         usageFailure("list");
     const auto domain = LaunchdDomain::gui(static_cast<std::uint32_t>(::geteuid()));
-    DomainState state;
-    {
-        const auto lock = store_.lock(false);
-        state = loadLive(store_, domain);
-    }
+    const DomainState state = loadLive(store_, domain);
     out << ServicePrinter::list(state);
     return 0;
 }
@@ -273,20 +279,12 @@ int Launchd::print(const std::vector<std::string>& arguments, std::ostream& out)
     if (const auto domain = LaunchdDomain::parse(arguments[0])) {
         if (!isSupported(*domain))
             throw LaunchctlFailure(112, fmt::format("Could not find domain for {}", domainPhrase(*domain)));
-        DomainState state;
-        {
-            const auto lock = store_.lock(false);
-            state = loadLive(store_, *domain);
-        }
+        const DomainState state = loadLive(store_, *domain);
         out << ServicePrinter::domain(*domain, state);
         return 0;
     }
     const ServiceTarget target = targetArgument(arguments[0], usageLine);
-    DomainState state;
-    {
-        const auto lock = store_.lock(false);
-        state = loadLive(store_, target.domain);
-    }
+    const DomainState state = loadLive(store_, target.domain);
     const auto it = state.services.find(target.label);
     if (it == state.services.end())
         throw LaunchctlFailure(113, "Bad request.\n" + notFound(target.domain, target.label));
@@ -300,11 +298,7 @@ int Launchd::printDisabled(const std::vector<std::string>& arguments, std::ostre
     if (arguments.size() != 1)
         usageFailure(usageLine);
     const LaunchdDomain domain = domainArgument(arguments[0], usageLine);
-    DomainState state;
-    {
-        const auto lock = store_.lock(false);
-        state = store_.load(domain);
-    }
+    const DomainState state = store_.load(domain);
     out << ServicePrinter::disabled(state);
     return 0;
 }
@@ -338,15 +332,35 @@ int Launchd::bootstrap(const std::vector<std::string>& arguments)
 void Launchd::bootstrapOne(const LaunchdDomain& domain, const fs::path& path)
 {
     const std::string domainText = domain.description();
-    std::error_code missing;
-    if (!fs::exists(path, missing)) {
+    const auto refuse = [&](const std::string& reason) {
+        log_.service(domainText, std::nullopt, fmt::format("Bootstrap failed for {}: {}", path.string(), reason));
+        throw LaunchctlFailure(EIO, "Bootstrap failed: 5: Input/output error");
+    };
+    // Checked and read through one descriptor, so that what is loaded is what was checked.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
         log_.service(domainText, std::nullopt, fmt::format("Bootstrap failed for {}: no such file", path.string()));
         throw LaunchctlFailure(ENOENT, "Bootstrap failed: 2: No such file or directory");
     }
-    const JobFile job = readJobFile(path, [&](const std::string& reason) {
-        log_.service(domainText, std::nullopt, fmt::format("Bootstrap failed for {}: {}", path.string(), reason));
-        throw LaunchctlFailure(EIO, "Bootstrap failed: 5: Input/output error");
-    });
+    if (fd < 0)
+        refuse(fmt::format("Could not read {}: {}", path.filename().string(), ErrorTexts::describe(errno)));
+    JobFile job;
+    try {
+        struct stat info {};
+        if (domain.kind() == LaunchdDomain::Kind::system && (::fstat(fd, &info) != 0 || !rootMayTrust(info))) {
+            log_.service(domainText, std::nullopt,
+                         fmt::format("Caller specified a plist with bad ownership/permissions: path = {}, caller = "
+                                     "launchctl.{}",
+                                     path.string(), ::getpid()));
+            throw LaunchctlFailure(EIO, fmt::format("{}: {}\nBootstrap failed: 5: Input/output error", path.string(),
+                                                    ErrorTexts::describe(122)));
+        }
+        job = readJobFile(path, refuse, fmt::format("/proc/self/fd/{}", fd));
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
     const std::string target = ServiceTarget{domain, job.record.label}.description();
 
     int ready = -1;

@@ -3,6 +3,8 @@
 // process the root's launchd supervises (tests call it when their root goes away).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -44,6 +46,9 @@ private:
     // it, may change it. Throws LaunchctlFailure(EPERM) with `failure` and launchd's words otherwise.
     void requireChangeRight(const std::string& failure) const;
 
+    // launchd runs a system job only from a file that nobody but root (here also the root's owner,
+    // who stands in for it) could have written.
+    bool rootMayTrust(const struct stat& file) const;
     void bootstrapOne(const LaunchdDomain& domain, const std::filesystem::path& path);
     void bootoutLabel(const LaunchdDomain& domain, const std::string& label);
 

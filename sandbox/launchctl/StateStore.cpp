@@ -29,24 +29,21 @@ StateStore::Lock::~Lock()
 
 StateStore::Lock StateStore::lock(bool exclusive, std::chrono::milliseconds timeout) const
 {
+    if (!exclusive)
+        return Lock(-1);
     // Only the folder itself: creating its parents would raise a deleted machine root again, and a
     // supervisor would then take it for its own and run on.
     std::error_code ignored;
     fs::create_directory(folder_, ignored);
-    const fs::path lockPath = folder_ / "state.lock";
+    // Only its owner may open it, so no one else can hold it. A new name: an older root's lock file
+    // was open to every user, and whoever opened it then could still hold it.
+    const fs::path lockPath = folder_ / "changes.lock";
     // Close-on-exec: a supervisor or job inheriting the descriptor would hold the lock for its lifetime.
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    // Every user may read the state: a shared lock needs only reading. Where the owner has never
-    // written a lock file, nothing has been stored to read either.
-    if (fd < 0 && !exclusive && (errno == EACCES || errno == EROFS)) {
-        fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT)
-            return Lock(-1);
-    }
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         throw LaunchctlFailure(EIO, fmt::format("launchctl: cannot open {}: {}", lockPath.string(), std::strerror(errno)));
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
             const int error = errno;
             ::close(fd);

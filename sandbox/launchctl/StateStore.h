@@ -1,6 +1,8 @@
 // StateStore: the stand-in launchd's state, one JSON file per domain under private/var/db/launchd/.
 // Every change happens under an exclusive flock of one lock file and is written aside and renamed into
-// place, so a call killed halfway leaves the previous state and concurrent calls lose nothing.
+// place, so a call killed halfway leaves the previous state and concurrent calls lose nothing. Readers
+// take no lock: each file is replaced whole, and a lock that readers may take is one any user could
+// hold against every change.
 #pragma once
 
 #include <chrono>
@@ -30,7 +32,8 @@ public:
         int fd_;
     };
 
-    // Waits at most `timeout`; throws LaunchctlFailure when the lock cannot be had.
+    // Waits at most `timeout`; throws LaunchctlFailure when the lock cannot be had. A shared lock is
+    // no lock at all (see above).
     Lock lock(bool exclusive, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
     // A domain without a file is empty. A damaged file throws LaunchctlFailure rather than being

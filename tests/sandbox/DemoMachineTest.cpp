@@ -239,6 +239,14 @@ TEST_F(DemoMachine, runsItsServicesWithTheStatesItPromises)
                        {"com.example.disabled-helper", true}, {"com.lumenfold.sync", false}, {"com.oldvendor.updater", true}}));
     EXPECT_EQ(Launchctl().printDisabled(LaunchdDomain::system()).entries,
               (std::map<std::string, bool>{{"com.example.disabled-daemon", true}}));
+
+    // Laid by root, the daemon another user owns is one launchd will not load.
+    if (::geteuid() == 0) {
+        const auto refused = runTool(root.paths().launchctl(),
+                                     {"bootstrap", "system", root.resolve("/Library/LaunchDaemons/com.example.wrongowner.plist").string()});
+        EXPECT_EQ(refused.exitStatus, 5);
+        EXPECT_THAT(refused.standardError, HasSubstr(": Path had bad ownership/permissions\n"));
+    }
 }
 
 TEST_F(DemoMachine, hasACrontabAndRecentLaunchdLogLines)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -25,6 +27,7 @@
 #include "Quillwick/launchd/RuntimeState.h"
 #include "support/Eventually.h"
 #include "support/SandboxRoot.h"
+#include "support/SystemUser.h"
 
 namespace qw {
 namespace {
@@ -125,6 +128,15 @@ pid_t startLaunchctl(const SandboxRoot& root, const std::vector<std::string>& ar
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(error, 0);
     return pid;
+}
+
+// The root's launchctl run as another user, with no groups.
+Subprocess::Result launchctlAs(const SandboxRoot& root, uid_t uid, gid_t gid, std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), {"--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid),
+                                         "--clear-groups", root.paths().launchctl().string()});
+    return Subprocess::run("/usr/bin/setpriv", arguments, std::nullopt,
+                           Subprocess::Environment{{"QUILLWICK_ROOT", root.path().string()}});
 }
 
 TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
@@ -409,11 +421,8 @@ TEST(LaunchctlTest, everyUserReadsLaunchdButOnlyTheRootsOwnerChangesIt)
     const std::string target = "system/" + label;
     const fs::path job = writeJob(root, label, "exec sleep 30");
     ASSERT_EQ(root.launchctl({"bootstrap", "system", job.string()}).exitStatus, 0);
-    const auto asStranger = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(),
-                         {"--reuid=4242", "--regid=4242", "--clear-groups", root.paths().launchctl().string()});
-        return Subprocess::run("/usr/bin/setpriv", arguments, std::nullopt,
-                               Subprocess::Environment{{"QUILLWICK_ROOT", root.path().string()}});
+    const auto asStranger = [&](const std::vector<std::string>& arguments) {
+        return launchctlAs(root, 4242, 4242, arguments);
     };
 
     const auto read = asStranger({"print", target});
@@ -441,6 +450,133 @@ TEST(LaunchctlTest, everyUserReadsLaunchdButOnlyTheRootsOwnerChangesIt)
     }
     EXPECT_EQ(readFile(stateFile), before);
     EXPECT_TRUE(alive(*state->pid));
+}
+
+// flock(1) run as `user` on `file`, in a process group of its own that is ended with the holder.
+// Holds nothing when the user cannot open or take it.
+class LockHolder {
+public:
+    LockHolder(const test::SystemUser& user, const fs::path& file, const char* mode)
+    {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            return;
+        std::vector<std::string> words{"/usr/bin/setpriv", "--reuid=" + std::to_string(user.uid()),
+                                       "--regid=" + std::to_string(user.gid()), "--clear-groups",
+                                       "/usr/bin/flock", "-n", mode, file.string(),
+                                       "/bin/sh", "-c", "echo held; exec sleep 60"};
+        std::vector<char*> argv;
+        for (auto& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        char path[] = "PATH=/usr/bin:/bin";
+        char* environment[] = {path, nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environment) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        ::close(ends[1]);
+        pollfd entry{ends[0], POLLIN, 0};
+        char said[5] = {};
+        held_ = pid_ > 0 && ::poll(&entry, 1, 10000) == 1 && ::read(ends[0], said, 4) == 4 &&
+                std::string(said) == "held";
+        ::close(ends[0]);
+    }
+    ~LockHolder()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(-pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+    bool held() const { return held_; }
+
+private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
+TEST(LaunchctlTest, noLockAPlainUserCanTakeHoldsUpAChange)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to make a plain user";
+    SandboxRoot root;
+    fs::permissions(root.path(), fs::perms(0755));
+    const test::SystemUser plain("qwlock", false);
+    ASSERT_TRUE(plain.exists());
+    // Changed once, so that every file the launchd keeps is there to be locked.
+    ASSERT_EQ(root.launchctl({"disable", "system/com.example.first"}).exitStatus, 0);
+    const fs::path folder = root.path() / "private/var/db/launchd";
+    std::vector<fs::path> files{folder};
+    for (const auto& entry : fs::directory_iterator(folder))
+        files.push_back(entry.path());
+
+    for (const char* mode : {"-s", "-x"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::unique_ptr<LockHolder>> holders;
+        for (const fs::path& file : files)
+            holders.push_back(std::make_unique<LockHolder>(plain, file, mode));
+        ASSERT_TRUE(holders.front()->held()) << "the folder itself is the user's to lock";
+
+        const std::string label = std::string("com.example.held") + mode;
+        const auto loaded = root.launchctl({"bootstrap", "system", writeJob(root, label, "exec sleep 30").string()});
+        EXPECT_EQ(loaded.exitStatus, 0) << loaded.standardError;
+        EXPECT_EQ(root.launchctl({"bootout", "system/" + label}).exitStatus, 0);
+        EXPECT_EQ(root.launchctl({"disable", "system/" + label}).exitStatus, 0);
+        const auto read = launchctlAs(root, plain.uid(), plain.gid(), {"print-disabled", "system"});
+        EXPECT_EQ(read.exitStatus, 0) << read.standardError;
+        EXPECT_NE(read.standardOutput.find(label), std::string::npos);
+    }
+}
+
+TEST(LaunchctlTest, systemDomainRefusesAJobFileOthersCouldHaveWritten)
+{
+    SandboxRoot root;
+    struct Case {
+        std::string label;
+        unsigned mode;
+        std::optional<uid_t> owner;
+    };
+    std::vector<Case> cases{{"com.example.anyone", 0666, {}}, {"com.example.group", 0664, {}}};
+    if (::geteuid() == 0)
+        cases.push_back({"com.example.stranger", 0644, 4242});
+    for (const auto& [label, mode, owner] : cases) {
+        SCOPED_TRACE(label);
+        const fs::path job = writeJob(root, label, "exec sleep 30");
+        ::chmod(job.c_str(), mode);
+        if (owner) {
+            ASSERT_EQ(::chown(job.c_str(), *owner, *owner), 0);
+        }
+
+        const auto refused = root.launchctl({"bootstrap", "system", job.string()});
+        EXPECT_EQ(refused.exitStatus, 5);
+        EXPECT_EQ(refused.standardError,
+                  job.string() + ": Path had bad ownership/permissions\nBootstrap failed: 5: Input/output error\n");
+        EXPECT_EQ(root.launchctl({"print", "system/" + label}).exitStatus, 113);
+        EXPECT_NE(readFile(root.path() / "private/var/log/launchd.log")
+                      .find("[system:] Caller specified a plist with bad ownership/permissions: path = " + job.string()),
+                  std::string::npos);
+    }
+
+    // The owner of the sandbox root stands in for root.
+    if (::geteuid() == 0) {
+        const fs::path job = writeJob(root, "com.example.standin", "exit 0", "");
+        ASSERT_EQ(::chown(job.c_str(), 4242, 4242), 0);
+        ASSERT_EQ(::chown(root.path().c_str(), 4242, 4242), 0);
+        const auto loaded = root.launchctl({"bootstrap", "system", job.string()});
+        EXPECT_EQ(loaded.exitStatus, 0) << loaded.standardError;
+        ASSERT_EQ(::chown(root.path().c_str(), 0, 0), 0);
+    }
 }
 
 TEST(LaunchctlTest, bootoutStopsTheProcessEvenOneThatIgnoresTerm)
