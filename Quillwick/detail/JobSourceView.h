@@ -59,7 +59,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void setText(const QString& text);
+    // keepPlace: the cursor and scroll position survive, for text that changed under the user.
+    void setText(const QString& text, bool keepPlace = false);
     void update();
     void updateBar();
     void saveFinished(QFuture<void> result, const QString& written, const JobDefinition& definition,
