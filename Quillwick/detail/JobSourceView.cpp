@@ -343,6 +343,7 @@ void JobSourceView::reloadFromDisk() {
 void JobSourceView::finishSave() {
     busy_ = false;
     updateBar();
+    emit saveEnded();
 }
 
 void JobSourceView::update() {

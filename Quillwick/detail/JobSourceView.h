@@ -45,6 +45,8 @@ public:
     QString text() const;
     const QString& original() const { return original_; }
     bool hasChanges() const { return text() != original_; }
+    // Unsaved edits that Save could write.
+    bool hasUnsavedEdits() const { return isEditable() && hasChanges(); }
     const std::optional<QString>& problem() const { return problem_; }
     bool isBusy() const { return busy_; }
     const std::optional<QString>& failure() const { return failure_; }
@@ -54,6 +56,10 @@ public:
     QPushButton* saveButton() const { return save_; }
     QPushButton* revertButton() const { return revert_; }
     QString notice() const;
+
+signals:
+    // A save has ended, written or not; hasUnsavedEdits tells which.
+    void saveEnded();
 
 protected:
     void showEvent(QShowEvent* event) override;
