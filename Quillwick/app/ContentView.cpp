@@ -5,7 +5,9 @@
 #include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListView>
+#include <QCloseEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QThreadPool>
@@ -395,6 +397,50 @@ void ContentView::updateDetail() {
     noSelection_->setContent("No Job Selected", "list.bullet.rectangle",
                              "Choose a job to see what it does, whether it is running, and why not.");
     detail_->setCurrentWidget(noSelection_);
+}
+
+void ContentView::closeEvent(QCloseEvent* event) {
+    auto* pane = qobject_cast<JobDetailView*>(detailView_);
+    if (closeAnswered_ || !pane || !pane->hasUnsavedEdits()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (!unsavedAlert_) askToSave();
+}
+
+void ContentView::askToSave() {
+    auto* pane = qobject_cast<JobDetailView*>(detailView_);
+    QMessageBox* box = showQuestion(
+        this, QStringLiteral("Do you want to save the changes you made to “%1”?").arg(QString::fromStdString(pane->job().label)),
+        QStringLiteral("Your changes will be lost if you don’t save them."));
+    box->setObjectName("unsavedChangesAlert");
+    box->buttons().front()->setObjectName("cancelButton");
+    QPushButton* dontSave = box->addButton(QStringLiteral("Don’t Save"), QMessageBox::DestructiveRole);
+    dontSave->setObjectName("dontSaveButton");
+    QPushButton* save = box->addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
+    save->setObjectName("saveButton");
+    box->setDefaultButton(save);
+    unsavedAlert_ = box;
+    const QPointer<JobDetailView> asked = pane;
+    connect(box, &QMessageBox::finished, this, [this, box, save, dontSave, asked] {
+        QAbstractButton* answer = box->clickedButton();
+        const auto leave = [this] {
+            closeAnswered_ = true;
+            close();
+        };
+        if (answer == dontSave) {
+            leave();
+        } else if (answer == save && asked) {
+            // The window goes only once everything is on disk; otherwise the tab shows why not.
+            asked->saveEdits([this, leave](bool saved) {
+                if (saved) leave();
+                else emit closeDeclined();
+            });
+        } else {
+            emit closeDeclined();
+        }
+    });
 }
 
 void ContentView::focusSelectedJob() {

@@ -52,9 +52,14 @@ signals:
     // The first scan, the problem scan after it, and the start of watching are done.
     void startedUp();
     void problemScanApplied();
+    // Asked about unsaved edits on closing, the user kept the window (Cancel, or a save that did not
+    // go through).
+    void closeDeclined();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Unsaved edits in the detail pane are not closed away without asking: Save, Don't Save or Cancel.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void startUp();
@@ -68,6 +73,7 @@ private:
     void showFailure();
     void create();
     void focusSelectedJob();
+    void askToSave();
 
     AppServices& services_;
     JobFilter filter_ = JobFilter::Kind::installed;
@@ -96,6 +102,8 @@ private:
     QAction* newAction_;
     QAction* refreshAction_;
     QPointer<QMessageBox> alert_;
+    QPointer<QMessageBox> unsavedAlert_;
+    bool closeAnswered_ = false;  // the edits were saved or let go: the next close goes through
 };
 
 }  // namespace qw

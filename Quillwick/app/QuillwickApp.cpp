@@ -16,6 +16,14 @@
 namespace qw {
 namespace {
 QuillwickApp* theApp = nullptr;
+
+// The platform's keys, and the one every desktop here uses, whichever scheme the platform reports.
+QList<QKeySequence> withKey(QKeySequence::StandardKey standard, QKeySequence key) {
+    QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+    if (!keys.contains(key))
+        keys << key;
+    return keys;
+}
 }
 
 QuillwickApp::QuillwickApp(QObject* parent) : QObject(parent), services_(std::make_unique<AppServices>()) {
@@ -43,14 +51,18 @@ ContentView* QuillwickApp::newMainWindow() {
         std::erase_if(mainWindows_, [window](const QPointer<ContentView>& w) { return w.isNull() || w.data() == window; });
         // No Dock here to open another from: the last main window ends the program, and the other
         // windows go with it.
-        if (!mainWindows_.empty())
+        if (!mainWindows_.empty()) {
+            if (quitting_)
+                closeNextForQuit();
             return;
+        }
         if (settings_)
             settings_->close();
         if (feedback_)
             feedback_->close();
         QCoreApplication::quit();
     });
+    connect(window, &ContentView::closeDeclined, this, [this] { quitting_ = false; });
     window->resize(1180, 720);
     window->show();
     return window;
@@ -67,8 +79,9 @@ void QuillwickApp::addMenus(ContentView* window) {
     settings->setMenuRole(QAction::PreferencesRole);
     app->addAction("Send Feedback…", this, [this] { openWindow("feedback"); });
     app->addSeparator();
-    QAction* quit = app->addAction("Quit Quillwick", qApp, &QCoreApplication::quit);
-    quit->setShortcut(QKeySequence::Quit);
+    QAction* quit = app->addAction("Quit Quillwick", this, &QuillwickApp::requestQuit);
+    quit->setObjectName("quitAction");
+    quit->setShortcuts(withKey(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
 
     QMenu* file = bar->addMenu("&File");
     file->addAction(window->newAction());
@@ -77,9 +90,25 @@ void QuillwickApp::addMenus(ContentView* window) {
     newWindow->setObjectName("newWindowAction");
     newWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
     QAction* close = file->addAction("Close Window", window, &QWidget::close);
-    close->setShortcut(QKeySequence::Close);
+    close->setObjectName("closeWindowAction");
+    close->setShortcuts(withKey(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
     QMenu* view = bar->addMenu("&View");
     view->addAction(window->refreshAction());
+}
+
+void QuillwickApp::requestQuit() {
+    quitting_ = true;
+    closeNextForQuit();
+}
+
+void QuillwickApp::closeNextForQuit() {
+    for (const QPointer<ContentView>& window : std::vector(mainWindows_)) {
+        // A closed window is hidden until it goes; its going carries the quit on.
+        if (!window || !window->isVisible())
+            continue;
+        if (!window->close())
+            return;  // it asks first, and its answer goes on with the quit or ends it
+    }
 }
 
 void QuillwickApp::showSettings() {

@@ -28,6 +28,9 @@ public:
     void showSettings();
     // Opens the one feedback window, or brings it forward.
     void openWindow(const QString& identifier);
+    // Quit: closes the main windows one by one as their close buttons do, so a window with unsaved
+    // edits asks first; Cancel there ends the quit, the other answers go on with it.
+    void requestQuit();
 
     const std::vector<QPointer<ContentView>>& mainWindows() const { return mainWindows_; }
     QWidget* settingsWindow() const { return settings_; }
@@ -37,11 +40,13 @@ public:
 
 private:
     void addMenus(ContentView* window);
+    void closeNextForQuit();
 
     std::unique_ptr<AppServices> services_;
     std::vector<QPointer<ContentView>> mainWindows_;
     QPointer<QWidget> settings_;
     QPointer<QWidget> feedback_;
+    bool quitting_ = false;
 };
 
 }  // namespace qw

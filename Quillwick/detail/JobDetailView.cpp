@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -256,6 +257,33 @@ QFuture<void> JobDetailView::loadRuntime() {
         promise->finish();
     }).onCanceled([promise] { promise->finish(); });
     return done;
+}
+
+bool JobDetailView::hasUnsavedEdits() const { return configure_->hasUnsavedEdits() || source_->hasUnsavedEdits(); }
+
+void JobDetailView::saveEdits(std::function<void(bool saved)> done) {
+    // One tab at a time: each save reads the file again first, so the second never writes over the
+    // first unseen.
+    const bool configure = configure_->hasUnsavedEdits();
+    if (!configure && !source_->hasUnsavedEdits()) return done(true);
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    auto fired = std::make_shared<bool>(false);
+    auto ended = [this, configure, done, connection, fired] {
+        if (std::exchange(*fired, true)) return;
+        QObject::disconnect(*connection);
+        if (configure ? configure_->hasUnsavedEdits() : source_->hasUnsavedEdits()) return done(false);
+        saveEdits(done);
+    };
+    // A save already running when asked ends the same way as one started here.
+    if (configure) {
+        *connection = connect(configure_, &JobConfigureView::saveEnded, &lifetime_, ended);
+        configure_->save();
+        if (!configure_->isBusy()) ended();
+    } else {
+        *connection = connect(source_, &JobSourceView::saveEnded, &lifetime_, ended);
+        source_->save();
+        if (!source_->isBusy()) ended();
+    }
 }
 
 QFuture<void> JobDetailView::refreshAfterChange() {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <QFuture>
@@ -62,6 +63,12 @@ public:
 
     // The header's status line for this job and run-time state.
     static QString statusText(const Job& job, const std::optional<RuntimeState>& runtime);
+
+    // Edits in Configure or Source that closing the pane would lose.
+    bool hasUnsavedEdits() const;
+    // Saves them, Configure first, then Source; `done` hears whether all of them reached the disk (a
+    // refusal, a failure or a dismissed password prompt leaves them, and the tab says why).
+    void saveEdits(std::function<void(bool saved)> done);
 
     // Queries launchctl for the job's state; finishes once it is stored (none when it cannot be read).
     QFuture<void> loadRuntime();

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QShowEvent>
@@ -49,6 +50,8 @@ public:
     void setFullText(const QString& text) {
         full_ = text;
         setToolTip(text.toHtmlEscaped());
+        // Screen readers take the tooltip as the description, escapes and all: give them the text.
+        setAccessibleDescription(text);
         relayout();
     }
     const QString& fullText() const { return full_; }
@@ -105,6 +108,11 @@ QString brokenFileText(const std::filesystem::path& path) {
 QString parseProblem(const PlistFile::ReadError& error, const QString& text) {
     if (error.kind() != PlistFile::ReadError::Kind::unreadable) return qs(error.what());
     const QString reason = qs(error.underlying());
+    // The XML reader's own account already quotes what it refuses; it only has to lead with the line.
+    static const QRegularExpression explained(QStringLiteral("^(.*) \\(line (\\d+)\\)\\.$"),
+                                              QRegularExpression::DotMatchesEverythingOption);
+    if (const QRegularExpressionMatch match = explained.match(reason); match.hasMatch())
+        return QStringLiteral("Line %1: %2.").arg(match.captured(2), match.captured(1));
     static const QRegularExpression located(
         QStringLiteral("^(?:The XML is not well formed \\(line (\\d+)\\): (.*)\\.|(.*) on line (\\d+)\\.)$"));
     const QRegularExpressionMatch match = located.match(reason);
@@ -194,8 +202,16 @@ QString JobSourceView::text() const {
     return raw;
 }
 
-void JobSourceView::setText(const QString& text) {
-    if (text != this->text()) editor_->setPlainText(text);
+void JobSourceView::setText(const QString& text, bool keepPlace) {
+    if (text == this->text()) return;
+    const int position = editor_->textCursor().position();
+    const int top = editor_->verticalScrollBar()->value();
+    editor_->setPlainText(text);
+    if (!keepPlace) return;
+    QTextCursor cursor = editor_->textCursor();
+    cursor.setPosition(qMin(position, editor_->document()->characterCount() - 1));
+    editor_->setTextCursor(cursor);
+    editor_->verticalScrollBar()->setValue(top);
 }
 
 bool JobSourceView::isEditable() const {
@@ -295,9 +311,16 @@ void JobSourceView::saveFinished(QFuture<void> result, const QString& written, c
         }
         return;
     }
-    // What was written is saved; anything typed while it was being written is not.
+    // What was written is saved; anything typed while it was being written is not. The editor then shows
+    // the file as written, so nothing it holds can look saved without being so.
     if (generation == generation_) {
-        original_ = written;
+        QString onDisk = written;
+        try {
+            onDisk = qs(definition.file.xmlText());
+        } catch (const PlistWriteError&) {
+        }
+        if (text() == written) setText(onDisk, true);
+        original_ = onDisk;
         basis_ = definition;
         basis_->loadFailure.reset();
     }
@@ -320,6 +343,7 @@ void JobSourceView::reloadFromDisk() {
 void JobSourceView::finishSave() {
     busy_ = false;
     updateBar();
+    emit saveEnded();
 }
 
 void JobSourceView::update() {

@@ -45,6 +45,8 @@ public:
     QString text() const;
     const QString& original() const { return original_; }
     bool hasChanges() const { return text() != original_; }
+    // Unsaved edits that Save could write.
+    bool hasUnsavedEdits() const { return isEditable() && hasChanges(); }
     const std::optional<QString>& problem() const { return problem_; }
     bool isBusy() const { return busy_; }
     const std::optional<QString>& failure() const { return failure_; }
@@ -55,11 +57,16 @@ public:
     QPushButton* revertButton() const { return revert_; }
     QString notice() const;
 
+signals:
+    // A save has ended, written or not; hasUnsavedEdits tells which.
+    void saveEnded();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void setText(const QString& text);
+    // keepPlace: the cursor and scroll position survive, for text that changed under the user.
+    void setText(const QString& text, bool keepPlace = false);
     void update();
     void updateBar();
     void saveFinished(QFuture<void> result, const QString& written, const JobDefinition& definition,

@@ -144,6 +144,7 @@ void JobConfigureView::save() {
         .onCanceled(&lifetime_, [this] {
             busy_ = false;
             updateSaveBar();
+            emit saveEnded();
         });
 }
 
@@ -160,6 +161,7 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
             QMessageBox* alert = showWriteFailure(this, error, *failure_, true, [this] { reloadFromDisk(); });
             connect(alert, &QMessageBox::finished, this, [this] { failure_.reset(); });
         }
+        emit saveEnded();
         return;
     }
     FormBits::afterRefresh(onSaved_, &lifetime_, [this, saved] {
@@ -167,6 +169,7 @@ void JobConfigureView::saveFinished(QFuture<void> result, const JobDefinition& s
         busy_ = false;
         update();
         emit draftChanged();
+        emit saveEnded();
     });
 }
 

@@ -70,9 +70,14 @@ public:
     QPushButton* saveButton() const { return save_; }
     QPushButton* revertButton() const { return revert_; }
 
+    // Unsaved edits that Save could write.
+    bool hasUnsavedEdits() const { return draft_.isEditable() && draft_.hasChanges(); }
+
 signals:
     // The draft changed, by an edit, a revert or a new value of the job.
     void draftChanged();
+    // A save has ended, written or not; hasUnsavedEdits tells which.
+    void saveEnded();
 
 protected:
     void showEvent(QShowEvent* event) override;

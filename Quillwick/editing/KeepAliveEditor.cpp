@@ -24,14 +24,22 @@ KeepAliveEditor::KeepAliveEditor(QWidget* parent) : QWidget(parent), modes_(new 
     auto* title = new QLabel(QStringLiteral("KeepAlive"), this);
     pickerRow->addWidget(title);
     pickerRow->addSpacing(12);
+    // One control to label, so that each segment is heard with the key it sets.
+    auto* segments = new QWidget(this);
+    segments->setObjectName(QStringLiteral("modePicker"));
+    auto* segmentRow = new QHBoxLayout(segments);
+    segmentRow->setContentsMargins(0, 0, 0, 0);
+    segmentRow->setSpacing(0);
+    title->setBuddy(segments);
+    pickerRow->addWidget(segments);
     for (Mode mode : allModes) {
-        auto* button = new QToolButton(this);
+        auto* button = new QToolButton(segments);
         button->setText(QString::fromUtf8(text(mode).data(), qsizetype(text(mode).size())));
         button->setCheckable(true);
         button->setObjectName(QStringLiteral("mode%1").arg(int(mode)));
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         modes_->addButton(button, int(mode));
-        pickerRow->addWidget(button);
+        segmentRow->addWidget(button);
     }
     pickerRow->addStretch(1);
     stack->addLayout(pickerRow);

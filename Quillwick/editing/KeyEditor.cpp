@@ -49,6 +49,8 @@ QWidget* labelled(const QString& name, QWidget* control, QWidget* parent) {
     control->setParent(row);
     layout->addWidget(control, 1);
     FormBits::nameFields(control, name);
+    // Qt on Linux names a picker by its value: the key reaches a screen reader as its label.
+    label->setBuddy(control);
     return row;
 }
 

@@ -3,6 +3,7 @@
 #include <QAccessibleWidget>
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -37,6 +38,16 @@ public:
         if (s.isEmpty()) s = shown(button()->text());
         if (s.isEmpty()) s = QTextDocumentFragment::fromHtml(button()->toolTip()).toPlainText();
         return s.isEmpty() ? QAccessibleWidget::text(t) : s;
+    }
+
+    // A segment of a picker is labelled by what labels the picker.
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(QAccessible::Relation match) const override {
+        auto found = QAccessibleWidget::relations(match);
+        QWidget* picker = button()->parentWidget();
+        if (!(match & QAccessible::Label) || !picker || !picker->parentWidget()) return found;
+        for (auto* sibling : picker->parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+            if (sibling->buddy() == picker) found.append({QAccessible::queryAccessibleInterface(sibling), QAccessible::Label});
+        return found;
     }
 
     QAccessible::State state() const override {

@@ -65,18 +65,20 @@ private:
     }
 };
 
-// Shows `message` in place of the box's own informative label, which keeps the text (informativeText)
-// but is hidden.
-void showMessage(QMessageBox* box, const QString& message) {
+// Shows `message` in place of one of the box's own labels (the informative one unless named), which
+// keeps its text but is hidden.
+MessageLabel* showMessage(QMessageBox* box, const QString& message, const char* label = "qt_msgbox_informativelabel") {
     auto* grid = qobject_cast<QGridLayout*>(box->layout());
-    auto* own = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+    auto* own = box->findChild<QLabel*>(label);
     const int index = grid && own ? grid->indexOf(own) : -1;
     if (index < 0)
-        return;
+        return nullptr;
     int row = 0, column = 0, rows = 0, columns = 0;
     grid->getItemPosition(index, &row, &column, &rows, &columns);
     own->hide();
-    grid->addWidget(new MessageLabel(message), row, column, rows, columns);
+    auto* shown = new MessageLabel(message);
+    grid->addWidget(shown, row, column, rows, columns);
+    return shown;
 }
 
 QString asHtml(const QString& plain) { return Qt::convertFromPlainText(plain, Qt::WhiteSpaceNormal); }
@@ -99,6 +101,18 @@ QMessageBox* showAlert(QWidget* parent, const QString& title, const QString& mes
     box->setEscapeButton(ok);
     showMessage(box, message);
     box->open();
+    return box;
+}
+
+QMessageBox* showQuestion(QWidget* parent, const QString& question, const QString& message) {
+    QMessageBox* box = showAlert(parent, question, message);
+    if (MessageLabel* shown = showMessage(box, question, "qt_msgbox_label")) {
+        shown->setObjectName("alertQuestion");
+        QFont bold = shown->font();
+        bold.setBold(true);
+        shown->setFont(bold);
+    }
+    box->buttons().front()->setText(QStringLiteral("Cancel"));
     return box;
 }
 

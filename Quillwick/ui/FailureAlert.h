@@ -14,5 +14,8 @@ namespace qw {
 QMessageBox* showAlert(QWidget* parent, const QString& title, const QString& message);
 // The alert "That didn’t work".
 QMessageBox* showFailure(QWidget* parent, const QString& message);
+// An alert that asks: `question` over `message`, both breaking a long word (a label) as a message does.
+// Its one button, "Cancel", is the escape button; the caller adds the others.
+QMessageBox* showQuestion(QWidget* parent, const QString& question, const QString& message);
 
 }  // namespace qw

@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QFutureWatcher>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -20,6 +22,10 @@
 #include "Quillwick/app/SidebarView.h"
 #include "Quillwick/cron/CronDetailView.h"
 #include "Quillwick/cron/CrontabStore.h"
+#include "Quillwick/detail/JobDetailView.h"
+#include "Quillwick/detail/JobSourceView.h"
+#include "Quillwick/editing/JobConfigureView.h"
+#include "Quillwick/launchd/LaunchdSchema.h"
 #include "Quillwick/editing/NewJobView.h"
 #include "Quillwick/feedback/FeedbackView.h"
 #include "Quillwick/ui/EmptyStateView.h"
@@ -262,6 +268,62 @@ private slots:
         QCOMPARE(window.problemLabels(), (std::set<std::string>{"a"}));
         auto* sidebar = window.findChild<SidebarView*>("sidebar");
         QCOMPARE(sidebar->itemFor(JobFilter::Kind::problems)->data(0, SidebarView::CountRole).toInt(), 1);
+    }
+
+    // Closing a window or quitting asks about unsaved edits: Cancel keeps everything, Don't Save lets
+    // them go, Save writes them before the window goes; a quit goes on from window to window.
+    void unsavedEditsAreNeverClosedAwayWithoutAsking() {
+        test::SandboxRoot root;
+        const std::string file = "/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/com.example.edit.plist";
+        const std::filesystem::path onDisk = root.writeFile(file, "<plist version=\"1.0\"><dict><key>Label</key><string>com.example.edit</string>"
+                             "<key>Program</key><string>/bin/true</string></dict></plist>\n");
+        QuillwickApp app;
+        const auto open = [&](JobDetailView::Tab tab) {
+            QPointer<ContentView> window = app.newMainWindow();
+            QSignalSpy started(window.data(), &ContentView::startedUp);
+            window->activateWindow();
+            [&] { QVERIFY(QTest::qWaitForWindowActive(window) && (started.count() > 0 || started.wait(20000))); }();
+            window->setSelection(app.services().store().jobs().front().id());
+            window->findChild<JobDetailView*>("jobDetail")->setTab(tab);
+            return window;
+        };
+        QPointer<ContentView> first = open(JobDetailView::Tab::source);
+        auto* source = first->findChild<JobSourceView*>("sourceTab");
+        const QString edited = source->text().replace("/bin/true", "/bin/echo");
+        source->editor()->setPlainText(edited);
+        QPointer<ContentView> second = open(JobDetailView::Tab::configure);
+        second->findChild<JobConfigureView*>("configureTab")->addKey(*LaunchdSchema::key("RunAtLoad"));
+
+        const auto answer = [&](ContentView* window, const char* button) {
+            QTRY_VERIFY(window->findChild<QMessageBox*>("unsavedChangesAlert"));
+            auto* alert = window->findChild<QMessageBox*>("unsavedChangesAlert");
+            QCOMPARE(alert->findChild<QLabel*>("alertQuestion")->text(),
+                     QString("Do you want to save the changes you made to “com.example.edit”?"));
+            alert->findChild<QPushButton*>(button)->click();
+        };
+        const auto press = [](ContentView* window, QKeyCombination keys) {
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QTest::keyClick(window, keys.key(), keys.keyboardModifiers());
+        };
+        press(first, Qt::CTRL | Qt::Key_W);
+        answer(first, "cancelButton");
+        QVERIFY(!first->close());  // the close button, Alt+F4
+        answer(first, "cancelButton");
+        press(first, Qt::CTRL | Qt::Key_Q);
+        answer(first, "cancelButton");
+        QTRY_VERIFY(!first->findChild<QMessageBox*>("unsavedChangesAlert"));
+        QVERIFY(first->isVisible() && second->isVisible());
+        QVERIFY(!second->findChild<QMessageBox*>("unsavedChangesAlert"));
+        QCOMPARE(source->text(), edited);
+
+        press(first, Qt::CTRL | Qt::Key_Q);
+        answer(first, "dontSaveButton");
+        QTRY_VERIFY(!first);
+        answer(second, "saveButton");
+        QTRY_VERIFY(!second);
+        const std::string written = test::readFile(onDisk);
+        QVERIFY(written.find("RunAtLoad") != std::string::npos && written.find("/bin/true") != std::string::npos);
     }
 
     // The program runs while a main window is open; the last one to close ends it, and the settings

@@ -1,6 +1,7 @@
 // The Source tab over real job files in a sandbox, written through a real router: what reaches the
 // disk (and in which format), what is refused before writing, and when the editor's text is replaced.
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -107,7 +108,8 @@ private slots:
             QCOMPARE(view.notice(), binary ? QString("This file is a binary plist. It is shown as XML and saved back as binary.") : QString());
             QVERIFY(!view.saveButton()->isEnabled() && !view.revertButton()->isEnabled());
 
-            edit(view, xmlText(edited));
+            // Laid out by hand: once saved, the editor shows the file as written.
+            edit(view, xmlText(edited).replace("\t", "  ").replace("<dict>", "<dict> <!-- mine -->"));
             QVERIFY(view.saveButton()->isEnabled());
             if (binary) {
                 QVERIFY(QTest::qWaitForWindowActive(&view));
@@ -122,7 +124,8 @@ private slots:
             const PlistFile written = PlistFile::fromData(bytes, job.definition->location->url);
             QCOMPARE(written.format, format);
             QVERIFY(written.root == edited);
-            QVERIFY(!view.saveButton()->isEnabled());
+            QCOMPARE(view.text(), xmlText(edited));
+            QVERIFY(!view.hasChanges() && !view.saveButton()->isEnabled());
         }
         QVERIFY(helper.requests.empty());
     }
@@ -139,7 +142,18 @@ private slots:
         const QString array = QString::fromStdString(PlistCodec::writeXml(PlistValue(PlistArray{PlistValue("a")})));
         PlistDictionary renamed = plainJob();
         renamed.set("Label", "com.other");
+        // The file's own text with `line` put in as line `n` (or added to its end).
+        const auto withLine = [](int n, const QString& line, bool append = false) {
+            QStringList lines = xmlText(plainJob()).split('\n');
+            if (append) lines[n - 1] += line;
+            else lines.insert(n - 1, line);
+            return lines.join('\n');
+        };
         const QList<std::pair<QString, QString>> cases = {
+            {withLine(7, "junk"), "Line 7: “junk” is not part of the property list."},
+            {withLine(6, "&bad", true), "Line 6: “&bad” is not part of the property list."},
+            {withLine(5, "<oops>"), "Line 5: <oops> is never closed."},
+            {withLine(5, "<x/>"), "Line 5: A dictionary holds <x> where a <key> belongs."},
             {"not a plist", "Line 1: “not a plist” is not a property list."},
             {"<plist>\n<dict>\n  <string>x</strin>\n</dict></plist>", "Line 3: “<string>x</strin>” is not a property list (start-end tags mismatch)."},
             {"{\n  Label = x;\n", "Line 3: the property list ends too early."},
@@ -151,6 +165,7 @@ private slots:
             view.save();
             QVERIFY2(view.problem() && view.problem()->startsWith(reason), qPrintable(view.problem().value_or("none")));
             QCOMPARE(view.notice(), *view.problem());
+            QCOMPARE(view.findChild<QLabel*>("notice")->accessibleDescription(), *view.problem());
             QVERIFY(!view.isBusy() && view.saveButton()->isEnabled());
             QCOMPARE(test::readFile(job.definition->location->url), before);
         }

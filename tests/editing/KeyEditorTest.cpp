@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 
@@ -234,6 +235,31 @@ private slots:
         Row runAtLoad("RunAtLoad", {{"RunAtLoad", false}});
         toggle(runAtLoad.find<QCheckBox>());
         QVERIFY(runAtLoad.bytes().contains("<key>RunAtLoad</key>\n\t<true/>"));
+    }
+
+    // Qt on Linux names a picker by its value; the key has to come from what labels it.
+    void everyPickerIsHeardByItsKeyAndItsValue() {
+        installAccessibleToggles();
+        const auto labels = [](QWidget* control) {
+            QStringList names;
+            for (const auto& [label, relation] : QAccessible::queryAccessibleInterface(control)->relations(QAccessible::Label))
+                names << label->text(QAccessible::Name);
+            return names;
+        };
+        int pickers = 0;
+        for (const LaunchdSchema::Key& key : LaunchdSchema::allKeys()) {
+            if (!key.allowedValues) continue;
+            Row row(key.name, {{key.name, key.allowedValues->back()}});
+            auto* box = row.editor->findChild<QComboBox*>();
+            if (!box) continue;
+            ++pickers;
+            QCOMPARE(labels(box), QStringList{QString::fromStdString(key.name)});
+            QCOMPARE(QAccessible::queryAccessibleInterface(box)->text(QAccessible::Value), QString::fromStdString(key.allowedValues->back()));
+        }
+        QVERIFY(pickers >= 2);
+        Row keepAlive("KeepAlive", {{"KeepAlive", true}});
+        for (auto* segment : keepAlive.editor->findChildren<QToolButton*>(QRegularExpression("^mode")))
+            QCOMPARE(labels(segment), QStringList{"KeepAlive"});
     }
 
     void calendarRowsRefuseOutOfRangeValuesAndTheLastRemovalDropsTheKey() {

@@ -241,6 +241,8 @@ TEST(PlistCodec, xmlReadingIsLenientAsThePlatformIs) {
     EXPECT_EQ(readXml("<string>caf\xE9</string>"), PlistValue("caf\xEF\xBF\xBD"));
     // No <plist> wrapper, a DOCTYPE with an internal subset, a byte-order mark.
     EXPECT_EQ(PlistCodec::read("<dict><key>k</key><true/></dict>").value, PlistValue::dictionary({{"k", true}}));
+    EXPECT_EQ(PlistCodec::read("<!-- a --><dict>\n\t<!-- b --><key>k</key> <true> </true></dict>\n").value,
+              PlistValue::dictionary({{"k", true}}));
     EXPECT_EQ(PlistCodec::read("<!DOCTYPE plist [ <!ENTITY e \"x\"> ]><plist><string>&e;</string></plist>").value,
               PlistValue("&e;"));
     EXPECT_EQ(PlistCodec::read("\xEF\xBB\xBF<plist><integer>1</integer></plist>").value, PlistValue(1));
@@ -303,6 +305,32 @@ TEST(PlistCodec, malformedXmlIsRefused) {
     }
     EXPECT_THROW(PlistCodec::read("<plist version=\"1.0\"></plist>"), PlistParseError);
     EXPECT_THROW(PlistCodec::read(""), PlistParseError);
+}
+
+// What a save would drop is refused, and each refusal names the line where the mistake starts.
+TEST(PlistCodec, xmlRefusalsNameTheLineOfTheMistake) {
+    const std::pair<std::string, std::string_view> cases[] = {
+        {xmlDocument("<dict>\n<key>a</key>\n<string>x</string>\njunk\n</dict>"), "“junk” is not part of the property list (line 6)."},
+        {xmlDocument("<dict>\n<key>a</key><string>x</string>&bad\n</dict>"), "“&bad” is not part of the property list (line 4)."},
+        {xmlDocument("<array>\n<true/>\n<![CDATA[x]]></array>"), "“x” is not part of the property list (line 5)."},
+        {xmlDocument("<true>yes</true>"), "“yes” is not part of the property list (line 3)."},
+        {xmlDocument("<dict/>\n<dict/>"), "<dict> is not part of the property list (line 4)."},
+        {xmlDocument("<dict/>") + "trailing", "“trailing” is not part of the property list (line 5)."},
+        {xmlDocument("<dict>\n<key>a</key>\n\n<oops>\n<string>x</string>\n</dict>"), "<oops> is never closed (line 6)."},
+        {"<?xml version=\"1.0\"?>\n<plist>\n<dict/>\n", "<plist> is never closed (line 2)."},
+        {xmlDocument("<dict>\n<x/>\n</dict>"), "A dictionary holds <x> where a <key> belongs (line 4)."},
+        {xmlDocument("<dict>\n<key>n</key>\n<integer>12a</integer>\n</dict>"), "“12a” is not an integer (line 5)."},
+        // A misspelt closing tag is itself the mistake.
+        {xmlDocument("<dict>\n<key>a</key>\n<string>x</strin>\n</dict>"), "The XML is not well formed (line 5): Start-end tags mismatch."},
+    };
+    for (const auto& [bytes, message] : cases) {
+        try {
+            PlistCodec::read(bytes);
+            ADD_FAILURE() << bytes;
+        } catch (const PlistParseError& e) {
+            EXPECT_EQ(std::string_view(e.what()), message) << bytes;
+        }
+    }
 }
 
 std::string nested(int depth, std::string_view open, std::string_view close, std::string_view leaf) {
