@@ -85,6 +85,10 @@ TEST(JobDiagnostics, failingJobs) {
               "The program stopped with code 3. Because KeepAlive is set, launchd starts it again each time, and "
               "will throttle it once it has failed often enough. Fix the program or its arguments; raising the "
               "restart rate will not help.");
+    // A dictionary without a condition launchd acts on restarts nothing.
+    f.root.set("KeepAlive", PlistValue::dictionary({{"Restart", true}}));
+    EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});
+    f.root.set("KeepAlive", PlistValue::dictionary({{"SuccessfulExit", false}}));
     // launchd runs a LaunchOnlyOnce job a single time, so nothing restarts it.
     f.root.set("LaunchOnlyOnce", true);
     EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});

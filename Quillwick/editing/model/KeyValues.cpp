@@ -1,7 +1,6 @@
 #include "Quillwick/editing/model/KeyValues.h"
 
 #include "Quillwick/editing/model/DecimalInteger.h"
-#include "Quillwick/editing/model/KeepAliveChoice.h"
 
 namespace qw::KeyValues {
 
@@ -188,7 +187,7 @@ KeepAlive keepAlive(const JobDefinition& d) { return KeepAlive::fromPlistValue(d
 void setKeepAlive(JobDefinition& d, const KeepAlive& value) {
     // Conditions with none set stay an empty dictionary: launchd restarts on none of them, and the row stays
     // for the user to tick one. Writing true instead would restart the job always, which nobody chose.
-    if (KeepAliveChoice::hasNoCondition(value)) return d.set("KeepAlive", PlistValue(PlistDictionary{}));
+    if (value.hasNoCondition()) return d.set("KeepAlive", PlistValue(PlistDictionary{}));
     d.set("KeepAlive", value.plistValue());
 }
 
