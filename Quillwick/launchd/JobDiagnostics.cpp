@@ -201,6 +201,13 @@ void keyIssues(const JobDefinition& definition, std::vector<Issue>& out) {
         }
         const auto* known = LaunchdSchema::key(key);
         if (!known) continue;
+        const PlistValue* value = definition.find(key);
+        if (const auto range = LaunchdSchema::integerRange(key);
+            range && value->kind() == PlistValue::Kind::integer && !range->contains(*value))
+            add(out, Severity::warning, "“" + key + "” is out of range",
+                "launchd takes " + key + " only when it is " + range->text() +
+                    ", and ignores this value with no more than a line in its own log, so the setting is quietly "
+                    "doing nothing.");
         if (known->isDeprecated)
             add(out, Severity::note, "“" + key + "” is deprecated",
                 known->deprecationNote.value_or("This key is no longer honoured by launchd."));

@@ -145,6 +145,30 @@ private slots:
                  qPrintable(issues()));
     }
 
+    void anIntervalLaunchdIgnoresIsMarkedAndBlocksCreate() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.show();
+        sheet.findChild<TemplateChip*>("chip:interval")->click();
+        type(sheet.labelField(), "com.example.tick");
+        type(parameter(sheet, "program"), "/bin/true");
+        QLineEdit* every = parameter(sheet, "seconds");
+        auto* reason = every->parentWidget()->findChild<QLabel*>("invalidReason");
+        QVERIFY(reason);
+        QVERIFY(sheet.createButton()->isEnabled());
+        QVERIFY(reason->isHidden());
+
+        type(every, "0");
+        QVERIFY(!sheet.createButton()->isEnabled());
+        QVERIFY(!reason->isHidden());
+        QCOMPARE(reason->text(), QString("Must be 1 or more: launchd ignores this value."));
+        QCOMPARE(every->parentWidget()->findChild<QLabel*>("invalidMark")->accessibleName(), reason->text());
+        type(every, "30");
+        QVERIFY(sheet.createButton()->isEnabled());
+        QVERIFY(reason->isHidden());
+    }
+
     void switchingTemplatesKeepsTheProgramAndOnlyBootIsLocked() {
         test::SandboxRoot root;
         FakeRouter router;

@@ -355,6 +355,24 @@ TEST(JobDiagnostics, aFailedJobWithoutLogs) {
     EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});
 }
 
+TEST(JobDiagnostics, numbersLaunchdIgnoresAreFound) {
+    Fixture f;
+    for (const auto& interval : {PlistValue(0), PlistValue(-5)}) {
+        f.root.set("StartInterval", interval);
+        ASSERT_EQ(f.titles(), Titles{"“StartInterval” is out of range"});
+        EXPECT_EQ(f.issues()[0].severity, Severity::warning);
+        EXPECT_EQ(f.issues()[0].explanation,
+                  "launchd takes StartInterval only when it is 1 or more, and ignores this value with no more than a "
+                  "line in its own log, so the setting is quietly doing nothing.");
+    }
+    f.root.set("StartInterval", 1);
+    f.root.set("Nice", 21);
+    EXPECT_EQ(f.titles(), Titles{"“Nice” is out of range"});
+    f.root.set("Nice", -20);
+    f.root.set("ExitTimeOut", 0);
+    EXPECT_TRUE(f.issues().empty());
+}
+
 TEST(JobDiagnostics, keyIssues) {
     Fixture f;
     f.root.set("OnDemand", false);
