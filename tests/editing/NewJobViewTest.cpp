@@ -138,6 +138,12 @@ private slots:
         QVERIFY(!schedule->isVisible());
         QVERIFY2(!issues().contains("program") && !issues().contains("watched"), qPrintable(issues()));
 
+        // The folder is looked for on the machine, not on the host.
+        type(parameter(sheet, "path"), "/Library/Logs");
+        QCOMPARE(sheet.findChild<PathField*>("parameter:path")->exists(), std::optional<bool>(true));
+        type(parameter(sheet, "path"), "/proc");
+        QCOMPARE(sheet.findChild<PathField*>("parameter:path")->exists(), std::optional<bool>(false));
+
         type(parameter(sheet, "program"), "tool");
         type(parameter(sheet, "path"), "/no/such/folder");
         QCOMPARE(schedule->text(), QString("Runs when /no/such/folder changes."));

@@ -83,6 +83,7 @@ std::vector<Issue> NewJobDraft::previewIssues() const {
     job.directory = template_->directory();
     Diagnostics::FileFacts facts(job);
     std::erase(facts.missingWatchPaths, std::string());
+    facts.missingLogDirectories.clear();
     // An empty program is "relative" to the checker, which says so; the field has not been filled in yet.
     const bool noProgram = job.definition->executablePath() == "";
     std::vector<Issue> issues;

@@ -44,7 +44,7 @@ public:
     std::optional<std::string> inputProblem(const std::string& parameterId) const;
     bool canCreate() const;
     // The checker's errors and warnings for the preview, in its order. Inputs still empty are not
-    // judged: nothing typed yet is no mistake yet.
+    // judged: nothing typed yet is no mistake yet; nor are log folders, which Create makes.
     std::vector<Issue> previewIssues() const;
     // When the preview runs; nothing while a watched path, which the sentence names, is still empty.
     std::string scheduleSentence() const;

@@ -90,5 +90,16 @@ TEST(NewJobDraftTest, anIntervalLaunchdIgnoresIsRefused) {
     }
 }
 
+// Create makes the log folder the template names, so the preview does not warn that it is missing.
+TEST(NewJobDraftTest, thePreviewDoesNotWarnAboutTheLogFolderCreateMakes) {
+    test::SandboxRoot root;
+    std::filesystem::remove_all(root.paths().libraryLogs() / "Quillwick");
+    NewJobDraft draft;
+    draft.selectTemplate(JobTemplate::boot());
+    draft.label = "com.example.boot";
+    draft.values["program"] = "/bin/true";
+    for (const Issue& issue : draft.previewIssues()) EXPECT_NE(issue.title, "The log folder does not exist");
+}
+
 }  // namespace
 }  // namespace qw
