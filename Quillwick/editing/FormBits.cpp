@@ -176,18 +176,28 @@ void setWarning(QLabel* mark, const QString& reason) {
     mark->setVisible(!reason.isEmpty());
 }
 
-QWidget* numberRow(QLineEdit* edit, QWidget* parent) {
+QWidget* numberRow(QLineEdit* edit, QWidget* parent, bool reasonBelow) {
     auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    auto* line = new QHBoxLayout;
+    line->setContentsMargins(0, 0, 0, 0);
     edit->setParent(row);
-    layout->addWidget(edit);
-    layout->addWidget(warningMark(edit->sizeHint().height() * 2 / 3, row));
+    line->addWidget(edit);
+    line->addWidget(warningMark(edit->sizeHint().height() * 2 / 3, row));
     auto* reason = caption(QString(), orangeColor(), row);
     reason->setObjectName(QStringLiteral("invalidReason"));
     reason->hide();
-    layout->addWidget(reason, 100);
-    layout->addStretch(1);  // the field stays where it is when the reason goes
+    if (reasonBelow) {
+        line->addStretch(1);
+        auto* stack = new QVBoxLayout(row);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setSpacing(2);
+        stack->addLayout(line);
+        stack->addWidget(reason);
+    } else {
+        row->setLayout(line);
+        line->addWidget(reason, 100);
+        line->addStretch(1);  // the field stays where it is when the reason goes
+    }
     return row;
 }
 

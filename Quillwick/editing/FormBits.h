@@ -48,9 +48,9 @@ QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& co
 QLabel* warningMark(int size, QWidget* parent);
 // Shows the mark with `reason` as its tooltip and what a screen reader says, or hides it for an empty reason.
 void setWarning(QLabel* mark, const QString& reason);
-// A number field with the orange mark and, beside it, the reason launchd would not take what is typed;
-// both hidden until showNumberProblem gives a reason.
-QWidget* numberRow(QLineEdit* edit, QWidget* parent);
+// A number field with the orange mark and the reason launchd would not take what is typed, beside it or,
+// where the field has little room to its right, below; both hidden until showNumberProblem gives a reason.
+QWidget* numberRow(QLineEdit* edit, QWidget* parent, bool reasonBelow = false);
 // Shows `reason` on a numberRow's mark and beside it, or hides both for an empty reason.
 void showNumberProblem(QWidget* row, const QString& reason);
 // What follows a number's problem when launchd would be handed it anyway: "Must be 1 or more: launchd …".

@@ -249,7 +249,7 @@ void NewJobView::buildParameters() {
         cellStack->setContentsMargins(0, 0, 0, 0);
         cellStack->setSpacing(4);
         if (p.kind == Kind::integer)
-            cellStack->addWidget(FormBits::numberRow(static_cast<QLineEdit*>(control), cell));
+            cellStack->addWidget(FormBits::numberRow(static_cast<QLineEdit*>(control), cell, true));
         else
             cellStack->addWidget(control);
         cellStack->addWidget(FormBits::caption(qs(p.help), secondaryColor(), cell));
