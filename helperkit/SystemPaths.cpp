@@ -69,6 +69,18 @@ fs::path SystemPaths::resolve(std::string_view macPath) const {
     return root_ / path.relative_path();
 }
 
+std::string SystemPaths::machinePath(std::string_view namedPath) const {
+    const fs::path named(namedPath);
+    if (!named.is_absolute()) return std::string(namedPath);
+    // Normal first: "..", kept, could climb out of the root.
+    std::string normal = named.lexically_normal().string();
+    if (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    const std::string root = root_.string();
+    if (!isSandboxed() || normal == root || normal.starts_with(root + "/") || normal == "/dev" || normal.starts_with("/dev/"))
+        return normal;
+    return resolve(normal).string();
+}
+
 fs::path SystemPaths::userLaunchAgents() const { return home_ / "Library" / "LaunchAgents"; }
 fs::path SystemPaths::applicationSupport() const { return home_ / "Library" / "Application Support"; }
 fs::path SystemPaths::userLogs() const { return home_ / "Library" / "Logs"; }

@@ -41,6 +41,10 @@ public:
     bool isSandboxed() const { return root_ != "/"; }
     // "/Library/LaunchDaemons" → <root>/Library/LaunchDaemons. `macPath` must be absolute.
     std::filesystem::path resolve(std::string_view macPath) const;
+    // A path a job names (an output file, a working or watched folder), as this machine holds it: made
+    // normal ("//Users/a/../b/" is "/Users/b"), then placed under the root unless it already lies inside
+    // it. Devices stay the host's, a root having none; a relative path is returned as it stands.
+    std::string machinePath(std::string_view namedPath) const;
 
     const std::filesystem::path& home() const { return home_; }
     std::filesystem::path userLaunchAgents() const;     // ~/Library/LaunchAgents

@@ -4,6 +4,7 @@
 
 #include "Quillwick/platform/gui/DesktopServices.h"
 #include "Quillwick/ui/RevealFile.h"
+#include "helperkit/SystemPaths.h"
 
 namespace qw {
 
@@ -17,7 +18,7 @@ QString firstLogPath(const Job& job) {
     if (!job.definition)
         return {};
     const auto logs = job.definition->logPaths();
-    return logs.empty() ? QString() : QString::fromStdString(logs.front());
+    return logs.empty() ? QString() : QString::fromStdString(SystemPaths::current().machinePath(logs.front()));
 }
 
 QMenu* makeJobActionsMenu(const Job& job, bool readOnly, std::function<void(JobAction)> run, QWidget* parent) {

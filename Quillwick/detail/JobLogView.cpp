@@ -22,6 +22,7 @@
 #include "Quillwick/ui/SearchField.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "helperkit/SystemPaths.h"
 
 namespace qw {
 namespace {
@@ -32,6 +33,11 @@ QString lastComponent(QString path) {
     while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
     const qsizetype slash = path.lastIndexOf(u'/');
     return slash < 0 || path.size() == 1 ? path : path.mid(slash + 1);
+}
+
+// The file a job names, as this machine holds it.
+QString machineFile(const QString& path) {
+    return QString::fromStdString(SystemPaths::current().machinePath(path.toStdString()));
 }
 
 bool isLogFile(const std::optional<std::string>& path) {
@@ -214,7 +220,7 @@ void JobLogView::restartTails() {
     started_ = true;
     followed_ = logPaths();
     for (const QString& path : followed_) {
-        auto tail = std::make_unique<LogTail>(path);
+        auto tail = std::make_unique<LogTail>(machineFile(path));
         LogTail* raw = tail.get();
         tails_[path] = std::move(tail);
         connect(raw, &LogTail::linesChanged, this, &JobLogView::refresh);
@@ -311,7 +317,7 @@ void JobLogView::refresh() {
     const bool noFiles = logPaths().isEmpty();
     const bool launchd = source_.kind == Source::Kind::launchd;
     notice_->setVisible(noFiles);
-    pathLabel_->setFullText(!noFiles && !launchd ? source_.path : QString());
+    pathLabel_->setFullText(!noFiles && !launchd ? machineFile(source_.path) : QString());
     pathLabel_->setVisible(!noFiles && !launchd);
     reload_->setVisible(launchd);
     reload_->setEnabled(!activity_->isLoading());

@@ -176,6 +176,38 @@ void setWarning(QLabel* mark, const QString& reason) {
     mark->setVisible(!reason.isEmpty());
 }
 
+QWidget* numberRow(QLineEdit* edit, QWidget* parent, bool reasonBelow) {
+    auto* row = new QWidget(parent);
+    auto* line = new QHBoxLayout;
+    line->setContentsMargins(0, 0, 0, 0);
+    edit->setParent(row);
+    line->addWidget(edit);
+    line->addWidget(warningMark(edit->sizeHint().height() * 2 / 3, row));
+    auto* reason = caption(QString(), orangeColor(), row);
+    reason->setObjectName(QStringLiteral("invalidReason"));
+    reason->hide();
+    if (reasonBelow) {
+        line->addStretch(1);
+        auto* stack = new QVBoxLayout(row);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setSpacing(2);
+        stack->addLayout(line);
+        stack->addWidget(reason);
+    } else {
+        row->setLayout(line);
+        line->addWidget(reason, 100);
+        line->addStretch(1);  // the field stays where it is when the reason goes
+    }
+    return row;
+}
+
+void showNumberProblem(QWidget* row, const QString& reason) {
+    setWarning(row->findChild<QLabel*>(QStringLiteral("invalidMark")), reason);
+    auto* label = row->findChild<QLabel*>(QStringLiteral("invalidReason"));
+    label->setText(reason);
+    label->setVisible(!reason.isEmpty());
+}
+
 void nameFields(QWidget* control, const QString& name) {
     if (qobject_cast<QLineEdit*>(control) || qobject_cast<QComboBox*>(control)) control->setAccessibleName(name);
     for (auto* field : control->findChildren<QLineEdit*>()) field->setAccessibleName(name);

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QFuture>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QString>
@@ -47,6 +48,13 @@ QWidget* symbolNote(const QString& symbol, const QString& text, const QColor& co
 QLabel* warningMark(int size, QWidget* parent);
 // Shows the mark with `reason` as its tooltip and what a screen reader says, or hides it for an empty reason.
 void setWarning(QLabel* mark, const QString& reason);
+// A number field with the orange mark and the reason launchd would not take what is typed, beside it or,
+// where the field has little room to its right, below; both hidden until showNumberProblem gives a reason.
+QWidget* numberRow(QLineEdit* edit, QWidget* parent, bool reasonBelow = false);
+// Shows `reason` on a numberRow's mark and beside it, or hides both for an empty reason.
+void showNumberProblem(QWidget* row, const QString& reason);
+// What follows a number's problem when launchd would be handed it anyway: "Must be 1 or more: launchd …".
+inline const QString ignoredValue = QStringLiteral(": launchd ignores this value.");
 // A thin horizontal rule between sections.
 QFrame* divider(QWidget* parent);
 // Names the text fields and picker in `control` for a screen reader by the title shown beside it: a

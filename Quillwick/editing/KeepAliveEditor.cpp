@@ -95,8 +95,7 @@ void KeepAliveEditor::update() {
     conditions_->setVisible(shown == Mode::conditional);
     for (Condition condition : allConditions) boxes_[int(condition)]->setChecked(isTicked(value_, condition));
     note_->setVisible(hasUneditableConditions(value_));
-    const KeepAlive said = hasNoCondition(value_) ? KeepAlive::never() : value_;
-    summary_->setText(QStringLiteral("This job ") + QString::fromStdString(said.summary()) + QStringLiteral("."));
+    summary_->setText(QStringLiteral("This job ") + QString::fromStdString(value_.summary()) + QStringLiteral("."));
 }
 
 }  // namespace qw

@@ -220,17 +220,7 @@ void KeyEditor::buildControl() {
             edit->setText(integerText(KeyValues::integer(definition_.get(), key_)));
             showIntegerProblem();
         });
-        auto* holder = new QWidget;
-        auto* layout = new QHBoxLayout(holder);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(edit);
-        auto* mark = FormBits::warningMark(edit->sizeHint().height() * 2 / 3, holder);
-        layout->addWidget(mark);
-        auto* reason = FormBits::caption(QString(), orangeColor(), holder);
-        reason->setObjectName(QStringLiteral("invalidReason"));
-        layout->addWidget(reason, 100);
-        layout->addStretch(1);  // the field stays where it is when the reason goes
-        control = labelled(name, holder, this);
+        control = labelled(name, FormBits::numberRow(edit, nullptr), this);
         break;
     }
     case Control::toggle: {
@@ -367,16 +357,12 @@ bool KeyEditor::isHeldBack() const {
 
 void KeyEditor::showIntegerProblem() {
     const auto* edit = control_->findChild<QLineEdit*>(QStringLiteral("integerEdit"));
-    auto* mark = control_->findChild<QLabel*>(QStringLiteral("invalidMark"));
-    auto* reason = control_->findChild<QLabel*>(QStringLiteral("invalidReason"));
     const auto problem = integerProblem(edit->text());
     QString text;
     if (problem)
         text = isHeldBack() ? *problem + QStringLiteral(", so ") + qs(key_.name) + QStringLiteral(" stays as it was.")
-                            : *problem + QStringLiteral(": launchd ignores this value.");
-    FormBits::setWarning(mark, text);
-    reason->setText(text);
-    reason->setVisible(problem.has_value());
+                            : *problem + FormBits::ignoredValue;
+    FormBits::showNumberProblem(edit->parentWidget(), text);
 }
 
 }  // namespace qw

@@ -248,8 +248,10 @@ void NewJobView::buildParameters() {
         auto* cellStack = new QVBoxLayout(cell);
         cellStack->setContentsMargins(0, 0, 0, 0);
         cellStack->setSpacing(4);
-        control->setParent(cell);
-        cellStack->addWidget(control);
+        if (p.kind == Kind::integer)
+            cellStack->addWidget(FormBits::numberRow(static_cast<QLineEdit*>(control), cell, true));
+        else
+            cellStack->addWidget(control);
         cellStack->addWidget(FormBits::caption(qs(p.help), secondaryColor(), cell));
         parameterRows_->addRow(qs(p.title), cell);
         FormBits::nameFields(control, qs(p.title));
@@ -295,6 +297,13 @@ void NewJobView::update() {
                                           orangeColor(), this);
         note->setObjectName(QStringLiteral("issue"));
         issues_->addWidget(note);
+    }
+
+    for (const JobTemplate::Parameter& p : draft_.jobTemplate().parameters()) {
+        if (p.kind != JobTemplate::Parameter::Kind::integer) continue;
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("parameter:") + qs(p.id));
+        const auto problem = draft_.inputProblem(p.id);
+        FormBits::showNumberProblem(edit->parentWidget(), problem ? qs(*problem) + FormBits::ignoredValue : QString());
     }
 
     failureLabel_->setText(failure_.value_or(QString()));

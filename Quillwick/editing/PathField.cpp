@@ -10,8 +10,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "Quillwick/launchd/FileFacts.h"
 #include "Quillwick/ui/Style.h"
 #include "Quillwick/ui/Symbols.h"
+#include "helperkit/SystemPaths.h"
 
 namespace qw {
 
@@ -54,8 +56,12 @@ void PathField::checkExists() {
     if (path.isEmpty() || !path.startsWith(QLatin1Char('/'))) {
         exists_.reset();
     } else {
+        // A folder is the machine's; a file may be a program, found as the stand-ins run it.
+        const std::string named = path.toStdString();
+        const std::string onMachine =
+            wantsDirectory_ ? SystemPaths::current().machinePath(named) : Diagnostics::programFile(named);
         struct stat info {};
-        exists_ = ::stat(QFile::encodeName(path).constData(), &info) == 0;
+        exists_ = ::stat(onMachine.c_str(), &info) == 0;
     }
     mark_->setVisible(exists_.has_value());
     if (!exists_) return;

@@ -48,13 +48,9 @@ std::vector<std::string> pathFolders(std::string_view path) {
 }
 
 std::string programFile(const std::string& path) {
-    const SystemPaths& paths = SystemPaths::current();
-    if (!paths.isSandboxed() || !path.starts_with('/')) return path;
-    const std::string root = paths.root().string();
-    if (path == root || path.starts_with(root + "/")) return path;
-    const std::string onMachine = paths.resolve(path).string();
+    const std::string onMachine = SystemPaths::current().machinePath(path);
     struct stat info {};
-    if (::stat(onMachine.c_str(), &info) == 0 || ::stat(path.c_str(), &info) != 0) return onMachine;
+    if (onMachine == path || ::stat(onMachine.c_str(), &info) == 0 || ::stat(path.c_str(), &info) != 0) return onMachine;
     return path;
 }
 
@@ -131,21 +127,25 @@ void FileFacts::inspectExecutable(const Job& job) {
 
 void FileFacts::inspectPaths(const Job& job) {
     if (!job.definition) return;
+    const SystemPaths& machine = SystemPaths::current();
+    auto note = [](std::vector<std::string>& list, std::string path) {
+        if (std::find(list.begin(), list.end(), path) == list.end()) list.push_back(std::move(path));
+    };
     for (const char* key : {"StandardOutPath", "StandardErrorPath"}) {
         const auto* value = job.definition->find(key);
         const std::string* path = value ? value->stringPointer() : nullptr;
-        if (!path || *path == "/dev/null" || *path == "/dev/console") continue;
         // A relative output path has no folder we could name or create.
-        if (!path->starts_with('/')) continue;
-        const auto folder = parentFolder(*path);
+        if (!path || !path->starts_with('/')) continue;
+        const std::string file = machine.machinePath(*path);
+        if (file == "/dev/null" || file == "/dev/console") continue;
+        const auto folder = parentFolder(file);
         struct stat info {};
-        if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
-        if (std::find(missingLogDirectories.begin(), missingLogDirectories.end(), folder) == missingLogDirectories.end())
-            missingLogDirectories.push_back(folder);
+        if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) note(missingLogDirectories, folder);
     }
     for (const auto& path : job.definition->watchPaths()) {
+        const std::string onMachine = machine.machinePath(path);
         struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) missingWatchPaths.push_back(path);
+        if (::stat(onMachine.c_str(), &info) != 0) note(missingWatchPaths, onMachine);
     }
 }
 

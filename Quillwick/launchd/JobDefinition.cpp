@@ -33,10 +33,13 @@ std::optional<PlistValue> optionalString(std::optional<std::string> text) {
 bool flag(const PlistValue* value) { return value && value->boolValue().value_or(false); }
 
 // Whether launchd keeps the job alive. "OnDemand" false is how that was said before KeepAlive; a
-// KeepAlive launchd can read has the last word.
+// KeepAlive launchd can read has the last word, and one without a condition keeps nothing alive.
 KeepAlive keepAliveInEffect(const JobDefinition& job) {
     const PlistValue* keepAlive = job.find("KeepAlive");
-    if (keepAlive && (keepAlive->boolValue() || keepAlive->dictionaryValue())) return job.keepAlive();
+    if (keepAlive && (keepAlive->boolValue() || keepAlive->dictionaryValue())) {
+        KeepAlive value = job.keepAlive();
+        return value.hasNoCondition() ? KeepAlive::never() : value;
+    }
     const PlistValue* onDemand = job.find("OnDemand");
     return onDemand && onDemand->boolValue() == false ? KeepAlive::always() : KeepAlive::never();
 }
@@ -45,17 +48,11 @@ KeepAlive keepAliveInEffect(const JobDefinition& job) {
 // job condition holds: "while /tmp/go exists". Nothing when a condition depends on an earlier run
 // (SuccessfulExit makes launchd start the job at load) or there is no such condition.
 std::optional<std::string> whileClause(const KeepAlive& keepAlive) {
-    const KeepAlive::Conditions& conditions = keepAlive.conditions();
-    if (!keepAlive.isConditional() || conditions.successfulExit) return std::nullopt;
-    std::vector<std::string> clauses;
-    for (const auto& [path, exists] : conditions.pathState)
-        clauses.push_back("while " + path + (exists ? " exists" : " does not exist"));
-    for (const auto& [label, loaded] : conditions.otherJobEnabled)
-        clauses.push_back("while " + label + (loaded ? " is loaded" : " is not loaded"));
-    if (conditions.networkState.value_or(false)) clauses.push_back("while the network is up");
-    if (clauses.empty()) return std::nullopt;
+    if (!keepAlive.isConditional() || keepAlive.conditions().successfulExit) return std::nullopt;
+    const std::vector<std::string> conditions = keepAlive.holdingConditions();
+    if (conditions.empty()) return std::nullopt;
     std::string text;
-    for (std::size_t i = 0; i < clauses.size(); ++i) text += (i ? " or " : "") + clauses[i];
+    for (std::size_t i = 0; i < conditions.size(); ++i) text += (i ? " or while " : "while ") + conditions[i];
     return text;
 }
 

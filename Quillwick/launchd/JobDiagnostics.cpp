@@ -26,8 +26,10 @@ std::optional<RuntimeState::ExitStatus> failure(const Job& job) {
 void runtimeIssues(const Job& job, std::vector<Issue>& out) {
     if (const auto exit = failure(job)) {
         const std::string base = exit->explanation().value_or("The program stopped with " + exit->description() + ".");
-        // A LaunchOnlyOnce job is not started again, whatever KeepAlive says.
-        if (job.definition && !job.definition->keepAlive().isNever() && !job.definition->launchOnlyOnce())
+        // A LaunchOnlyOnce job is not started again, whatever KeepAlive says; nor is one whose KeepAlive
+        // holds no condition.
+        const KeepAlive keepAlive = job.definition ? job.definition->keepAlive() : KeepAlive::never();
+        if (!keepAlive.isNever() && !keepAlive.hasNoCondition() && !job.definition->launchOnlyOnce())
             add(out, Severity::error, "This job keeps failing and being restarted",
                 base + " Because KeepAlive is set, launchd starts it again each time, and will throttle it once it "
                        "has failed often enough. Fix the program or its arguments; raising the restart rate will "
@@ -201,6 +203,13 @@ void keyIssues(const JobDefinition& definition, std::vector<Issue>& out) {
         }
         const auto* known = LaunchdSchema::key(key);
         if (!known) continue;
+        const PlistValue* value = definition.find(key);
+        if (const auto range = LaunchdSchema::integerRange(key);
+            range && value->kind() == PlistValue::Kind::integer && !range->contains(*value))
+            add(out, Severity::warning, "“" + key + "” is out of range",
+                "launchd takes " + key + " only when it is " + range->text() +
+                    ", and ignores this value with no more than a line in its own log, so the setting is quietly "
+                    "doing nothing.");
         if (known->isDeprecated)
             add(out, Severity::note, "“" + key + "” is deprecated",
                 known->deprecationNote.value_or("This key is no longer honoured by launchd."));

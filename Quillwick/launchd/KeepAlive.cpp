@@ -106,28 +106,33 @@ std::optional<PlistValue> KeepAlive::plistValue() const {
     return PlistValue(std::move(dictionary));
 }
 
+std::vector<std::string> KeepAlive::holdingConditions() const {
+    std::vector<std::string> clauses;
+    if (!isConditional()) return clauses;
+    for (const auto& [path, exists] : conditions_.pathState) clauses.push_back(path + (exists ? " exists" : " does not exist"));
+    for (const auto& [label, loaded] : conditions_.otherJobEnabled)
+        clauses.push_back(label + (loaded ? " is loaded" : " is not loaded"));
+    if (conditions_.networkState.value_or(false)) clauses.push_back("the network is up");
+    return clauses;
+}
+
 std::string KeepAlive::summary() const {
-    switch (kind_) {
-    case Kind::never:
-        return "is not restarted when it stops";
-    case Kind::always:
-        return "is restarted whenever it stops";
-    case Kind::conditional:
-        break;
-    }
-    std::vector<std::string> phrases;
-    if (conditions_.successfulExit) phrases.push_back(*conditions_.successfulExit ? "it finishes successfully" : "it fails");
-    if (conditions_.crashed.value_or(false)) phrases.push_back("it crashes");
-    if (conditions_.networkState.value_or(false)) phrases.push_back("the network is up");
-    if (!conditions_.pathState.empty()) phrases.push_back("watched paths change");
-    if (!conditions_.otherJobEnabled.empty()) phrases.push_back("another job's state changes");
-    if (phrases.empty()) return "is restarted under certain conditions";
-    std::string text = "is restarted when ";
-    for (std::size_t i = 0; i < phrases.size(); ++i) {
-        if (i > 0) text += " or ";
-        text += phrases[i];
-    }
-    return text;
+    if (isNever() || hasNoCondition()) return "is not restarted when it stops";
+    if (isAlways()) return "is restarted whenever it stops";
+    auto joined = [](const std::vector<std::string>& phrases) {
+        std::string text;
+        for (std::size_t i = 0; i < phrases.size(); ++i) text += (i ? " or " : "") + phrases[i];
+        return text;
+    };
+    std::vector<std::string> exits;
+    if (conditions_.successfulExit) exits.push_back(*conditions_.successfulExit ? "it finishes successfully" : "it fails");
+    if (conditions_.crashed.value_or(false)) exits.push_back("it crashes");
+    // A path, job or network condition is no restart after an exit: launchd keeps the job running while it holds.
+    const std::vector<std::string> holding = holdingConditions();
+    if (exits.empty() && holding.empty()) return "is restarted under certain conditions";
+    if (holding.empty()) return "is restarted when " + joined(exits);
+    if (exits.empty()) return "is kept running while " + joined(holding);
+    return "is restarted when " + joined(exits) + " and kept running while " + joined(holding);
 }
 
 std::size_t KeepAlive::hash() const {

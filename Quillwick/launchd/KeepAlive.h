@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "helperkit/PlistValue.h"
 
@@ -45,6 +46,14 @@ public:
     bool isConditional() const { return kind_ == Kind::conditional; }
     // The conditions of a conditional value; the default conditions for the other two.
     const Conditions& conditions() const { return conditions_; }
+
+    // A dictionary holding no condition launchd acts on (empty, or only keys it does not know): launchd
+    // neither starts nor restarts the job for it.
+    bool hasNoCondition() const { return isConditional() && conditions_ == Conditions{}; }
+    // The conditions under which launchd keeps the job running rather than restarts it after an exit,
+    // each as a clause to follow "while": "/tmp/go exists", "com.example.a is not loaded", "the network
+    // is up" (paths, then jobs, then the network).
+    std::vector<std::string> holdingConditions() const;
 
     // What to store under "KeepAlive"; nothing means the key is to be removed.
     std::optional<PlistValue> plistValue() const;

@@ -122,4 +122,26 @@ const std::map<std::string, std::string, std::less<>>& typos() {
     return table;
 }
 
+bool IntegerRange::contains(const PlistValue& number) const {
+    const auto value = number.intValue();  // only numbers past the signed range have none, and they are above
+    if (value && *value < lowest) return false;
+    return !highest || (value && *value <= *highest);
+}
+
+std::string IntegerRange::text() const {
+    if (highest) return "from " + std::to_string(lowest) + " to " + std::to_string(*highest);
+    return std::to_string(lowest) + " or more";
+}
+
+std::optional<IntegerRange> integerRange(std::string_view key) {
+    static const std::pair<std::string_view, IntegerRange> ranges[] = {
+        {"StartInterval", {1, {}}}, {"ThrottleInterval", {0, {}}}, {"ExitTimeOut", {0, {}}},
+        {"TimeOut", {0, {}}},       {"Nice", {-20, 20}},
+    };
+    for (const auto& [name, range] : ranges) {
+        if (name == key) return range;
+    }
+    return std::nullopt;
+}
+
 }  // namespace qw::LaunchdSchema

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -13,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "helperkit/PlistValue.h"
 
 namespace qw::LaunchdSchema {
 
@@ -104,6 +107,18 @@ inline bool isKnown(std::string_view name) { return key(name) != nullptr; }
 std::span<const Key> keys(Section section);
 // Misspelling to the launchd spelling.
 const std::map<std::string, std::string, std::less<>>& typos();
+
+// The numbers launchd takes under a key that it ignores, with only a line in its own log, outside them.
+struct IntegerRange {
+    std::int64_t lowest;
+    std::optional<std::int64_t> highest;
+
+    // `number` is an integer value; one past the signed range lies above it.
+    bool contains(const PlistValue& number) const;
+    std::string text() const;  // "1 or more", "from -20 to 20"
+};
+// Nothing for a key that takes any number.
+std::optional<IntegerRange> integerRange(std::string_view key);
 
 }  // namespace qw::LaunchdSchema
 

@@ -119,7 +119,7 @@ std::vector<Key> buildCatalogue() {
           "Restart the job when it stops.",
           "Set to true, launchd restarts the program whenever it exits, for any reason. Set to a dictionary, each "
           "condition qualifies that: SuccessfulExit false restarts only after a failure; Crashed true restarts "
-          "only after a crash; PathState restarts depending on whether files exist.\n\n"
+          "only after a crash; PathState keeps the job running while a path exists (true) or does not (false).\n\n"
           "A program that exits immediately with KeepAlive on will be restarted immediately, over and over, until "
           "launchd throttles it — which is what \"penalty box\" means in the job's state.");
     b.add("StartInterval", K::integer, "Start the job every so many seconds.",

@@ -294,7 +294,7 @@ QFuture<void> OperationRouter::create(const JobDefinition& definition) {
         // output, so say so before anything is written.
         std::vector<std::string> logFolders;
         for (const std::string& path : definition.logPaths()) {
-            const fs::path folder = fs::path(path).parent_path();
+            const fs::path folder = fs::path(SystemPaths::current().machinePath(path)).parent_path();
             if (!isCreatableArea(folder)) continue;  // the job's own business, as Quillwick may not make it
             if (auto why = whyNotCreatable(folder)) throw OperationError::folderNotCreated(folder.string(), *why);
             logFolders.push_back(folder.string());
@@ -371,12 +371,13 @@ QFuture<void> OperationRouter::apply(const Fix& fix, const Job& job) {
 }
 
 void OperationRouter::ensureDirectory(const std::string& path) const {
-    const fs::path target(path);
-    if (!isCreatableArea(target)) throw OperationError::outsideCreatableFolders(path);
-    if (auto why = whyNotCreatable(target)) throw OperationError::folderNotCreated(path, *why);
+    const std::string folder = SystemPaths::current().machinePath(path);
+    const fs::path target(folder);
+    if (!isCreatableArea(target)) throw OperationError::outsideCreatableFolders(folder);
+    if (auto why = whyNotCreatable(target)) throw OperationError::folderNotCreated(folder, *why);
     std::error_code error;
     fs::create_directories(target, error);
-    if (error) throw OperationError::folderNotCreated(path, error.message());
+    if (error) throw OperationError::folderNotCreated(folder, error.message());
 }
 
 }  // namespace qw

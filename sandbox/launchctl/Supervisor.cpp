@@ -19,6 +19,7 @@
 
 #include "ErrorTexts.h"
 #include "Quillwick/launchd/FileFacts.h"
+#include "helperkit/SystemPaths.h"
 #include "LaunchctlFailure.h"
 
 extern char** environ;
@@ -62,11 +63,19 @@ void redirectStandardStreamsToNull()
         ::close(null);
 }
 
+// The file a job names, on this machine rather than the host's.
+std::optional<std::string> onMachine(const std::optional<std::string>& path)
+{
+    if (!path)
+        return std::nullopt;
+    return qw::SystemPaths::current().machinePath(*path);
+}
+
 int openOutput(const std::optional<std::string>& path)
 {
     int fd = -1;
-    if (path)
-        fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (const auto file = onMachine(path))
+        fd = ::open(file->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     return fd;
@@ -222,7 +231,7 @@ std::optional<Supervisor::Started> Supervisor::start(const LaunchdDomain& domain
     envp.push_back(nullptr);
     const int out = openOutput(record.standardOutPath);
     const int err = openOutput(record.standardErrorPath);
-    const std::optional<std::string> workingDirectory = record.workingDirectory;
+    const std::optional<std::string> workingDirectory = onMachine(record.workingDirectory);
 
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)

@@ -109,6 +109,15 @@ private slots:
         QCOMPARE(missing.lines()->filteredLines(), QStringList({"hello"}));
     }
 
+    void aMacPathIsReadOnTheMachineNotTheHost() {
+        test::SandboxRoot root;
+        const std::string file = root.writeFile("/Library/Logs/mac.log", "from the machine\n");
+        JobLogView view(fileJob("/Library/Logs/mac.log", std::nullopt), std::nullopt);
+        view.show();
+        QCOMPARE(view.footerPath(), QString::fromStdString(file));
+        QCOMPARE(view.lines()->filteredLines(), QStringList({"from the machine"}));
+    }
+
     void titlesCountAPathAsEitherSourceNamesIt() {
         JobLogView split(fileJob("/tmp/out.log", "/tmp/err.log"), runtimeWith("/tmp/err.log", "/tmp/other.log"));
         QCOMPARE(split.logPaths(), QStringList({"/tmp/out.log", "/tmp/err.log"}));

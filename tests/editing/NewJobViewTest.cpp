@@ -138,11 +138,41 @@ private slots:
         QVERIFY(!schedule->isVisible());
         QVERIFY2(!issues().contains("program") && !issues().contains("watched"), qPrintable(issues()));
 
+        // The folder is looked for on the machine, not on the host.
+        type(parameter(sheet, "path"), "/Library/Logs");
+        QCOMPARE(sheet.findChild<PathField*>("parameter:path")->exists(), std::optional<bool>(true));
+        type(parameter(sheet, "path"), "/proc");
+        QCOMPARE(sheet.findChild<PathField*>("parameter:path")->exists(), std::optional<bool>(false));
+
         type(parameter(sheet, "program"), "tool");
         type(parameter(sheet, "path"), "/no/such/folder");
         QCOMPARE(schedule->text(), QString("Runs when /no/such/folder changes."));
         QVERIFY2(issues().contains("The program is a relative path") && issues().contains("A watched path does not exist"),
                  qPrintable(issues()));
+    }
+
+    void anIntervalLaunchdIgnoresIsMarkedAndBlocksCreate() {
+        test::SandboxRoot root;
+        FakeRouter router;
+        NewJobView sheet(router.operations(), {});
+        sheet.show();
+        sheet.findChild<TemplateChip*>("chip:interval")->click();
+        type(sheet.labelField(), "com.example.tick");
+        type(parameter(sheet, "program"), "/bin/true");
+        QLineEdit* every = parameter(sheet, "seconds");
+        auto* reason = every->parentWidget()->findChild<QLabel*>("invalidReason");
+        QVERIFY(reason);
+        QVERIFY(sheet.createButton()->isEnabled());
+        QVERIFY(reason->isHidden());
+
+        type(every, "0");
+        QVERIFY(!sheet.createButton()->isEnabled());
+        QVERIFY(!reason->isHidden());
+        QCOMPARE(reason->text(), QString("Must be 1 or more: launchd ignores this value."));
+        QCOMPARE(every->parentWidget()->findChild<QLabel*>("invalidMark")->accessibleName(), reason->text());
+        type(every, "30");
+        QVERIFY(sheet.createButton()->isEnabled());
+        QVERIFY(reason->isHidden());
     }
 
     void switchingTemplatesKeepsTheProgramAndOnlyBootIsLocked() {

@@ -33,6 +33,22 @@ TEST(SystemPaths, macPathsResolveUnderTheSandboxRoot) {
     EXPECT_EQ(real.resolve("/usr/bin/crontab"), fs::path("/usr/bin/crontab"));
 }
 
+TEST(SystemPaths, pathsAJobNamesAreTheMachinesOwn) {
+    const SystemPaths paths = SystemPaths::forRoot("/tmp/qw-root");
+    const std::pair<const char*, const char*> cases[] = {
+        {"/Library/Logs/x.log", "/tmp/qw-root/Library/Logs/x.log"},
+        {"//Users/a//Logs/", "/tmp/qw-root/Users/a/Logs"},
+        {"/tmp/qw-root/Library/Logs/x.log", "/tmp/qw-root/Library/Logs/x.log"},
+        {"/tmp/qw-rootless/x", "/tmp/qw-root/tmp/qw-rootless/x"},
+        {"/../../etc/passwd", "/tmp/qw-root/etc/passwd"},
+        {"/tmp/qw-root/../x", "/tmp/qw-root/tmp/x"},
+        {"/dev/null", "/dev/null"},
+        {"logs/out.log", "logs/out.log"},
+    };
+    for (const auto& [named, held] : cases) EXPECT_EQ(paths.machinePath(named), held) << named;
+    EXPECT_EQ(SystemPaths("/", "/Users/someone").machinePath("//Users/a/x.log"), "/Users/a/x.log");
+}
+
 TEST(SystemPaths, overrideReplacesCurrentAndTheChildEnvironmentThenRestoresBoth) {
     const auto before = rootVariable();
     const fs::path beforeRoot = SystemPaths::current().root();

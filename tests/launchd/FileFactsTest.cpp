@@ -229,6 +229,17 @@ TEST_F(FileFactsTest, missingLogFoldersAndWatchPaths) {
          {{"WatchPaths", PlistValue::array({p("watched"), p("missing-b"), 7, p("missing-a"), p("dangling")})}},
          {},
          {p("missing-b"), p("missing-a"), p("dangling")}},
+        // The machine's paths, not the host's: a folder only the host has is missing, and one folder
+        // written two ways is one folder.
+        {"macOS paths",
+         {{"StandardOutPath", "/logs/out.log"}, {"StandardErrorPath", "/tmp/err.log"}, {"WatchPaths", PlistValue::array({"/watched", "/etc/hostname"})}},
+         {p("tmp")},
+         {p("etc/hostname")}},
+        {"one folder written twice",
+         {{"StandardOutPath", "//Users/x/Logs/out.log"}, {"StandardErrorPath", "/Users/x/Logs/err.log"},
+          {"WatchPaths", PlistValue::array({"//missing-c", "/missing-c/"})}},
+         {p("Users/x/Logs")},
+         {p("missing-c")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

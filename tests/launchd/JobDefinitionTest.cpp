@@ -240,7 +240,11 @@ TEST(JobDefinitionTest, onDemandFalseIsTheOldWayOfKeepAliveTrue) {
         {"a successful exit still starts it at load",
          {{"KeepAlive", PlistValue::dictionary({{"SuccessfulExit", true},
                                                 {"PathState", PlistValue::dictionary({{"/tmp/go", false}})}})}},
-         true, "Runs as soon as it is loaded, and is restarted when it finishes successfully or watched paths change."},
+         true,
+         "Runs as soon as it is loaded, and is restarted when it finishes successfully and kept running while /tmp/go "
+         "does not exist."},
+        {"a dictionary with no condition starts nothing", {{"KeepAlive", PlistValue::dictionary({{"Restart", true}})}},
+         false, "Never — this job has nothing that would start it."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

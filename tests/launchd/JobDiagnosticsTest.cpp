@@ -85,6 +85,10 @@ TEST(JobDiagnostics, failingJobs) {
               "The program stopped with code 3. Because KeepAlive is set, launchd starts it again each time, and "
               "will throttle it once it has failed often enough. Fix the program or its arguments; raising the "
               "restart rate will not help.");
+    // A dictionary without a condition launchd acts on restarts nothing.
+    f.root.set("KeepAlive", PlistValue::dictionary({{"Restart", true}}));
+    EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});
+    f.root.set("KeepAlive", PlistValue::dictionary({{"SuccessfulExit", false}}));
     // launchd runs a LaunchOnlyOnce job a single time, so nothing restarts it.
     f.root.set("LaunchOnlyOnce", true);
     EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});
@@ -362,6 +366,24 @@ TEST(JobDiagnostics, aFailedJobWithoutLogs) {
     EXPECT_EQ(f.titles(), (Titles{"This job stopped with an error", "This job keeps no log"}));
     f.root.set("StandardErrorPath", "/tmp/err.log");
     EXPECT_EQ(f.titles(), Titles{"This job stopped with an error"});
+}
+
+TEST(JobDiagnostics, numbersLaunchdIgnoresAreFound) {
+    Fixture f;
+    for (const auto& interval : {PlistValue(0), PlistValue(-5)}) {
+        f.root.set("StartInterval", interval);
+        ASSERT_EQ(f.titles(), Titles{"“StartInterval” is out of range"});
+        EXPECT_EQ(f.issues()[0].severity, Severity::warning);
+        EXPECT_EQ(f.issues()[0].explanation,
+                  "launchd takes StartInterval only when it is 1 or more, and ignores this value with no more than a "
+                  "line in its own log, so the setting is quietly doing nothing.");
+    }
+    f.root.set("StartInterval", 1);
+    f.root.set("Nice", 21);
+    EXPECT_EQ(f.titles(), Titles{"“Nice” is out of range"});
+    f.root.set("Nice", -20);
+    f.root.set("ExitTimeOut", 0);
+    EXPECT_TRUE(f.issues().empty());
 }
 
 TEST(JobDiagnostics, keyIssues) {

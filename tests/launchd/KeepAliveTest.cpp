@@ -85,16 +85,21 @@ TEST(KeepAliveTest, summarySaysWhenTheJobIsRestarted) {
     const Case cases[] = {
         {false, "is not restarted when it stops"},
         {true, "is restarted whenever it stops"},
-        {PlistDictionary{}, "is restarted under certain conditions"},
+        // launchd acts on no condition here, as the editor and the stand-in launchd agree.
+        {PlistDictionary{}, "is not restarted when it stops"},
+        {PlistValue::dictionary({{"Restart", true}}), "is not restarted when it stops"},
         {PlistValue::dictionary({{"SuccessfulExit", false}, {"Crashed", true}}), "is restarted when it fails or it crashes"},
         {PlistValue::dictionary({{"SuccessfulExit", true}}), "is restarted when it finishes successfully"},
         {PlistValue::dictionary({{"Crashed", false}}), "is restarted under certain conditions"},
         {PlistValue::dictionary({{"NetworkState", false}}), "is restarted under certain conditions"},
         {PlistValue::dictionary({{"AfterInitialDemand", true}}), "is restarted under certain conditions"},
+        // These hold the job running; they are not restarts after an exit.
         {PlistValue::dictionary({{"OtherJobEnabled", PlistValue::dictionary({{"x", true}})},
-                                 {"PathState", PlistValue::dictionary({{"/a", false}})},
+                                 {"PathState", PlistValue::dictionary({{"/a", false}, {"/b", true}})},
                                  {"NetworkState", true}}),
-         "is restarted when the network is up or watched paths change or another job's state changes"},
+         "is kept running while /a does not exist or /b exists or x is loaded or the network is up"},
+        {PlistValue::dictionary({{"Crashed", true}, {"PathState", PlistValue::dictionary({{"/etc/rc.local", true}})}}),
+         "is restarted when it crashes and kept running while /etc/rc.local exists"},
     };
     for (const Case& c : cases) EXPECT_EQ(KeepAlive::fromPlistValue(c.value).summary(), c.summary);
 }

@@ -142,19 +142,20 @@ Subprocess::Result launchctlAs(const SandboxRoot& root, uid_t uid, gid_t gid, st
 TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
 {
     SandboxRoot root;
-    const fs::path out = root.path() / "out.log";
+    // The job's paths are the machine's: a macOS path lies under the root, one already there stays.
+    const std::string out = "/Library/Logs/out.log";
     const fs::path err = root.path() / "err.log";
     const fs::path job = writeJob(root, "com.example.once", "echo \"hello $GREETING\"; pwd; echo oops >&2; exit 3",
                                   "<key>RunAtLoad</key><true/>"
-                                  "<key>StandardOutPath</key><string>" + out.string() + "</string>"
+                                  "<key>StandardOutPath</key><string>/" + out + "</string>"
                                   "<key>StandardErrorPath</key><string>" + err.string() + "</string>"
-                                  "<key>WorkingDirectory</key><string>/tmp</string>"
+                                  "<key>WorkingDirectory</key><string>/Users/jobs</string>"
                                   "<key>EnvironmentVariables</key><dict><key>GREETING</key><string>world</string></dict>");
     const auto result = root.launchctl({"bootstrap", kGui, job.string()});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
 
     ASSERT_TRUE(eventually([&] { return listed(root, "com.example.once")->lastExit == RuntimeState::ExitStatus::code(3); }));
-    EXPECT_EQ(readFile(out), "hello world\n/tmp\n");
+    EXPECT_EQ(readFile(root.paths().resolve(out)), "hello world\n" + (root.path() / "Users/jobs").string() + "\n");
     EXPECT_EQ(readFile(err), "oops\n");
     const auto entry = listed(root, "com.example.once");
     EXPECT_EQ(entry->pid, std::nullopt);
@@ -168,8 +169,8 @@ TEST(LaunchctlTest, bootstrappedJobWritesItsOutputAndReportsItsExit)
     EXPECT_EQ(state->program, "/bin/sh");
     EXPECT_EQ(state->arguments,
               (std::vector<std::string>{"/bin/sh", "-c", "echo \"hello $GREETING\"; pwd; echo oops >&2; exit 3"}));
-    EXPECT_EQ(state->workingDirectory, "/tmp");
-    EXPECT_EQ(state->standardOutPath, out.string());
+    EXPECT_EQ(state->workingDirectory, "/Users/jobs");
+    EXPECT_EQ(state->standardOutPath, "/" + out);
     EXPECT_EQ(state->standardErrorPath, err.string());
     EXPECT_EQ(state->environment,
               (std::map<std::string, std::string>{{"GREETING", "world"}, {"XPC_SERVICE_NAME", "com.example.once"}}));

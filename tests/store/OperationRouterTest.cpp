@@ -332,9 +332,13 @@ private slots:
         JobDefinition daemon("org.example.daemon", std::nullopt);
         daemon.setProgramArguments({"/bin/true"});
         daemon.setStandardOutPath((root.paths().libraryLogs() / "Quillwick/org.example.daemon.log").string());
+        // A macOS path names the machine's folder, not the host's.
+        daemon.setStandardErrorPath("//Library/Logs/Typed/err.log");
         QCOMPARE(failure(router.create("org.example.daemon", daemon, JobDirectory::globalDaemons)), std::string());
         QCOMPARE(helper.requests.size(), std::size_t(1));
         QVERIFY(fs::is_directory(root.paths().libraryLogs() / "Quillwick"));
+        QVERIFY(fs::is_directory(root.paths().libraryLogs() / "Typed"));
+        daemon.setStandardErrorPath(std::nullopt);
 
         // A log folder that cannot be made is named, with the reason, before anything is written.
         root.writeFile("/Library/Logs/Blocked", "not a folder");
@@ -371,7 +375,7 @@ private slots:
                                            std::string("relative/logs")}) {
             const auto error = caught<OperationError>(router.apply(Fix::createDirectory(outside), agent));
             QVERIFY2(error && error->kind() == OperationError::Kind::outsideCreatableFolders, outside.c_str());
-            QVERIFY(std::string(error->what()).starts_with(outside + " is outside"));
+            QVERIFY(std::string(error->what()).starts_with(root.paths().machinePath(outside) + " is outside"));
         }
         QCOMPARE(failure(router.apply(Fix::createDirectory(root.resolve("/tmp/q").string()), agent)), std::string());
         QCOMPARE(failure(router.apply(Fix::createDirectory((root.paths().libraryLogs() / "Exporter").string()), agent)),

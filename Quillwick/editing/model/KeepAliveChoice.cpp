@@ -87,10 +87,6 @@ KeepAlive setting(const KeepAlive& value, Condition condition, bool on) {
     return KeepAlive::conditional(std::move(c));
 }
 
-bool hasNoCondition(const KeepAlive& value) {
-    return value.isConditional() && value.conditions() == KeepAlive::Conditions{};
-}
-
 bool hasUneditableConditions(const KeepAlive& value) {
     return value.isConditional() && (!value.conditions().pathState.empty() || !value.conditions().otherJobEnabled.empty());
 }

@@ -29,8 +29,6 @@ bool isTicked(const KeepAlive& value, Condition condition);
 // through. Unticking the last condition leaves the conditional choice with none set, which launchd
 // reads as "not restarted".
 KeepAlive setting(const KeepAlive& value, Condition condition, bool on);
-// The conditional choice with nothing set at all.
-bool hasNoCondition(const KeepAlive& value);
 // PathState or OtherJobEnabled are set, which only the Source tab edits.
 bool hasUneditableConditions(const KeepAlive& value);
 

@@ -1,7 +1,6 @@
 #include "Quillwick/editing/model/KeyValues.h"
 
 #include "Quillwick/editing/model/DecimalInteger.h"
-#include "Quillwick/editing/model/KeepAliveChoice.h"
 
 namespace qw::KeyValues {
 
@@ -96,24 +95,9 @@ PlistValue integer(const JobDefinition& d, const LaunchdSchema::Key& key) {
 void setInteger(JobDefinition& d, const LaunchdSchema::Key& key, const PlistValue& value) { d.set(key.name, value); }
 
 std::optional<std::string> integerProblem(const LaunchdSchema::Key& key, const PlistValue& number) {
-    // launchd's own limits: it ignores the key, with only a line in its log, outside them.
-    struct Limits {
-        std::string_view key;
-        std::int64_t lowest;
-        std::optional<std::int64_t> highest;
-    };
-    static constexpr Limits limits[] = {{"StartInterval", 1, {}}, {"ThrottleInterval", 0, {}}, {"ExitTimeOut", 0, {}},
-                                        {"TimeOut", 0, {}},       {"Nice", -20, 20}};
-    for (const Limits& l : limits) {
-        if (l.key != key.name) continue;
-        const auto value = number.intValue();  // only numbers past the signed range have none, and they are above
-        const bool below = value && *value < l.lowest;
-        const bool above = l.highest && (!value || *value > *l.highest);
-        if (!below && !above) return std::nullopt;
-        if (l.highest) return "Must be from " + std::to_string(l.lowest) + " to " + std::to_string(*l.highest);
-        return "Must be " + std::to_string(l.lowest) + " or more";
-    }
-    return std::nullopt;
+    const auto range = LaunchdSchema::integerRange(key.name);
+    if (!range || range->contains(number)) return std::nullopt;
+    return "Must be " + range->text();
 }
 
 std::vector<std::string> list(const JobDefinition& d, const LaunchdSchema::Key& key) {
@@ -188,7 +172,7 @@ KeepAlive keepAlive(const JobDefinition& d) { return KeepAlive::fromPlistValue(d
 void setKeepAlive(JobDefinition& d, const KeepAlive& value) {
     // Conditions with none set stay an empty dictionary: launchd restarts on none of them, and the row stays
     // for the user to tick one. Writing true instead would restart the job always, which nobody chose.
-    if (KeepAliveChoice::hasNoCondition(value)) return d.set("KeepAlive", PlistValue(PlistDictionary{}));
+    if (value.hasNoCondition()) return d.set("KeepAlive", PlistValue(PlistDictionary{}));
     d.set("KeepAlive", value.plistValue());
 }
 

@@ -1,8 +1,11 @@
 #include "Quillwick/editing/model/NewJobDraft.h"
 
 #include <algorithm>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
+#include "Quillwick/editing/model/KeyValues.h"
 #include "Quillwick/launchd/FileFacts.h"
 #include "Quillwick/launchd/JobDiagnostics.h"
 #include "helperkit/LaunchdDomain.h"
@@ -57,7 +60,21 @@ std::optional<std::string> NewJobDraft::duplicateNotice() const {
     return "A job with this name already exists at " + path.string() + ".";
 }
 
-bool NewJobDraft::canCreate() const { return labelIsValid() && !duplicateNotice() && !value("program").empty(); }
+std::optional<std::string> NewJobDraft::inputProblem(const std::string& parameterId) const {
+    // The inputs that become a key whose numbers launchd limits.
+    static constexpr std::pair<std::string_view, std::string_view> limited[] = {{"seconds", "StartInterval"}};
+    for (const auto& [id, key] : limited) {
+        if (id != parameterId || !values.contains(parameterId)) continue;
+        const JobDefinition preview = previewDefinition();
+        if (const PlistValue* number = preview.find(key)) return KeyValues::integerProblem(*LaunchdSchema::key(key), *number);
+    }
+    return std::nullopt;
+}
+
+bool NewJobDraft::canCreate() const {
+    if (!labelIsValid() || duplicateNotice() || value("program").empty()) return false;
+    return std::ranges::none_of(template_->parameters(), [this](const auto& p) { return inputProblem(p.id).has_value(); });
+}
 
 std::vector<Issue> NewJobDraft::previewIssues() const {
     Job job;
@@ -66,6 +83,7 @@ std::vector<Issue> NewJobDraft::previewIssues() const {
     job.directory = template_->directory();
     Diagnostics::FileFacts facts(job);
     std::erase(facts.missingWatchPaths, std::string());
+    facts.missingLogDirectories.clear();
     // An empty program is "relative" to the checker, which says so; the field has not been filled in yet.
     const bool noProgram = job.definition->executablePath() == "";
     std::vector<Issue> issues;

@@ -39,9 +39,12 @@ public:
     bool labelIsValid() const;
     // "A job with this name already exists at <path>." when the file is there.
     std::optional<std::string> duplicateNotice() const;
+    // Why launchd would ignore what an input makes of its key ("Must be 1 or more"), or nothing when it
+    // takes it. Text that is no number falls back to the template's default, which it takes.
+    std::optional<std::string> inputProblem(const std::string& parameterId) const;
     bool canCreate() const;
     // The checker's errors and warnings for the preview, in its order. Inputs still empty are not
-    // judged: nothing typed yet is no mistake yet.
+    // judged: nothing typed yet is no mistake yet; nor are log folders, which Create makes.
     std::vector<Issue> previewIssues() const;
     // When the preview runs; nothing while a watched path, which the sentence names, is still empty.
     std::string scheduleSentence() const;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "Quillwick/editing/model/NewJobDraft.h"
@@ -65,6 +66,39 @@ TEST(NewJobDraftTest, previewIssuesHoldOnlyErrorsAndWarnings) {
     EXPECT_EQ(job.label, "com.example.missing");
     EXPECT_EQ(job.definition->location->url, root.paths().userLaunchAgents() / "com.example.missing.plist");
     EXPECT_FALSE(job.status);
+}
+
+TEST(NewJobDraftTest, anIntervalLaunchdIgnoresIsRefused) {
+    test::SandboxRoot root;
+    NewJobDraft draft;
+    draft.label = "com.example.tick";
+    draft.values["program"] = "/bin/true";
+    draft.selectTemplate(JobTemplate::interval());
+    const auto checked = [&] { return std::ranges::any_of(draft.previewIssues(), [](const Issue& i) { return i.title == "“StartInterval” is out of range"; }); };
+    for (const char* refused : {"0", "-5"}) {
+        draft.values["seconds"] = refused;
+        EXPECT_EQ(draft.inputProblem("seconds"), "Must be 1 or more") << refused;
+        EXPECT_FALSE(draft.canCreate());
+        EXPECT_TRUE(checked());
+    }
+    // Text that is no number writes the default, which launchd takes.
+    for (const char* taken : {"1", "+60", "soon"}) {
+        draft.values["seconds"] = taken;
+        EXPECT_EQ(draft.inputProblem("seconds"), std::nullopt) << taken;
+        EXPECT_TRUE(draft.canCreate());
+        EXPECT_FALSE(checked());
+    }
+}
+
+// Create makes the log folder the template names, so the preview does not warn that it is missing.
+TEST(NewJobDraftTest, thePreviewDoesNotWarnAboutTheLogFolderCreateMakes) {
+    test::SandboxRoot root;
+    std::filesystem::remove_all(root.paths().libraryLogs() / "Quillwick");
+    NewJobDraft draft;
+    draft.selectTemplate(JobTemplate::boot());
+    draft.label = "com.example.boot";
+    draft.values["program"] = "/bin/true";
+    for (const Issue& issue : draft.previewIssues()) EXPECT_NE(issue.title, "The log folder does not exist");
 }
 
 }  // namespace
