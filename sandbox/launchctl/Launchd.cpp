@@ -365,7 +365,7 @@ void Launchd::bootstrapOne(const LaunchdDomain& domain, const fs::path& path)
 
     int ready = -1;
     {
-        const auto lock = store_.lock(true);
+        const auto lock = store_.lock();
         DomainState state = store_.load(domain);
         if (state.services.count(job.record.label)) {
             log_.service(target, std::nullopt, "Bootstrap failed: service already loaded");
@@ -419,7 +419,7 @@ void Launchd::bootoutLabel(const LaunchdDomain& domain, const std::string& label
 {
     ServiceRecord removed;
     {
-        const auto lock = store_.lock(true);
+        const auto lock = store_.lock();
         DomainState state = loadLive(store_, domain);
         const auto it = state.services.find(label);
         if (it == state.services.end())
@@ -444,7 +444,7 @@ int Launchd::setDisabled(const std::vector<std::string>& arguments, bool disable
         usageFailure(usageLine);
     const ServiceTarget target = targetArgument(arguments[0], usageLine);
     requireChangeRight("Not privileged to set domain overrides.");
-    const auto lock = store_.lock(true);
+    const auto lock = store_.lock();
     DomainState state = store_.load(target.domain);
     state.disabled[target.label] = disabled;
     store_.save(target.domain, state);
@@ -470,7 +470,7 @@ int Launchd::kickstart(const std::vector<std::string>& arguments)
     requireChangeRight(fmt::format("Could not kickstart service \"{}\"", target.label));
     int ready = -1;
     {
-        const auto lock = store_.lock(true);
+        const auto lock = store_.lock();
         DomainState state = loadLive(store_, target.domain);
         const auto it = state.services.find(target.label);
         if (it == state.services.end())
@@ -508,7 +508,7 @@ int Launchd::kill(const std::vector<std::string>& arguments)
     const ServiceTarget target = targetArgument(arguments[1], usageLine);
     requireChangeRight("Could not kill service");
     // Under the lock the recorded pid is still unreaped: its supervisor records an exit before reaping.
-    const auto lock = store_.lock(true);
+    const auto lock = store_.lock();
     const DomainState state = loadLive(store_, target.domain);
     const auto it = state.services.find(target.label);
     if (it == state.services.end())
@@ -542,7 +542,7 @@ int Launchd::halt()
         // Halting must not be stopped by a busy or damaged state: it is best effort over every domain.
         std::optional<StateStore::Lock> lock;
         try {
-            lock.emplace(store_.lock(true));
+            lock.emplace(store_.lock());
         } catch (const LaunchctlFailure&) {
         }
         for (const LaunchdDomain& domain : store_.storedDomains()) {

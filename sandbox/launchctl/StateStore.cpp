@@ -27,10 +27,8 @@ StateStore::Lock::~Lock()
         ::close(fd_);  // closing drops the flock
 }
 
-StateStore::Lock StateStore::lock(bool exclusive, std::chrono::milliseconds timeout) const
+StateStore::Lock StateStore::lock(std::chrono::milliseconds timeout) const
 {
-    if (!exclusive)
-        return Lock(-1);
     // Only the folder itself: creating its parents would raise a deleted machine root again, and a
     // supervisor would then take it for its own and run on.
     std::error_code ignored;

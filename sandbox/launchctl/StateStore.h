@@ -32,9 +32,8 @@ public:
         int fd_;
     };
 
-    // Waits at most `timeout`; throws LaunchctlFailure when the lock cannot be had. A shared lock is
-    // no lock at all (see above).
-    Lock lock(bool exclusive, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // The writers' lock. Waits at most `timeout`; throws LaunchctlFailure when it cannot be had.
+    Lock lock(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
     // A domain without a file is empty. A damaged file throws LaunchctlFailure rather than being
     // overwritten.

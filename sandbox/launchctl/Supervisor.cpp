@@ -189,19 +189,18 @@ bool Supervisor::rootExists() const
 bool Supervisor::stillOwns(const LaunchdDomain& domain, const std::string& label, std::int64_t generation) const
 {
     try {
-        const auto lock = store_.lock(false, 2s);
         const DomainState state = store_.load(domain);
         const auto it = state.services.find(label);
         return it != state.services.end() && it->second.generation == generation && !it->second.penaltyBox;
     } catch (const LaunchctlFailure&) {
-        return true;  // busy: ask again on the next round
+        return true;  // unreadable for now: ask again on the next round
     }
 }
 
 std::optional<Supervisor::Started> Supervisor::start(const LaunchdDomain& domain, const std::string& label,
                                                      std::int64_t generation) const
 {
-    const auto lock = store_.lock(true);
+    const auto lock = store_.lock();
     DomainState state = store_.load(domain);
     const auto it = state.services.find(label);
     if (it == state.services.end() || it->second.generation != generation || it->second.penaltyBox)
@@ -303,7 +302,7 @@ Supervisor::Outcome Supervisor::recordExit(const LaunchdDomain& domain, const st
                                            const ExitRecord& exit) const
 {
     Outcome outcome;
-    const auto lock = store_.lock(true);
+    const auto lock = store_.lock();
     DomainState state = store_.load(domain);
     const auto it = state.services.find(label);
     if (it == state.services.end() || it->second.generation != generation)
