@@ -3,7 +3,11 @@
 #include <QDir>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
 #include <QSettings>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -92,6 +96,49 @@ public:
 
 private:
     QTcpServer server_;
+};
+
+// An HTTPS server with a certificate of its own, trusted by the process while it lives; every request
+// is answered with `answer`.
+class TlsServer : public QObject {
+public:
+    QByteArray answer;
+
+    explicit TlsServer(const QString& folder) {
+        const QString key = folder + "/key.pem", certificate = folder + "/cert.pem";
+        QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                      "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                                      "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", certificate});
+        QFile keyFile(key), certificateFile(certificate);
+        keyFile.open(QIODevice::ReadOnly);
+        certificateFile.open(QIODevice::ReadOnly);
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificate(QSslCertificate(certificateFile.readAll()));
+        config.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+        server_.setSslConfiguration(config);
+        QSslConfiguration trusting = trusted_;
+        trusting.addCaCertificate(config.localCertificate());
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::pendingConnectionAvailable, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n"))
+                        return;
+                    socket->write(answer);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    ~TlsServer() override { QSslConfiguration::setDefaultConfiguration(trusted_); }
+    bool listening() const { return !server_.sslConfiguration().localCertificate().isNull() && server_.isListening(); }
+    QUrl url(const QString& path) const { return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path)); }
+
+private:
+    const QSslConfiguration trusted_ = QSslConfiguration::defaultConfiguration();
+    QSslServer server_;
 };
 
 // Headers announcing no length, then `chunk` bytes every `every` until the peer goes.
@@ -516,7 +563,7 @@ private slots:
     void aFailedCheckSaysWhatHappened() {
         // Far more than it says it is, once inflated.
         const QByteArray bomb = qCompress(QByteArray(qsizetype(64) << 20, '\0'), 9).mid(4);
-        enum class Fault { notAFeed, missing, down, redirectedToAFile, bomb };
+        enum class Fault { notAFeed, missing, down, redirectedToAFile, redirectedToHttp, bomb };
         const struct {
             Fault fault;
             Failure failure;
@@ -527,6 +574,7 @@ private slots:
             {Fault::down, Failure::network, "", "The update server couldn’t be reached ("},
             {Fault::redirectedToAFile, Failure::redirect, "to file:///etc/passwd, which is not a web address",
              "The update server redirected the request, and the redirect was refused (to file:///etc/passwd"},
+            {Fault::redirectedToHttp, Failure::redirect, "from HTTPS to HTTP", "The update server redirected the request"},
             {Fault::bomb, Failure::undecodable, "it couldn’t be decompressed", "The update feed couldn’t be read (it couldn’t"},
         };
         for (const auto& c : cases) {
@@ -544,8 +592,17 @@ private slots:
                 f.server.files["/appcast.xml"] = {200, "<html><body>Moved</body></html>"};
             if (c.fault == Fault::down)
                 f.server.http.close();
-            const bool fromRaw = c.fault == Fault::redirectedToAFile || c.fault == Fault::bomb;
-            auto updater = f.updater(fromRaw ? QUrl(raw.url("/appcast.xml")) : QUrl());
+            QUrl feedUrl;
+            std::optional<TlsServer> tls;
+            if (c.fault == Fault::redirectedToAFile || c.fault == Fault::bomb)
+                feedUrl = raw.url("/appcast.xml");
+            if (c.fault == Fault::redirectedToHttp) {
+                tls.emplace(f.dir.path());
+                QVERIFY(tls->listening());
+                tls->answer = "HTTP/1.1 302 Found\r\nLocation: " + raw.url("/appcast.xml") + "\r\nContent-Length: 0\r\n\r\n";
+                feedUrl = tls->url("/appcast.xml");
+            }
+            auto updater = f.updater(feedUrl);
             QVERIFY(checkAndWait(*updater));
             const FeedUpdater& feed = *updater;
             QCOMPARE(feed.status().kind, Kind::failed);

@@ -232,11 +232,13 @@ QNetworkReply* FeedUpdater::get(const QUrl& url) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply* reply = network_.get(request);
     reply_ = reply;
-    connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl& to) {
-        if (const auto refusal = redirectRefusal(reply->url(), to)) {
+    // The reply already carries the new address here: the hop's start is kept apart.
+    connect(reply, &QNetworkReply::redirected, reply, [reply, from = url](const QUrl& to) mutable {
+        if (const auto refusal = redirectRefusal(from, to)) {
             reply->setProperty(refusedRedirectProperty, *refusal);
             reply->abort();
         } else {
+            from = to;
             emit reply->redirectAllowed();
         }
     });
@@ -265,6 +267,7 @@ std::pair<FeedUpdater::Status::Failure, QString> FeedUpdater::failureOf(QNetwork
         return {Failure::server, reason.isEmpty() ? QStringLiteral("status %1").arg(status.toInt())
                                                   : QStringLiteral("status %1, “%2”").arg(status.toInt()).arg(reason.left(80))};
     }
+    // Qt tells a bomb or a corrupt stream apart from other protocol failures only in its text.
     if (reply->errorString().startsWith(u"Decompression failed"))
         return {Failure::undecodable, QStringLiteral("it couldn’t be decompressed")};
     return {Failure::network, reply->errorString()};
