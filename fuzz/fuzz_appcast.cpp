@@ -1,5 +1,6 @@
-// Reads update feeds and orders the versions in them: newest() and the offer of a newer version rely
-// on a true order, so a violation is a finding like a crash.
+// Reads update feeds, orders the versions in them and names the downloads they offer: newest() and the
+// offer of a newer version rely on a true order, and a saved file on a plain name that fits, so a
+// violation of either is a finding like a crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include "Quillwick/platform/gui/Appcast.h"
+#include "Quillwick/platform/gui/ArchiveName.h"
 
 namespace {
 
@@ -25,17 +27,40 @@ void checkOrder(const QStringList& versions) {
         }
 }
 
+void checkName(const QString& name) {
+    if (name.isEmpty() || name.startsWith(u'.') || name.contains(u'/') || name.toUtf8().size() > qw::ArchiveName::nameMax)
+        std::abort();
+    for (const char32_t c : name.toUcs4()) {
+        const auto category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Other_Format || category == QChar::Other_Surrogate)
+            std::abort();
+    }
+}
+
+void checkNames(const QUrl& url, const QString& fallback) {
+    const qw::ArchiveName name = qw::ArchiveName::from(url, fallback);
+    checkName(name.candidate(1));
+    checkName(name.candidate(9999));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     // The input's first lines as versions of their own, whether or not it is a feed.
-    checkOrder(QString::fromUtf8(bytes).split(u'\n').mid(0, 6));
+    const QStringList lines = QString::fromUtf8(bytes).split(u'\n');
+    checkOrder(lines.mid(0, 6));
+    // The first line as a name from an address and as a fallback.
+    QUrl address(QStringLiteral("https://example.org"));
+    address.setPath(u'/' + lines.value(0));
+    checkNames(address, lines.value(0));
     try {
         const qw::Appcast feed = qw::Appcast::parse(bytes);
         QStringList versions;
-        for (const qw::Appcast::Item& item : feed.items)
+        for (const qw::Appcast::Item& item : feed.items) {
             versions << item.version;
+            checkNames(item.url, QStringLiteral("Quillwick ") + item.shortVersion);
+        }
         checkOrder(versions.mid(0, 12));
         if (const auto newest = feed.newest())
             for (const QString& version : versions)

@@ -9,7 +9,7 @@
 #include "Quillwick/app/LoginItem.h"
 #include "Quillwick/app/UpdaterControls.h"
 #include "Quillwick/platform/gui/DesktopServices.h"
-#include "Quillwick/platform/gui/Updater.h"
+#include "Quillwick/app/Updater.h"
 #include "Quillwick/ui/Style.h"
 
 namespace qw {

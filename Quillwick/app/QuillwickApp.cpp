@@ -11,7 +11,7 @@
 #include "Quillwick/app/SettingsView.h"
 #include "Quillwick/app/UpdaterControls.h"
 #include "Quillwick/feedback/FeedbackView.h"
-#include "Quillwick/platform/gui/Updater.h"
+#include "Quillwick/app/Updater.h"
 
 namespace qw {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <QAction>
 
-#include "Quillwick/platform/gui/Updater.h"
+#include "Quillwick/app/Updater.h"
 
 namespace qw {
 

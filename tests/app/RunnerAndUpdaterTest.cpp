@@ -4,7 +4,7 @@
 
 #include "Quillwick/actions/JobActionRunner.h"
 #include "Quillwick/app/UpdaterControls.h"
-#include "Quillwick/platform/gui/Updater.h"
+#include "Quillwick/app/Updater.h"
 #include "helperkit/Base64.h"
 
 using namespace qw;

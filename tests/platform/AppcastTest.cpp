@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "Quillwick/platform/gui/Appcast.h"
+#include "Quillwick/platform/gui/ArchiveName.h"
 
 using namespace qw;
 
@@ -81,6 +82,52 @@ private slots:
         for (const char* text : {"", "not xml", "<html><body/></html>", "<rss><channel>", "<rss/>",
                                  "<rss><channel/></rss><rss/>"})
             QVERIFY_THROWS_EXCEPTION(Appcast::ParseError, Appcast::parse(text));
+    }
+
+    // What no real feed holds is refused or skipped before any work on it that grows faster than it.
+    void outsizedNamesVersionsAndAttributeListsAreBounded() {
+        auto feed = [](const QByteArray& enclosure, const QByteArray& inside = {}) {
+            return "<rss><channel><!-- a=1 a=2 --><item>" + inside + "<enclosure " + enclosure +
+                   "/></item></channel></rss>";
+        };
+        QByteArray crowded = "url=\"https://example.org/x.zip\" version=\"2\"";
+        for (int i = 0; i < 200000; ++i)
+            crowded += " a" + QByteArray::number(i) + "=\"\"";
+        QVERIFY_THROWS_EXCEPTION(Appcast::ParseError, Appcast::parse(feed(crowded)));
+        QByteArray enough = "url=\"https://example.org/x.zip?q=a=b\" version=\"2\"";
+        for (int i = 2; i < Appcast::attributesMax; ++i)
+            enough += " a" + QByteArray::number(i) + "=\"=\"";
+        QCOMPARE(Appcast::parse(feed(enough)).items.size(), std::size_t(1));
+
+        const QByteArray huge(1 << 20, '9');
+        QVERIFY(Appcast::parse(feed("url=\"https://example.org/" + huge + ".zip\" version=\"2\"")).items.empty());
+        QVERIFY(Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"2\"", "<shortVersionString>" + huge +
+                                                                                         "</shortVersionString>"))
+                    .items.empty());
+        QVERIFY(Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"" + huge + "\"")).items.empty());
+    }
+
+    void archiveNamesArePlainAndShortenedToFit() {
+        const QString rlo = QChar(0x202E), emoji = QString::fromUcs4(U"\U0001F600");
+        const struct {
+            QString path, fallback;
+            QString first, second;
+        } cases[] = {
+            {"/Quillwick-2.4" + rlo + "piz.exe", "", "Quillwick-2.4piz.exe", "Quillwick-2.4piz 2.exe"},
+            {"/a\u200Bb\u2028c\u2066.zip", "", "abc.zip", "abc 2.zip"},
+            {"/", "Quillwick " + rlo + "2.4", "Quillwick 2.4", "Quillwick 2.4 2"},
+            {"/" + QString(1 << 20, 'n') + ".zip", "", QString(251, 'n') + ".zip", QString(249, 'n') + " 2.zip"},
+            // A character is kept whole or not at all.
+            {"/" + QString(125, u'\u00e9') + emoji + ".zip", "", QString(125, u'\u00e9') + ".zip", QString(124, u'\u00e9') + " 2.zip"},
+        };
+        for (const auto& c : cases) {
+            QUrl url("https://example.org");
+            url.setPath(c.path);
+            const ArchiveName name = ArchiveName::from(url, c.fallback);
+            QCOMPARE(name.candidate(1), c.first);
+            QCOMPARE(name.candidate(2), c.second);
+            QVERIFY(name.candidate(1).toUtf8().size() <= ArchiveName::nameMax);
+        }
     }
 };
 

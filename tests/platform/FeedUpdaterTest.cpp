@@ -2,7 +2,12 @@
 // once-a-day automatic check. Each test signs with a key pair of its own.
 #include <QDir>
 #include <QLabel>
+#include <QPointer>
+#include <QProcess>
 #include <QSettings>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -13,6 +18,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,8 +27,8 @@
 
 #include "Quillwick/platform/gui/FeedUpdater.h"
 #include "Quillwick/platform/gui/UpdateWindow.h"
-#include "Quillwick/platform/gui/Updater.h"
 #include "support/LocalHttpServer.h"
+#include "support/SystemUser.h"
 
 using namespace qw;
 using Kind = FeedUpdater::Status::Kind;
@@ -89,6 +96,49 @@ public:
 
 private:
     QTcpServer server_;
+};
+
+// An HTTPS server with a certificate of its own, trusted by the process while it lives; every request
+// is answered with `answer`.
+class TlsServer : public QObject {
+public:
+    QByteArray answer;
+
+    explicit TlsServer(const QString& folder) {
+        const QString key = folder + "/key.pem", certificate = folder + "/cert.pem";
+        QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                      "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                                      "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", certificate});
+        QFile keyFile(key), certificateFile(certificate);
+        keyFile.open(QIODevice::ReadOnly);
+        certificateFile.open(QIODevice::ReadOnly);
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificate(QSslCertificate(certificateFile.readAll()));
+        config.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+        server_.setSslConfiguration(config);
+        QSslConfiguration trusting = trusted_;
+        trusting.addCaCertificate(config.localCertificate());
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::pendingConnectionAvailable, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n"))
+                        return;
+                    socket->write(answer);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    ~TlsServer() override { QSslConfiguration::setDefaultConfiguration(trusted_); }
+    bool listening() const { return !server_.sslConfiguration().localCertificate().isNull() && server_.isListening(); }
+    QUrl url(const QString& path) const { return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path)); }
+
+private:
+    const QSslConfiguration trusted_ = QSslConfiguration::defaultConfiguration();
+    QSslServer server_;
 };
 
 // Headers announcing no length, then `chunk` bytes every `every` until the peer goes.
@@ -188,44 +238,40 @@ struct Fixture {
     QString downloadsFolder;  // by default Downloads in `dir`
     QString downloads() const { return downloadsFolder.isEmpty() ? dir.filePath("Downloads") : downloadsFolder; }
 
-    std::unique_ptr<Updater> updater(const QUrl& feed = {}) {
+    std::unique_ptr<FeedUpdater> updater(const QUrl& feed = {}) {
         const PlistDictionary info{{"CFBundleName", "Quillwick"},
                                    {"CFBundleShortVersionString", "2.1"},
                                    {"CFBundleVersion", "57"},
                                    {"SUPublicEDKey", key.publicKey().toBase64().toStdString()},
                                    {"SUFeedURL", (feed.isEmpty() ? server.http.url("/appcast.xml") : feed).toString().toStdString()}};
-        return std::make_unique<Updater>(info, false, [this, info] {
-            FeedUpdater::Environment environment;
-            environment.settings = std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat);
-            environment.downloads = downloads().toStdString();
-            environment.reveal = [this](QWidget*, const QString& path) { revealed << path; };
-            environment.limits = limits;
-            return std::make_unique<FeedUpdater>(info, std::move(environment));
-        });
+        FeedUpdater::Environment environment;
+        environment.settings = std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat);
+        environment.downloads = downloads().toStdString();
+        environment.reveal = [this](QWidget*, const QString& path) { revealed << path; };
+        environment.limits = limits;
+        return std::make_unique<FeedUpdater>(info, std::move(environment));
     }
 };
-
-FeedUpdater& backend(Updater& updater) { return *static_cast<FeedUpdater*>(updater.controller()); }
 
 QString headline(const FeedUpdater& updater) {
     return updater.window() ? updater.window()->findChild<QLabel*>("updateHeadline")->text() : QString();
 }
 
 // Runs a check the user asked for; true once it has finished, having blocked another meanwhile.
-bool checkAndWait(Updater& updater, int patience = patience) {
+bool checkAndWait(FeedUpdater& updater, int patience = patience) {
     updater.checkForUpdates();
     if (updater.canCheckForUpdates())
         return false;
-    return QTest::qWaitFor([&] { return backend(updater).status().kind != Kind::checking; }, patience) &&
+    return QTest::qWaitFor([&] { return updater.status().kind != Kind::checking; }, patience) &&
            updater.canCheckForUpdates();
 }
 
 // Checks, then downloads the newer version it found; true once the download has ended either way.
-bool checkAndDownload(Updater& updater) {
-    if (!checkAndWait(updater) || backend(updater).status().kind != Kind::available)
+bool checkAndDownload(FeedUpdater& updater) {
+    if (!checkAndWait(updater) || updater.status().kind != Kind::available)
         return false;
-    backend(updater).download();
-    return QTest::qWaitFor([&] { return backend(updater).status().kind != Kind::downloading; }, patience);
+    updater.download();
+    return QTest::qWaitFor([&] { return updater.status().kind != Kind::downloading; }, patience);
 }
 
 QStringList downloadsIn(const QString& folder) {
@@ -250,9 +296,8 @@ private slots:
             Fixture f;
             f.server.offer(c.offers);
             auto updater = f.updater();
-            QVERIFY(updater->controller());
             QVERIFY(checkAndWait(*updater));
-            const FeedUpdater& feed = backend(*updater);
+            const FeedUpdater& feed = *updater;
             QCOMPARE(feed.status().kind, c.outcome);
             QVERIFY(feed.window()->isVisible());
             QCOMPARE(headline(feed), c.shown);
@@ -288,7 +333,7 @@ private slots:
 
             auto updater = f.updater();
             QVERIFY(checkAndWait(*updater));
-            FeedUpdater& feed = backend(*updater);
+            FeedUpdater& feed = *updater;
             feed.download();
             QVERIFY(!updater->canCheckForUpdates());
             QTRY_VERIFY_WITH_TIMEOUT(feed.status().kind != Kind::downloading, patience);
@@ -341,7 +386,7 @@ private slots:
             QStringList expected;
             for (const QString& name : c.saved) {
                 QVERIFY(checkAndDownload(*updater));
-                QCOMPARE(backend(*updater).status().kind, Kind::downloaded);
+                QCOMPARE(updater->status().kind, Kind::downloaded);
                 expected << QDir(f.downloads()).filePath(name);
             }
             QCOMPARE(f.revealed, expected);
@@ -355,53 +400,86 @@ private slots:
     }
 
     void aDownloadThatCannotBeSavedEndsSayingWhereAndWhy() {
-        const QByteArray archive = "PK\x03\x04";
-        enum class Folder { tooDeepForTheName, closed };
-        for (const Folder folder : {Folder::tooDeepForTheName, Folder::closed}) {
-            if (folder == Folder::closed && geteuid() == 0)
-                continue;  // the super-user writes anywhere
+        const QByteArray archive(256 * 1024, 'z');
+        enum class Folder { tooDeepForTheName, closed, full, linkToNothing };
+        const struct {
+            Folder folder;
+            QString reason;  // after the folder and ": "
+        } cases[] = {{Folder::tooDeepForTheName, ""},
+                     {Folder::closed, "Permission denied"},
+                     {Folder::full, "No space left on device"},
+                     {Folder::linkToNothing, "it is a link to "}};
+        for (const auto& c : cases) {
             Fixture f;
             f.server.offer({{"60", "2.4", f.key.sign(archive), f.server.http.url("/" + QString(250, 'n') + ".zip").toEncoded()}});
             f.server.files["/" + QByteArray(250, 'n') + ".zip"] = {200, archive};
             // Room for the temporary file, not for the archive's name.
-            while (folder == Folder::tooDeepForTheName && f.downloads().size() < 3900)
+            while (c.folder == Folder::tooDeepForTheName && f.downloads().size() < 3900)
                 f.downloadsFolder = (f.downloadsFolder.isEmpty() ? f.dir.path() : f.downloadsFolder) + "/" + QString(200, 'd');
             const QString downloads = f.downloads();
-            QVERIFY(QDir().mkpath(downloads));
-            if (folder == Folder::closed)
+            if (c.folder == Folder::linkToNothing)
+                QVERIFY(QFile::link(f.dir.filePath("gone"), downloads));
+            else
+                QVERIFY(QDir().mkpath(downloads));
+            const QByteArray where = QFile::encodeName(downloads);
+            const bool mounted = c.folder == Folder::full && ::mount("tmpfs", where, "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") == 0;
+            if (c.folder == Folder::full && !mounted) {
+                QVERIFY2(geteuid() != 0, "the super-user could not mount a small file system");
+                continue;
+            }
+            // The super-user writes anywhere: the closed folder is tried as a plain user.
+            std::optional<test::SystemUser> user;
+            if (c.folder == Folder::closed) {
                 QFile::setPermissions(downloads, {});
+                if (geteuid() == 0) {
+                    user.emplace("qwupd", false);
+                    QVERIFY(user->exists());
+                    QVERIFY(::chown(QFile::encodeName(f.dir.path()), user->uid(), user->gid()) == 0);
+                    ::setfsgid(user->gid());
+                    ::setfsuid(user->uid());
+                }
+            }
             auto updater = f.updater();
             const bool ended = checkAndDownload(*updater);
+            if (user) {
+                ::setfsuid(0);
+                ::setfsgid(0);
+            }
             QFile::setPermissions(downloads, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            const QStringList left = c.folder == Folder::linkToNothing ? QStringList() : downloadsIn(downloads);
+            if (mounted)
+                ::umount2(where, MNT_DETACH);
             QVERIFY(ended);
-            const FeedUpdater& feed = backend(*updater);
+            const FeedUpdater& feed = *updater;
             QCOMPARE(feed.status().kind, Kind::failed);
             QCOMPARE(feed.status().failure, Failure::saving);
-            QVERIFY2(feed.status().detail.startsWith(downloads + ": "), qPrintable(feed.status().detail));
-            QVERIFY(f.revealed.isEmpty() && downloadsIn(downloads).isEmpty());
+            QVERIFY2(feed.status().detail.startsWith(downloads + ": " + c.reason), qPrintable(feed.status().detail));
+            QVERIFY(f.revealed.isEmpty() && left.isEmpty());
         }
     }
 
     void whatAFeedOrADownloadTakesInIsBounded() {
         const QByteArray archive(4096, 'z');
-        enum class Serve { bigFeed, longerThanDeclared, endless };
-        for (const Serve serve : {Serve::bigFeed, Serve::longerThanDeclared, Serve::endless}) {
+        enum class Serve { bigFeed, longerThanDeclared, endless, endlessDeclaredHuge };
+        for (const Serve serve : {Serve::bigFeed, Serve::longerThanDeclared, Serve::endless, Serve::endlessDeclaredHuge}) {
             Fixture f;
             f.limits.feedBytes = 64 * 1024;
             f.limits.archiveBytes = 256 * 1024;
             RawServer raw;
             raw.respond = [&](const QByteArray&, QTcpSocket* socket) {
-                if (serve == Serve::endless)
+                if (serve == Serve::endless || serve == Serve::endlessDeclaredHuge)
                     return trickle(socket, std::chrono::milliseconds(1), 8192);
                 socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + archive);
                 socket->disconnectFromHost();
             };
             const bool declared = serve == Serve::longerThanDeclared;
-            f.server.offer({{"60", "2.4", f.key.sign(archive), raw.url("/Quillwick-2.4.zip"), declared ? 1024 : 0}});
+            // A length from the feed lowers the cap, never lifts it.
+            const qint64 length = declared ? 1024 : serve == Serve::endlessDeclaredHuge ? qint64(1e15) : 0;
+            f.server.offer({{"60", "2.4", f.key.sign(archive), raw.url("/Quillwick-2.4.zip"), length}});
             if (serve == Serve::bigFeed)
                 f.server.files["/appcast.xml"].body.replace("</channel>", "<!--" + QByteArray(70 * 1024, '-') + "--></channel>");
             auto updater = f.updater();
-            const FeedUpdater& feed = backend(*updater);
+            const FeedUpdater& feed = *updater;
             if (serve == Serve::bigFeed) {
                 QVERIFY(checkAndWait(*updater));
                 QCOMPARE(feed.status().failure, Failure::feed);
@@ -427,7 +505,7 @@ private slots:
         f.server.offer({{"60", "2.4", f.key.sign("PK"), fast.url("/Quillwick-2.4.zip"), size}});
         auto updater = f.updater();
         QVERIFY(checkAndWait(*updater));
-        FeedUpdater& feed = backend(*updater);
+        FeedUpdater& feed = *updater;
         const qint64 before = anonymousMemory();
         qint64 most = before;
         connect(&feed, &FeedUpdater::statusChanged, this, [&] { most = std::max(most, anonymousMemory()); });
@@ -439,10 +517,11 @@ private slots:
 
     void aCheckHasADeadlineAndADownloadThatStallsEnds() {
         const QByteArray archive = "PK\x03\x04";
-        enum class Slow { userCheck, automaticCheck, download };
-        for (const Slow slow : {Slow::userCheck, Slow::automaticCheck, Slow::download}) {
+        enum class Slow { userCheck, automaticCheck, download, trickledDownload };
+        for (const Slow slow : {Slow::userCheck, Slow::automaticCheck, Slow::download, Slow::trickledDownload}) {
             Fixture f;
-            if (slow == Slow::download)
+            const bool download = slow == Slow::download || slow == Slow::trickledDownload;
+            if (download)
                 f.limits.stall = std::chrono::milliseconds(1500);
             else
                 f.limits.checkDeadline = std::chrono::milliseconds(500);
@@ -450,21 +529,24 @@ private slots:
             raw.respond = [&](const QByteArray& path, QTcpSocket* socket) {
                 if (path == "/appcast.xml")
                     return trickle(socket, std::chrono::milliseconds(50));
+                if (slow == Slow::trickledDownload)
+                    return trickle(socket, std::chrono::milliseconds(100));
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nPK");  // and then nothing
             };
             f.server.offer({{"60", "2.4", f.key.sign(archive), raw.url("/Quillwick-2.4.zip")}});
             if (slow == Slow::automaticCheck)
                 QSettings(f.settingsPath(), QSettings::IniFormat).setValue(FeedUpdater::automaticChecksKey, true);
-            auto updater = f.updater(slow == Slow::download ? QUrl() : QUrl(raw.url("/appcast.xml")));
-            FeedUpdater& feed = backend(*updater);
+            auto updater = f.updater(download ? QUrl() : QUrl(raw.url("/appcast.xml")));
+            FeedUpdater& feed = *updater;
             if (slow == Slow::userCheck)
                 updater->checkForUpdates();
-            if (slow == Slow::download) {
+            if (download) {
                 QVERIFY(checkAndWait(*updater));
                 feed.download();
             }
             QTRY_VERIFY_WITH_TIMEOUT(raw.requests > 0, patience);
-            QTRY_VERIFY_WITH_TIMEOUT(updater->canCheckForUpdates(), patience);
+            QTRY_VERIFY_WITH_TIMEOUT(feed.status().kind != Kind::checking && feed.status().kind != Kind::downloading, patience);
+            QVERIFY(updater->canCheckForUpdates());
             if (slow == Slow::automaticCheck) {
                 QCOMPARE(feed.status().kind, Kind::idle);
                 QVERIFY(!feed.window());
@@ -478,21 +560,86 @@ private slots:
         }
     }
 
-    void aFeedThatDoesNotParseOrAServerThatIsDownIsReported() {
-        enum class Fault { notAFeed, missing, down };
-        for (const Fault fault : {Fault::notAFeed, Fault::missing, Fault::down}) {
+    void aFailedCheckSaysWhatHappened() {
+        // Far more than it says it is, once inflated.
+        const QByteArray bomb = qCompress(QByteArray(qsizetype(64) << 20, '\0'), 9).mid(4);
+        enum class Fault { notAFeed, missing, down, redirectedToAFile, redirectedToHttp, bomb };
+        const struct {
+            Fault fault;
+            Failure failure;
+            QString detail, message;
+        } cases[] = {
+            {Fault::notAFeed, Failure::feed, "line", "The update feed couldn’t be read ("},
+            {Fault::missing, Failure::server, "status 404", "The update server answered with an error (status 404"},
+            {Fault::down, Failure::network, "", "The update server couldn’t be reached ("},
+            {Fault::redirectedToAFile, Failure::redirect, "to file:///etc/passwd, which is not a web address",
+             "The update server redirected the request, and the redirect was refused (to file:///etc/passwd"},
+            {Fault::redirectedToHttp, Failure::redirect, "from HTTPS to HTTP", "The update server redirected the request"},
+            {Fault::bomb, Failure::undecodable, "it couldn’t be decompressed", "The update feed couldn’t be read (it couldn’t"},
+        };
+        for (const auto& c : cases) {
             Fixture f;
-            if (fault == Fault::notAFeed)
+            RawServer raw;
+            raw.respond = [&](const QByteArray&, QTcpSocket* socket) {
+                if (c.fault == Fault::redirectedToAFile)
+                    socket->write("HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n");
+                else
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+                                  QByteArray::number(bomb.size()) + "\r\n\r\n" + bomb);
+                socket->disconnectFromHost();
+            };
+            if (c.fault == Fault::notAFeed)
                 f.server.files["/appcast.xml"] = {200, "<html><body>Moved</body></html>"};
-            if (fault == Fault::down)
+            if (c.fault == Fault::down)
                 f.server.http.close();
-            auto updater = f.updater();
+            QUrl feedUrl;
+            std::optional<TlsServer> tls;
+            if (c.fault == Fault::redirectedToAFile || c.fault == Fault::bomb)
+                feedUrl = raw.url("/appcast.xml");
+            if (c.fault == Fault::redirectedToHttp) {
+                tls.emplace(f.dir.path());
+                QVERIFY(tls->listening());
+                tls->answer = "HTTP/1.1 302 Found\r\nLocation: " + raw.url("/appcast.xml") + "\r\nContent-Length: 0\r\n\r\n";
+                feedUrl = tls->url("/appcast.xml");
+            }
+            auto updater = f.updater(feedUrl);
             QVERIFY(checkAndWait(*updater));
-            const FeedUpdater& feed = backend(*updater);
+            const FeedUpdater& feed = *updater;
             QCOMPARE(feed.status().kind, Kind::failed);
-            QCOMPARE(feed.status().failure, fault == Fault::notAFeed ? Failure::feed : Failure::network);
-            QVERIFY(!feed.status().detail.isEmpty());
+            QCOMPARE(feed.status().failure, c.failure);
+            QVERIFY2(!feed.status().detail.isEmpty() && feed.status().detail.startsWith(c.detail),
+                     qPrintable(feed.status().detail));
             QCOMPARE(headline(feed), "Quillwick couldn’t check for updates.");
+            const QString message = feed.window()->findChild<QLabel*>("updateMessage")->text();
+            QVERIFY2(message.startsWith(c.message), qPrintable(message));
+        }
+    }
+
+    // Asked for while an automatic check runs, a check shows that check's outcome, whatever it is.
+    void aCheckAskedForDuringAnAutomaticOneShowsItsOutcome() {
+        for (const bool answered : {true, false}) {
+            Fixture f;
+            if (!answered)
+                f.limits.checkDeadline = std::chrono::milliseconds(1500);
+            QSettings(f.settingsPath(), QSettings::IniFormat).setValue(FeedUpdater::automaticChecksKey, true);
+            RawServer raw;
+            QPointer<QTcpSocket> held;
+            raw.respond = [&](const QByteArray&, QTcpSocket* socket) { held = socket; };
+            auto updater = f.updater(QUrl(raw.url("/appcast.xml")));
+            QTRY_VERIFY_WITH_TIMEOUT(held, patience);
+            QVERIFY(updater->canCheckForUpdates());
+            updater->checkForUpdates();
+            QVERIFY(!updater->canCheckForUpdates());
+            QCOMPARE(headline(*updater), "Checking for updates…");
+            if (answered) {
+                const QByteArray feed = "<rss><channel></channel></rss>";
+                held->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(feed.size()) + "\r\n\r\n" + feed);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(updater->status().kind != Kind::checking, patience);
+            QCOMPARE(updater->status().kind, answered ? Kind::upToDate : Kind::failed);
+            QVERIFY(updater->window()->isVisible());
+            QCOMPARE(headline(*updater), answered ? "You’re up to date." : "Quillwick couldn’t check for updates.");
+            QCOMPARE(raw.requests, 1);
         }
     }
 
@@ -508,7 +655,7 @@ private slots:
             }
             auto updater = f.updater();
             QVERIFY(updater->automaticallyChecksForUpdates());
-            FeedUpdater& feed = backend(*updater);
+            FeedUpdater& feed = *updater;
             QTRY_VERIFY_WITH_TIMEOUT(f.server.feedRequests() == 1 && feed.status().kind != Kind::checking, patience);
             QCOMPARE(feed.status().kind, newer ? Kind::available : Kind::idle);
             QCOMPARE(feed.window() && feed.window()->isVisible(), newer);
@@ -524,9 +671,9 @@ private slots:
         }
         {
             auto updater = f.updater();
-            QCOMPARE(backend(*updater).nextAutomaticCheck(), now.addSecs(23 * 3600));
+            QCOMPARE(updater->nextAutomaticCheck(), now.addSecs(23 * 3600));
             updater->setAutomaticallyChecksForUpdates(false);
-            QVERIFY(!backend(*updater).nextAutomaticCheck());
+            QVERIFY(!updater->nextAutomaticCheck());
         }
         auto reopened = f.updater();
         QVERIFY(!reopened->automaticallyChecksForUpdates());

@@ -15,6 +15,8 @@ Appcast::ParseError errorAt(const QXmlStreamReader& reader, QString what) {
 }
 
 QUrl webUrl(const QString& text) {
+    if (text.size() > Appcast::urlMax)
+        return {};
     const QUrl url(text.trimmed(), QUrl::StrictMode);
     const bool web = url.isValid() && !url.host().isEmpty() && (url.scheme() == u"https" || url.scheme() == u"http");
     return web ? url : QUrl();
@@ -61,7 +63,8 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& reader) {
         item.shortVersion = shortVersion;
     if (item.shortVersion.isEmpty())
         item.shortVersion = item.version;
-    if (item.version.isEmpty() || item.url.isEmpty())
+    if (item.version.isEmpty() || item.url.isEmpty() || item.version.size() > Appcast::versionMax ||
+        item.shortVersion.size() > Appcast::versionMax)
         return std::nullopt;
     return item;
 }
@@ -104,9 +107,57 @@ int compareSuffixes(QStringView x, QStringView y) {
     return x.isEmpty() == y.isEmpty() ? 0 : x.isEmpty() ? -1 : 1;
 }
 
+// The offset of the first start tag with more than attributesMax attributes, in one pass: an attribute
+// is an equals sign outside quotes. Comments, character data, processing instructions and
+// declarations are stepped over.
+std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
+    const qsizetype size = xml.size();
+    // The end of what starts at `from` and ends with `close`, quotes honoured when asked.
+    auto skipTo = [&](qsizetype from, QByteArrayView close, bool quotes, qsizetype* equals = nullptr) {
+        char quote = 0;
+        for (qsizetype i = from; i < size; ++i) {
+            const char c = xml[i];
+            if (quote) {
+                quote = c == quote ? 0 : quote;
+            } else if (quotes && (c == '"' || c == '\'')) {
+                quote = c;
+            } else if (QByteArrayView(xml).sliced(i).startsWith(close)) {
+                return i + close.size();
+            } else if (equals && c == '=' && ++*equals > Appcast::attributesMax) {
+                return qsizetype(-1);
+            }
+        }
+        return size;
+    };
+    for (qsizetype i = xml.indexOf('<'); i >= 0 && i < size; i = xml.indexOf('<', i)) {
+        const QByteArrayView rest = QByteArrayView(xml).sliced(i + 1);
+        if (rest.startsWith("!--")) {
+            i = skipTo(i + 4, "-->", false);
+        } else if (rest.startsWith("![CDATA[")) {
+            i = skipTo(i + 9, "]]>", false);
+        } else if (rest.startsWith("?")) {
+            i = skipTo(i + 2, "?>", false);
+        } else if (rest.startsWith("!") || rest.startsWith("/")) {
+            i = skipTo(i + 2, ">", true);
+        } else {
+            qsizetype equals = 0;
+            const qsizetype end = skipTo(i + 1, ">", true, &equals);
+            if (end < 0)
+                return i;
+            i = end;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 Appcast Appcast::parse(const QByteArray& xml) {
+    if (const auto at = crowdedElement(xml))
+        throw ParseError(QStringLiteral("line %1: an element has more than %2 attributes")
+                             .arg(xml.first(*at).count('\n') + 1)
+                             .arg(attributesMax)
+                             .toStdString());
     QXmlStreamReader reader(xml);
     Appcast feed;
     bool channel = false;

@@ -33,8 +33,15 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    // Throws ParseError when the text is not well-formed RSS. Items without a version or an http(s)
-    // download are skipped.
+    // What no real feed holds. Every element's attributes are counted before the XML reader sees them,
+    // since its time grows with the square of their number.
+    static constexpr qsizetype attributesMax = 64;
+    static constexpr qsizetype versionMax = 128;  // characters, for either version
+    static constexpr qsizetype urlMax = 8192;
+
+    // Throws ParseError when the text is not well-formed RSS or an element has more than attributesMax
+    // attributes. Items without a version or an http(s) download, or with a version or address longer
+    // than the bounds above, are skipped; a release-notes link over urlMax is dropped.
     static Appcast parse(const QByteArray& xml);
 
     // The item with the highest version, the first of equals; nothing when there are no items.

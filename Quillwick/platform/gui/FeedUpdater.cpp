@@ -5,16 +5,18 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <QFileInfo>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include "Quillwick/platform/gui/ArchiveName.h"
 #include "Quillwick/platform/gui/ArchiveSignature.h"
 #include "Quillwick/platform/gui/BundleInfo.h"
-#include "Quillwick/ui/RevealFile.h"
+#include "Quillwick/platform/gui/DesktopServices.h"
+#include "Quillwick/platform/net/TransferGuard.h"
 #include "helperkit/Base64.h"
 #include "helperkit/SystemPaths.h"
 
@@ -23,7 +25,6 @@ namespace {
 Q_LOGGING_CATEGORY(logUpdater, "com.tarnmoor.quillwick.updater")
 
 constexpr std::chrono::hours busyRetry{1};
-constexpr qsizetype nameMax = 255;  // bytes in one file name
 constexpr qint64 archiveBuffer = qint64(1) << 20;
 
 QString infoText(const PlistDictionary& info, std::string_view key) {
@@ -38,6 +39,43 @@ QString size(qint64 bytes) { return QLocale().formattedDataSize(bytes); }
 
 QString largerThan(qint64 bytes) { return QStringLiteral("it is larger than %1").arg(size(bytes)); }
 
+QString systemReason(int error) { return QString::fromStdString(std::generic_category().message(error)); }
+
+// The whole chunk to the file, or the system's reason why not: QFile's buffered writes can lose errno
+// and say "Unknown error" of a full disk.
+std::optional<QString> writeAll(int fd, QByteArrayView data) {
+    while (!data.isEmpty()) {
+        const ssize_t written = ::write(fd, data.data(), size_t(data.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return systemReason(written < 0 ? errno : ENOSPC);
+        data = data.sliced(written);
+    }
+    return std::nullopt;
+}
+
+// Why the Downloads folder cannot hold anything, when it is a link to nothing: creating it would only
+// say that it exists.
+std::optional<QString> danglingLink(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(folder, error) || std::filesystem::exists(folder, error))
+        return std::nullopt;
+    const auto target = std::filesystem::read_symlink(folder, error);
+    return QStringLiteral("it is a link to %1, which doesn’t exist").arg(QString::fromStdString(target.string()));
+}
+
+constexpr const char* refusedRedirectProperty = "qwRefusedRedirect";
+
+// Why a redirect may not be followed: only to the web, and never from HTTPS down to HTTP.
+std::optional<QString> redirectRefusal(const QUrl& from, const QUrl& to) {
+    if (to.scheme() != u"https" && to.scheme() != u"http")
+        return QStringLiteral("to %1, which is not a web address").arg(to.toDisplayString());
+    if (from.scheme() == u"https" && to.scheme() == u"http")
+        return QStringLiteral("from HTTPS to HTTP, to %1").arg(to.toDisplayString());
+    return std::nullopt;
+}
+
 FeedUpdater::Status statusOf(FeedUpdater::Status::Kind kind, std::optional<Appcast::Item> item = std::nullopt) {
     FeedUpdater::Status status;
     status.kind = kind;
@@ -45,53 +83,12 @@ FeedUpdater::Status statusOf(FeedUpdater::Status::Kind kind, std::optional<Appca
     return status;
 }
 
-// A name from a feed or a URL as one plain file name: no slashes or control characters, not hidden,
-// never "." or "..".
-QString cleanName(const QString& name) {
-    QString clean;
-    for (const QChar c : name)
-        if (c.category() != QChar::Other_Control)
-            clean += c == u'/' ? u'-' : c;
-    clean = clean.trimmed();
-    while (clean.startsWith(u'.'))
-        clean.remove(0, 1);
-    return clean.trimmed();
-}
-
-// A file name split before its extension, which a numbered name keeps at the end.
-struct FileName {
-    QString base, suffix;
-};
-
-// The archive's own name from the URL it came from, unless that would be hidden or no name at all. A
-// name made up of the version has no extension: its last dot belongs to the version.
-FileName archiveName(const Appcast::Item& item, const QUrl& from, const QString& appName) {
-    const QString name = from.fileName(QUrl::FullyDecoded);
-    if (const QString clean = name.startsWith(u'.') ? QString() : cleanName(name); !clean.isEmpty()) {
-        const QString suffix = QFileInfo(clean).suffix();
-        if (suffix.isEmpty() || suffix.toUtf8().size() > 32)
-            return {clean, {}};
-        return {clean.first(clean.size() - suffix.size() - 1), u'.' + suffix};
-    }
-    const QString clean = cleanName(appName + u' ' + item.shortVersion);
-    return {clean.isEmpty() ? QStringLiteral("Update") : clean, {}};
-}
-
-// "x.zip", then "x 2.zip", "x 3.zip"…, the base shortened until the whole fits the file system.
-QString candidateName(const FileName& name, int n) {
-    QString base = name.base;
-    const QString tail = (n == 1 ? QString() : QStringLiteral(" %1").arg(n)) + name.suffix;
-    while (!base.isEmpty() && (base + tail).toUtf8().size() > nameMax)
-        base.chop(base.back().isLowSurrogate() && base.size() > 1 ? 2 : 1);
-    return base + tail;
-}
-
 // Moves the file in `from` into the folder under the first of the names that nothing has yet; never
 // over an existing file. Throws filesystem_error for anything but a name being taken.
 std::filesystem::path placeUnderUnusedName(const std::filesystem::path& from, const std::filesystem::path& folder,
-                                           const FileName& name) {
+                                           const ArchiveName& name) {
     for (int n = 1; n < 10000; ++n) {
-        const std::filesystem::path to = folder / candidateName(name, n).toStdString();
+        const std::filesystem::path to = folder / name.candidate(n).toStdString();
         int placed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
         if (placed != 0 && (errno == EINVAL || errno == ENOSYS)) {
             // File systems without no-replace renames: look first.
@@ -115,7 +112,8 @@ FeedUpdater::Environment FeedUpdater::Environment::standard() {
     Environment environment;
     environment.settings = std::make_unique<QSettings>("tarnmoor", "Quillwick");
     environment.downloads = SystemPaths::current().home() / "Downloads";
-    environment.reveal = [](QWidget* window, const QString& path) { revealFile(window, path); };
+    environment.reveal = [](QWidget* window, const QString& path) { revealInFileManager(path, window); };
+    environment.openLink = [](QWidget* window, const QUrl& url) { openWithDesktop(url, window); };
 #ifdef QUILLWICK_SANDBOX
     if (const QUrl local(qEnvironmentVariable("QUILLWICK_FEED_URL")); local.isValid() && !local.host().isEmpty())
         environment.feedURL = local;
@@ -138,7 +136,8 @@ FeedUpdater::FeedUpdater(const PlistDictionary& info, Environment environment, Q
     automatic_ = environment_.settings->value(automaticChecksKey, false).toBool();
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &FeedUpdater::runScheduledCheck);
-    // The transfer timeout only counts silence: a server that trickles would keep a check for ever.
+    // The transfer guard ends only a transfer that crawls: one that keeps crawling just above it would
+    // keep a check for ever.
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         stopTransfer();
@@ -156,6 +155,11 @@ FeedUpdater::~FeedUpdater() {
 
 bool FeedUpdater::busy() const {
     return status_.kind == Status::Kind::checking || status_.kind == Status::Kind::downloading;
+}
+
+bool FeedUpdater::canCheckForUpdates() const {
+    // An automatic check nobody sees yet can be taken over.
+    return !busy() || (status_.kind == Status::Kind::checking && !userInitiated_);
 }
 
 void FeedUpdater::setAutomaticallyChecksForUpdates(bool on) {
@@ -194,8 +198,14 @@ void FeedUpdater::checkForUpdates() { check(true); }
 
 void FeedUpdater::check(bool userInitiated) {
     if (busy()) {
-        if (userInitiated)
-            showWindow();
+        if (!userInitiated)
+            return;
+        // The user asked while an automatic check runs: its outcome is theirs now, whatever it is.
+        if (status_.kind == Status::Kind::checking && !userInitiated_) {
+            userInitiated_ = true;
+            emit canCheckForUpdatesChanged(false);
+        }
+        showWindow();
         return;
     }
     userInitiated_ = userInitiated;
@@ -217,10 +227,50 @@ void FeedUpdater::check(bool userInitiated) {
 
 QNetworkReply* FeedUpdater::get(const QUrl& url) {
     QNetworkRequest request(url);
-    request.setTransferTimeout(int(environment_.limits.stall.count()));
     request.setHeader(QNetworkRequest::UserAgentHeader, QString(appName_).remove(u' ') + u'/' + shortVersion_);
-    reply_ = network_.get(request);
-    return reply_;
+    // Each redirect is judged here, so that a refusal can say which and why.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    QNetworkReply* reply = network_.get(request);
+    reply_ = reply;
+    // The reply already carries the new address here: the hop's start is kept apart.
+    connect(reply, &QNetworkReply::redirected, reply, [reply, from = url](const QUrl& to) mutable {
+        if (const auto refusal = redirectRefusal(from, to)) {
+            reply->setProperty(refusedRedirectProperty, *refusal);
+            reply->abort();
+        } else {
+            from = to;
+            emit reply->redirectAllowed();
+        }
+    });
+    guardTransfer(reply, {environment_.limits.stall, environment_.limits.bytesPerSecond});
+    return reply;
+}
+
+std::pair<FeedUpdater::Status::Failure, QString> FeedUpdater::failureOf(QNetworkReply* reply) const {
+    using Failure = Status::Failure;
+    if (const QVariant refused = reply->property(refusedRedirectProperty); refused.isValid())
+        return {Failure::redirect, refused.toString()};
+    // Our own aborts never get here.
+    if (transferStalled(reply) || reply->error() == QNetworkReply::OperationCanceledError)
+        return {Failure::network, noAnswerWithin(environment_.limits.stall)};
+    if (reply->error() == QNetworkReply::TooManyRedirectsError)
+        return {Failure::redirect, reply->errorString()};
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // Qt refuses a redirect away from the web before asking us.
+    if (const QUrl to = reply->header(QNetworkRequest::LocationHeader).toUrl();
+        status.toInt() >= 300 && status.toInt() < 400 && to.isValid()) {
+        const QUrl target = reply->url().resolved(to);
+        return {Failure::redirect, redirectRefusal(reply->url(), target).value_or(target.toDisplayString())};
+    }
+    if (status.isValid() && status.toInt() >= 300) {
+        const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
+        return {Failure::server, reason.isEmpty() ? QStringLiteral("status %1").arg(status.toInt())
+                                                  : QStringLiteral("status %1, “%2”").arg(status.toInt()).arg(reason.left(80))};
+    }
+    // Qt tells a bomb or a corrupt stream apart from other protocol failures only in its text.
+    if (reply->errorString().startsWith(u"Decompression failed"))
+        return {Failure::undecodable, QStringLiteral("it couldn’t be decompressed")};
+    return {Failure::network, reply->errorString()};
 }
 
 void FeedUpdater::stopTransfer() {
@@ -244,11 +294,10 @@ void FeedUpdater::finishCheck(QNetworkReply* reply) {
     reply->deleteLater();
     reply_ = nullptr;
     checkEnded();
-    // Our own cancels never get here, so a cancelled transfer is one that stalled.
-    if (reply->error() == QNetworkReply::OperationCanceledError)
-        return fail(Status::Failure::network, noAnswerWithin(environment_.limits.stall), false);
-    if (reply->error() != QNetworkReply::NoError)
-        return fail(Status::Failure::network, reply->errorString(), false);
+    if (reply->error() != QNetworkReply::NoError) {
+        const auto [failure, detail] = failureOf(reply);
+        return fail(failure, detail, false);
+    }
     const QByteArray feed = reply->read(environment_.limits.feedBytes + 1);
     if (feed.size() > environment_.limits.feedBytes)
         return fail(Status::Failure::feed, largerThan(environment_.limits.feedBytes), false);
@@ -276,6 +325,8 @@ void FeedUpdater::download() {
     // The archive goes straight to a file beside its final place, so that neither memory nor a rename
     // across file systems limits it.
     const QString folder = QString::fromStdString(environment_.downloads.string());
+    if (const auto dangling = danglingLink(environment_.downloads))
+        return fail(Status::Failure::saving, folder + QStringLiteral(": ") + *dangling, true);
     std::error_code error;
     std::filesystem::create_directories(environment_.downloads, error);
     partial_ = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.download-XXXXXX"));
@@ -284,7 +335,8 @@ void FeedUpdater::download() {
         partial_.reset();
         return fail(Status::Failure::saving, folder + QStringLiteral(": ") + reason, true);
     }
-    archiveLimit_ = item.length > 0 ? item.length : environment_.limits.archiveBytes;
+    // A length from the feed can only lower the cap.
+    archiveLimit_ = item.length > 0 ? std::min(item.length, environment_.limits.archiveBytes) : environment_.limits.archiveBytes;
     QNetworkReply* reply = get(item.url);
     // Unbounded, the network thread would queue up whatever the disk is slower to take.
     reply->setReadBufferSize(archiveBuffer);
@@ -304,13 +356,13 @@ void FeedUpdater::receiveArchive() {
     if (announced > archiveLimit_ || partial_->size() + chunk.size() > archiveLimit_) {
         stopTransfer();
         return fail(Status::Failure::tooLarge,
-                    status_.item->length > 0
+                    archiveLimit_ == status_.item->length
                         ? QStringLiteral("it is larger than the %1 the update feed gives").arg(size(archiveLimit_))
                         : largerThan(archiveLimit_),
                     true);
     }
-    if (partial_->write(chunk) != chunk.size()) {
-        const QString detail = QString::fromStdString(environment_.downloads.string()) + QStringLiteral(": ") + partial_->errorString();
+    if (const auto reason = writeAll(partial_->handle(), chunk)) {
+        const QString detail = QString::fromStdString(environment_.downloads.string()) + QStringLiteral(": ") + *reason;
         stopTransfer();
         fail(Status::Failure::saving, detail, true);
     }
@@ -325,10 +377,10 @@ void FeedUpdater::finishDownload(QNetworkReply* reply) {
     reply_ = nullptr;
     const std::unique_ptr<QTemporaryFile> partial = std::move(partial_);
     const Appcast::Item item = *status_.item;
-    if (reply->error() == QNetworkReply::OperationCanceledError)
-        return fail(Status::Failure::network, noAnswerWithin(environment_.limits.stall), true);
-    if (reply->error() != QNetworkReply::NoError)
-        return fail(Status::Failure::network, reply->errorString(), true);
+    if (reply->error() != QNetworkReply::NoError) {
+        const auto [failure, detail] = failureOf(reply);
+        return fail(failure, detail, true);
+    }
     const QString folder = QString::fromStdString(environment_.downloads.string());
     if (!partial->flush())
         return fail(Status::Failure::saving, folder + QStringLiteral(": ") + partial->errorString(), true);
@@ -343,7 +395,7 @@ void FeedUpdater::finishDownload(QNetworkReply* reply) {
         partial->setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         // Named after where it finally came from, after any redirect.
         path = placeUnderUnusedName(partial->fileName().toStdString(), environment_.downloads,
-                                    archiveName(item, reply->url(), appName_));
+                                    ArchiveName::from(reply->url(), appName_ + u' ' + item.shortVersion));
         partial->setAutoRemove(false);
     } catch (const std::filesystem::filesystem_error& e) {
         return fail(Status::Failure::saving, folder + QStringLiteral(": ") + QString::fromStdString(e.code().message()), true);
@@ -365,6 +417,11 @@ void FeedUpdater::revealDownload() const {
         environment_.reveal(window_, status_.savedPath);
 }
 
+void FeedUpdater::openLink(QWidget* window, const QUrl& url) const {
+    if (environment_.openLink)
+        environment_.openLink(window, url);
+}
+
 void FeedUpdater::fail(Status::Failure failure, const QString& detail, bool whileDownloading) {
     qCInfo(logUpdater) << (whileDownloading ? "Update download failed:" : "Update check failed:") << detail;
     // An automatic check keeps its failures to the log.
@@ -378,11 +435,11 @@ void FeedUpdater::fail(Status::Failure failure, const QString& detail, bool whil
 }
 
 void FeedUpdater::setStatus(Status status) {
-    const bool wasBusy = busy();
+    const bool could = canCheckForUpdates();
     status_ = std::move(status);
     emit statusChanged();
-    if (wasBusy != busy())
-        emit canCheckForUpdatesChanged(!busy());
+    if (could != canCheckForUpdates())
+        emit canCheckForUpdatesChanged(!could);
 }
 
 void FeedUpdater::showWindow() {

@@ -38,16 +38,20 @@ public:
         std::filesystem::path downloads;             // where a verified download is saved
         // Shows a saved download in the file manager, or says over the window where it is.
         std::function<void(QWidget* window, const QString& path)> reveal;
+        // Opens the release notes, or says over the window where they are.
+        std::function<void(QWidget* window, const QUrl& url)> openLink;
         std::optional<QUrl> feedURL;                 // replaces SUFeedURL
         struct Limits {
             qint64 feedBytes = qint64(4) << 20;
-            qint64 archiveBytes = qint64(1) << 30;  // when the feed declares no length
+            qint64 archiveBytes = qint64(1) << 30;  // or the length the feed declares, when smaller
             std::chrono::milliseconds checkDeadline{std::chrono::seconds(60)};
-            std::chrono::milliseconds stall{std::chrono::seconds(30)};  // a transfer with nothing new
+            // A transfer that moves less than bytesPerSecond over a whole `stall` ends.
+            std::chrono::milliseconds stall{std::chrono::seconds(30)};
+            qint64 bytesPerSecond = 1024;
         } limits;
 
-        // The application's settings, ~/Downloads and the file manager; in a sandbox build
-        // QUILLWICK_FEED_URL, when set, replaces the feed.
+        // The application's settings, ~/Downloads and the desktop's file manager and browser, which
+        // say nothing when they fail; in a sandbox build QUILLWICK_FEED_URL, when set, replaces the feed.
         static Environment standard();
     };
 
@@ -57,26 +61,28 @@ public:
 
     struct Status {
         enum class Kind { idle, checking, upToDate, available, downloading, downloaded, refused, failed };
-        // Why a step failed: the feed or download did not arrive in time, the feed did not parse or was
-        // too large, the file could not be written, the download outgrew its length.
-        enum class Failure { none, network, feed, saving, tooLarge };
+        // Why a step failed: the server could not be reached or stopped sending in time, it answered
+        // with an error status, it redirected where it may not, its answer could not be decompressed,
+        // the feed did not parse or was too large, the file could not be written, the download
+        // outgrew its length.
+        enum class Failure { none, network, server, redirect, undecodable, feed, saving, tooLarge };
         Kind kind = Kind::idle;
         std::optional<Appcast::Item> item;  // the newer version, from available on
         qint64 received = 0, total = 0;     // while downloading; total 0 when unknown
         QString savedPath;                  // downloaded
         Failure failure = Failure::none;
         bool whileDownloading = false;      // failed: the download failed, not the check
-        QString detail;                     // failed: what went wrong, in the network's or parser's words
+        QString detail;                     // failed: what went wrong, in the network's, parser's or system's words
     };
 
     // `info` is the bundle's information dictionary: the feed, the key and the version come from it.
     FeedUpdater(const PlistDictionary& info, Environment environment, QObject* parent = nullptr);
     ~FeedUpdater() override;
 
-    bool canCheckForUpdates() const override { return !busy(); }
+    bool canCheckForUpdates() const override;
     bool automaticallyChecksForUpdates() const override { return automatic_; }
     void setAutomaticallyChecksForUpdates(bool on) override;
-    // Shows the window and every outcome in it.
+    // Shows the window and every outcome in it, also of an automatic check already running.
     void checkForUpdates() override;
 
     // Fetches the newer version found by the last check.
@@ -85,6 +91,7 @@ public:
     void cancel();
     // Shows the saved download in the file manager again.
     void revealDownload() const;
+    void openLink(QWidget* window, const QUrl& url) const;
 
     const Status& status() const { return status_; }
     QString appName() const { return appName_; }
@@ -100,10 +107,11 @@ signals:
 private:
     bool busy() const;
     void check(bool userInitiated);
-    // The one request under way; it times out when the server stops sending.
+    // The one request under way; it ends when the server stops sending or crawls.
     QNetworkReply* get(const QUrl& url);
     // Records the check and schedules the next, however it ended.
     void checkEnded();
+    std::pair<Status::Failure, QString> failureOf(QNetworkReply* reply) const;
     void finishCheck(QNetworkReply* reply);
     void receiveArchive();
     void finishDownload(QNetworkReply* reply);

@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Quillwick/platform/gui/ArchiveName.h"
 #include "Quillwick/platform/gui/FeedUpdater.h"
-#include "Quillwick/ui/RevealFile.h"
 
 namespace qw {
 namespace {
@@ -57,7 +57,7 @@ UpdateWindow::UpdateWindow(FeedUpdater& updater)
     notes_->setTextFormat(Qt::RichText);
     // Reached with Tab like the buttons.
     notes_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    connect(notes_, &QLabel::linkActivated, this, [this](const QString& link) { openLink(this, QUrl(link)); });
+    connect(notes_, &QLabel::linkActivated, this, [this](const QString& link) { updater_.openLink(this, QUrl(link)); });
     column->addWidget(notes_);
     progress_->setObjectName("updateProgress");
     progress_->setTextVisible(false);
@@ -106,7 +106,8 @@ void UpdateWindow::present() {
     const FeedUpdater::Status& status = updater_.status();
     const QString app = updater_.appName();
     const QString newer = status.item ? status.item->shortVersion : QString();
-    const QString archive = status.item ? QFileInfo(status.item->url.path()).fileName() : QString();
+    // Cleaned as the saved file's name would be: the feed's own could hide its real extension.
+    const QString archive = status.item ? ArchiveName::from(status.item->url, app + u' ' + newer).candidate() : QString();
     QString headline, message, primary = "OK", secondary;
     bool progress = false, notes = false;
     switch (status.kind) {
@@ -154,21 +155,37 @@ void UpdateWindow::present() {
         message = QStringLiteral("“%1” is not signed with %2’s key, so it was not saved. Nothing was installed.")
                       .arg(archive, app);
         break;
-    case Kind::failed:
-        if (!status.whileDownloading) {
-            headline = QStringLiteral("%1 couldn’t check for updates.").arg(app);
-            message = status.failure == Failure::feed
-                          ? QStringLiteral("The update feed couldn’t be read (%1).").arg(status.detail)
-                          : QStringLiteral("The update server couldn’t be reached (%1).").arg(status.detail);
-        } else {
-            headline = QStringLiteral("%1 %2 couldn’t be downloaded.").arg(app, newer);
-            message = status.failure == Failure::saving
-                          ? QStringLiteral("It couldn’t be saved in your Downloads folder (%1).").arg(status.detail)
-                      : status.failure == Failure::tooLarge
-                          ? QStringLiteral("The download was stopped (%1).").arg(status.detail)
-                          : QStringLiteral("The server couldn’t be reached (%1).").arg(status.detail);
+    case Kind::failed: {
+        const bool check = !status.whileDownloading;
+        headline = check ? QStringLiteral("%1 couldn’t check for updates.").arg(app)
+                         : QStringLiteral("%1 %2 couldn’t be downloaded.").arg(app, newer);
+        const QString server = check ? QStringLiteral("The update server") : QStringLiteral("The server");
+        switch (status.failure) {
+        case Failure::feed:
+        case Failure::undecodable:
+            message = check ? QStringLiteral("The update feed couldn’t be read (%1).")
+                            : QStringLiteral("The server’s answer couldn’t be read (%1).");
+            break;
+        case Failure::server:
+            message = server + QStringLiteral(" answered with an error (%1).");
+            break;
+        case Failure::redirect:
+            message = server + QStringLiteral(" redirected the request, and the redirect was refused (%1).");
+            break;
+        case Failure::saving:
+            message = QStringLiteral("It couldn’t be saved in your Downloads folder (%1).");
+            break;
+        case Failure::tooLarge:
+            message = QStringLiteral("The download was stopped (%1).");
+            break;
+        case Failure::none:
+        case Failure::network:
+            message = server + QStringLiteral(" couldn’t be reached (%1).");
+            break;
         }
+        message = message.arg(status.detail);
         break;
+    }
     }
     headline_->setText(headline);
     message_->setText(message);

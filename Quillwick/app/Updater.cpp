@@ -1,9 +1,10 @@
-#include "Quillwick/platform/gui/Updater.h"
+#include "Quillwick/app/Updater.h"
 
 #include <dlfcn.h>
 
 #include "Quillwick/platform/gui/BundleInfo.h"
 #include "Quillwick/platform/gui/FeedUpdater.h"
+#include "Quillwick/ui/RevealFile.h"
 #include "helperkit/Base64.h"
 
 namespace qw {
@@ -36,7 +37,10 @@ Updater::Updater(const PlistDictionary& info, bool isTestProcess, const BackendF
 Updater& Updater::shared() {
     // Static initialisation is thread-safe, so concurrent first uses make one instance.
     static Updater* instance = new Updater(bundleInfo(), isTestProcess(), [] {
-        return std::make_unique<FeedUpdater>(bundleInfo(), FeedUpdater::Environment::standard());
+        FeedUpdater::Environment environment = FeedUpdater::Environment::standard();
+        environment.reveal = [](QWidget* window, const QString& path) { revealFile(window, path); };
+        environment.openLink = [](QWidget* window, const QUrl& url) { qw::openLink(window, url); };
+        return std::make_unique<FeedUpdater>(bundleInfo(), std::move(environment));
     });
     return *instance;
 }
