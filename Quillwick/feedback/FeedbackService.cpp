@@ -12,7 +12,6 @@
 #include <QPointer>
 #include <QStringList>
 #include <QSysInfo>
-#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -116,25 +115,6 @@ std::exception_ptr outcome(QNetworkReply* reply, const QString& host)
     return std::make_exception_ptr(FeedbackService::FeedbackError::server(code, message));
 }
 
-// Aborted, the reply reads as timed out, which is what a transfer that barely moves is.
-void endWhenTooSlow(QNetworkReply* reply, const TransferFloor& floor)
-{
-    struct Moved {
-        qint64 sent = 0, received = 0, atLastLook = 0;
-    };
-    auto moved = std::make_shared<Moved>();
-    auto* look = new QTimer(reply);
-    QObject::connect(reply, &QNetworkReply::uploadProgress, look, [moved](qint64 bytes, qint64) { moved->sent = bytes; });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, look,
-                     [moved](qint64 bytes, qint64) { moved->received = bytes; });
-    QObject::connect(look, &QTimer::timeout, reply, [reply, moved, floor] {
-        const qint64 total = moved->sent + moved->received;
-        if (total - moved->atLastLook < floor.bytes) return reply->abort();
-        moved->atLastLook = total;
-    });
-    look->start(floor.window);
-}
-
 void post(const FeedbackTransport& transport, const QUrl& endpoint, QNetworkAccessManager* network,
           const FeedbackService::Headers& headers, const QByteArray& body, const QPointer<QObject>& caller,
           const FeedbackService::Completion& done)
@@ -143,7 +123,8 @@ void post(const FeedbackTransport& transport, const QUrl& endpoint, QNetworkAcce
     request.setTransferTimeout(int(transport.timeout.count()));
     for (const auto& [name, value] : headers) request.setRawHeader(name, value);
     QNetworkReply* reply = network->post(request, body);
-    endWhenTooSlow(reply, transport.floor);
+    // Aborted, the reply reads as timed out, which is what a transfer that barely moves is.
+    guardTransfer(reply, transport.floor);
     const QString host = endpoint.host();
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, host, caller, done] {
         reply->deleteLater();

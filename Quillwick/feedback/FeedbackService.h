@@ -17,24 +17,18 @@
 #include <stdexcept>
 
 #include "Quillwick/feedback/AppAttestClient.h"
+#include "Quillwick/platform/net/TransferGuard.h"
 
 class QNetworkAccessManager;
 class QObject;
 
 namespace qw {
 
-// A transfer that moves fewer than `bytes` (both ways) in any `window` is ended as a silent one is:
-// a trickle never ends by itself.
-struct TransferFloor {
-    qint64 bytes = 30 * 1024;
-    std::chrono::milliseconds window{30000};
-};
-
 // What a send goes through; the defaults are the process's own.
 struct FeedbackTransport {
     QUrl endpoint;                              // empty: FeedbackService::endpoint()
     std::chrono::milliseconds timeout{20000};   // of silence
-    TransferFloor floor;
+    TransferLimits floor;                       // a trickle ends as silence does
     AppAttestClient* attest = nullptr;          // nullptr: AppAttestClient::shared()
     QNetworkAccessManager* network = nullptr;   // nullptr: one shared by the process
 };

@@ -127,7 +127,7 @@ private slots:
         FeedbackService::Transport transport;
         transport.endpoint = QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(trickler.serverPort()));
         transport.timeout = std::chrono::milliseconds(5000);
-        transport.floor = {1024, std::chrono::milliseconds(400)};
+        transport.floor = {std::chrono::milliseconds(400), 2560};
         const auto error = feedbackError(send(transport));
         QVERIFY(error);
         QCOMPARE(error->errorDescription(), QStringLiteral("Couldn't reach 127.0.0.1: The request timed out."));
