@@ -217,7 +217,9 @@ private slots:
         QVERIFY(sheet.view.isVisible());
         QVERIFY(sheet.canAdd());
         QCOMPARE(sheet.created, 0);
-        QVERIFY(sheet.get<QLabel>("failureText")->text().startsWith("crontab refused the file: \"-\":0: bad minute"));
+        QCOMPARE(sheet.get<QLabel>("failureText")->text(),
+                 QString("crontab refused the file: cron refuses line 1, “60 1 * * * /bin/old”: “60” is not a minute: "
+                         "cron takes 0–59."));
         QCOMPARE(installedCrontab(*root), std::string("60 1 * * * /bin/old\n"));
         {
             HeldThreadPool held;
