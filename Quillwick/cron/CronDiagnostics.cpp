@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "Quillwick/cron/CronText.h"
 #include "Quillwick/launchd/FileFacts.h"
@@ -32,19 +35,117 @@ bool isOperatorCharacter(char c) { return c == ';' || c == '&' || c == '|' || c 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // What sh makes of a command, as far as the checks need it: where an unquoted "#" starts a comment,
-// and the tildes it leaves unexpanded (quoted, or inside a word other than an assignment's value).
+// and whether it leaves a tilde that starts a path unexpanded (quoted, or inside a word other than an
+// assignment's value).
 struct ShellReading {
     std::string_view code;  // the command up to its comment
     bool literalTilde = false;
 };
 
-ShellReading readShell(std::string_view command) {
+// Scripts within scripts are read again only this deep, so a pathological line costs little.
+constexpr int deepestScript = 8;
+
+// "~/x" and "~user/x" start a path; "HEAD~1" does not.
+bool startsPath(std::string_view text, std::size_t tilde) {
+    std::size_t at = tilde + 1;
+    while (at < text.size() && (std::isalnum(static_cast<unsigned char>(text[at])) || text[at] == '.' ||
+                                text[at] == '_' || text[at] == '-'))
+        ++at;
+    return at < text.size() && text[at] == '/';
+}
+
+// Whether the next word is the script of a shell's -c, which that shell reads (and expands) again.
+bool isScriptArgument(const std::vector<std::string>& words) {
+    static const std::set<std::string_view> shells = {"sh", "bash", "dash", "zsh", "ksh"};
+    static const std::set<std::string_view> prefixes = {"exec", "env", "nice", "nohup", "command"};
+    // A shell and its options come first: past a few words, no script follows.
+    if (words.size() > 12) return false;
+    std::size_t at = 0;
+    while (at < words.size() && (prefixes.contains(words[at]) || words[at].find('=') != std::string::npos)) ++at;
+    if (at >= words.size()) return false;
+    const std::string_view program = words[at];
+    const auto slash = program.rfind('/');
+    if (!shells.contains(slash == std::string_view::npos ? program : program.substr(slash + 1))) return false;
+    if (at + 1 >= words.size()) return false;
+    for (std::size_t i = at + 1; i < words.size(); ++i)
+        if (!words[i].starts_with('-') || words[i].starts_with("--")) return false;
+    return words.back().find('c') != std::string::npos;
+}
+
+// Where the command substitution opened just before `from` closes, or npos.
+std::size_t substitutionEnd(std::string_view text, std::size_t from) {
+    int depth = 1;
+    bool single = false, dbl = false;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const char c = text[i];
+        if (single) {
+            single = c != '\'';
+        } else if (c == '\\') {
+            ++i;
+        } else if (dbl) {
+            dbl = c != '"';
+        } else if (c == '\'') {
+            single = true;
+        } else if (c == '"') {
+            dbl = true;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+ShellReading readShell(std::string_view command, int depth = 0) {
     ShellReading reading{command, false};
     bool single = false, dbl = false, escaped = false;
     bool wordStart = true;       // the next character begins a word
     bool assignment = false;     // in a word that began "NAME="
     bool nameSoFar = true;       // the word so far could be the NAME of an assignment
     bool afterAssignmentMark = false;  // right after the "=" or a ":" of an assignment
+    std::vector<std::string> words;    // the simple command's words so far, quotes removed
+    std::string word;
+    bool inWord = false;
+    bool wordTilde = false;      // the word holds a tilde sh leaves as it is
+    const auto literal = [&](std::size_t at) {
+        if (startsPath(command, at)) wordTilde = true;
+    };
+    const auto readAgain = [&](std::string_view script) {
+        if (depth < deepestScript && readShell(script, depth + 1).literalTilde) reading.literalTilde = true;
+    };
+    const auto endWord = [&] {
+        if (!inWord) return;
+        // The shell of a -c reads its script again: what counts is what that reading leaves.
+        if (isScriptArgument(words) && depth < deepestScript) readAgain(word);
+        else if (wordTilde) reading.literalTilde = true;
+        words.push_back(std::move(word));
+        word.clear();
+        inWord = false;
+        wordTilde = false;
+    };
+    // Inside double quotes a command substitution is a command line of its own. One left open is a
+    // syntax error that sh runs nothing after, so the search for the others stops there too.
+    bool unclosed = false;
+    const auto substitution = [&](std::size_t& i) {
+        if (unclosed) return false;
+        std::size_t end = std::string_view::npos;
+        std::size_t from = i + 1;
+        if (command[i] == '$' && i + 1 < command.size() && command[i + 1] == '(') {
+            from = i + 2;
+            end = substitutionEnd(command, from);
+        } else if (command[i] == '`') {
+            end = command.find('`', from);
+        }
+        if (end == std::string_view::npos) {
+            unclosed = true;
+            return false;
+        }
+        readAgain(command.substr(from, end - from));
+        word.append(command.substr(i, end + 1 - i));
+        i = end;
+        return true;
+    };
     for (std::size_t i = 0; i < command.size(); ++i) {
         const char c = command[i];
         const bool starts = wordStart;
@@ -54,26 +155,35 @@ ShellReading readShell(std::string_view command) {
         if (escaped) {
             escaped = false;
             nameSoFar = false;
-            if (c == '~') reading.literalTilde = true;
+            if (dbl && c != '$' && c != '`' && c != '"' && c != '\\') word += '\\';
+            word += c;
+            if (c == '~') literal(i);
             continue;
         }
         if (single) {
             if (c == '\'') single = false;
-            else if (c == '~') reading.literalTilde = true;
+            else word += c;
+            if (c == '~') literal(i);
             continue;
         }
         if (dbl) {
             if (c == '\\') escaped = true;
             else if (c == '"') dbl = false;
-            else if (c == '~') reading.literalTilde = true;
+            else if ((c == '$' || c == '`') && substitution(i)) continue;
+            else word += c;
+            if (c == '~') literal(i);
             continue;
         }
         if (isBlank(c) || isOperatorCharacter(c)) {
+            endWord();
+            // Redirections stay within the simple command; the other operators end it.
+            if (c != '<' && c != '>' && !isBlank(c)) words.clear();
             wordStart = true;
             assignment = false;
             nameSoFar = true;
             continue;
         }
+        inWord = true;
         if (starts) {
             assignment = false;
             nameSoFar = true;
@@ -86,7 +196,7 @@ ShellReading readShell(std::string_view command) {
             }
             break;
         case '~':
-            if (!starts && !valueStart) reading.literalTilde = true;
+            if (!starts && !valueStart) literal(i);
             break;
         case '\\': escaped = true; break;
         case '\'': single = true; break;
@@ -98,9 +208,11 @@ ShellReading readShell(std::string_view command) {
         case ':': afterAssignmentMark = assignment; break;
         default: break;
         }
+        if (c != '\\' && c != '\'' && c != '"') word += c;
         const bool nameCharacter = c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (!starts && c >= '0' && c <= '9');
         if (!nameCharacter) nameSoFar = false;
     }
+    endWord();
     return reading;
 }
 
@@ -223,6 +335,11 @@ std::vector<Issue> scheduleIssues(const CronSchedule& schedule) {
                                         "corrected with crontab -e."));
         return found;
     }
+    if (const auto reason = schedule.neverRuns()) {
+        found.push_back(issue(Issue::Severity::warning, "This never runs",
+                              *reason + " crontab installs the line all the same, but cron never starts it."));
+        return found;
+    }
     if (schedule.isSpecial()) {
         if (schedule.word() == "@reboot") {
             found.push_back(issue(Issue::Severity::note, "@reboot is unreliable on macOS",
@@ -234,13 +351,13 @@ std::vector<Issue> scheduleIssues(const CronSchedule& schedule) {
     }
     const auto& fields = schedule.fieldValues();
     if (fields.size() != 5) return found;
-    if (fields[0] == "*") {
+    if (schedule.runsEveryMinute()) {
         found.push_back(issue(Issue::Severity::warning, "This runs every minute",
                               "The minute field is *, so this starts sixty times an hour. If that is not deliberate, "
                               "set a minute — and note that cron starts a new copy whether or not the last one "
                               "finished."));
     }
-    if (fields[2] != "*" && fields[4] != "*") {
+    if (schedule.joinsDaysByOr()) {
         found.push_back(issue(Issue::Severity::warning, "Day of month and day of week are an OR, not an AND",
                               "When both are set, cron runs the job on days matching *either* field, which is almost "
                               "never what people mean by writing both. Leave one as * unless you want the union."));
@@ -253,12 +370,15 @@ std::vector<Issue> outputIssues(std::string_view command, const Crontab& crontab
     const std::string_view code = readShell(command).code;
     const auto environment = crontab.environment();
     const auto mailto = environment.find("MAILTO");
-    if (code.find_first_of(">|") == std::string_view::npos &&
-        (mailto == environment.end() || mailIsOff(mailto->second))) {
+    const bool mailOff = mailto != environment.end() && mailIsOff(mailto->second);
+    if (code.find_first_of(">|") == std::string_view::npos && (mailto == environment.end() || mailOff)) {
+        const std::string redirect = "Redirect the output to a file — append >> /path/to/log 2>&1 — or you will "
+                                     "have nothing to read when it misbehaves.";
         found.push_back(issue(Issue::Severity::note, "This job's output goes nowhere",
-                              "cron mails whatever a command prints to the local user, and on a Mac with no mail "
-                              "transfer agent that mail is discarded. Redirect the output to a file — append >> "
-                              "/path/to/log 2>&1 — or you will have nothing to read when it misbehaves."));
+                              mailOff ? "MAILTO is empty, so cron mails nothing and whatever this command prints is "
+                                        "lost. " + redirect
+                                      : "cron mails whatever a command prints to the local user, and on a Mac with "
+                                        "no mail transfer agent that mail is discarded. " + redirect));
     }
     if (touchesProtectedFolder(code)) {
         found.push_back(issue(Issue::Severity::warning, "This touches a folder macOS protects",

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Quillwick/cron/CrontabStore.h"
+#include "Quillwick/ui/Style.h"
 
 namespace qw {
 
@@ -24,10 +25,17 @@ QVariant CronListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: return QString::fromUtf8(job.command);
     // Both lines, as a sighted user reads them.
-    case Qt::AccessibleTextRole: return QString::fromUtf8(job.command) + QStringLiteral(", ") + caption(job);
+    case Qt::AccessibleTextRole: {
+        QString text = QString::fromUtf8(job.command) + QStringLiteral(", ") + caption(job);
+        if (const auto reason = job.schedule.refusal())
+            text += QStringLiteral(", ") + severityName(Issue::Severity::error) + QStringLiteral(": ") +
+                    QString::fromStdString(*reason);
+        return text;
+    }
     case Qt::ToolTipRole: return QString::fromUtf8(job.lineText()).toHtmlEscaped();
     case DescriptionRole: return caption(job);
     case DisabledRole: return job.isDisabled;
+    case RefusedRole: return job.schedule.refusal().has_value();
     case LineRole: return QVariant::fromValue<qint64>(job.line);
     default: return {};
     }

@@ -17,7 +17,12 @@ class CrontabStore;
 class CronListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    enum Role { LineRole = Qt::UserRole + 1, DescriptionRole, DisabledRole };
+    enum Role {
+        LineRole = Qt::UserRole + 1,
+        DescriptionRole,
+        DisabledRole,
+        RefusedRole,  // cron refuses the schedule: the row carries the error marker
+    };
 
     explicit CronListModel(CrontabStore* store, QObject* parent = nullptr);
 

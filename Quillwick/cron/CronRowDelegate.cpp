@@ -31,7 +31,11 @@ void CronRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const int textHeight = QFontMetrics(body).height() + 2 + QFontMetrics(caption).height();
     const int top = area.top() + (area.height() - textHeight) / 2;
 
-    const QIcon symbol = disabled ? symbolIcon("minus.circle", orangeColor()) : symbolIcon("circle.fill", greenColor());
+    // A line cron refuses never runs: it gets its finding's marker, not the healthy dot.
+    const QIcon symbol = disabled ? symbolIcon("minus.circle", orangeColor())
+                         : index.data(CronListModel::RefusedRole).toBool()
+                             ? symbolIcon(severitySymbolName(Issue::Severity::error), severityColor(Issue::Severity::error))
+                             : symbolIcon("circle.fill", greenColor());
     const QRect symbolRect(area.left(), area.top() + (area.height() - kSymbol) / 2, kSymbol, kSymbol);
     symbol.paint(painter, symbolRect);
 

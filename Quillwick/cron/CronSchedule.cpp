@@ -103,19 +103,31 @@ bool CronSchedule::isValidField(std::string_view field, int index) {
 
 namespace {
 
-std::optional<std::string> fieldRefusal(std::string_view field, int index) {
-    if (index < 0 || index > 4) return std::nullopt;
+// A field as cron reads it: why it refuses it, or the values it names (bit n for value n; a Sunday
+// written 7 is 0) and the first range in it that runs backwards and so names nothing.
+struct FieldReading {
+    std::optional<std::string> refusal;
+    std::uint64_t values = 0;
+    std::optional<std::string> backwards;
+};
+
+FieldReading readField(std::string_view field, int index) {
+    FieldReading reading;
     const FieldRule& rule = fieldRules[index];
+    const auto refuse = [&](std::string reason) {
+        reading.refusal = std::move(reason);
+        return reading;
+    };
     const auto malformed = [&] {
         std::string reason = "“" + std::string(field) + "” is not a " + rule.name +
                              " cron accepts: use numbers, *, ranges such as 1-5, lists such as 1,15 and steps "
                              "such as */15";
         if (index == 3) reason += ", or names such as jan";
         if (index == 4) reason += ", or names such as mon";
-        return reason + ".";
+        return refuse(reason + ".");
     };
     const auto outOfRange = [&](std::string_view value) {
-        return "“" + std::string(value) + "” is not " + rule.article + ": cron takes " + rule.limits + ".";
+        return refuse("“" + std::string(value) + "” is not " + rule.article + ": cron takes " + rule.limits + ".");
     };
     if (field.empty()) return malformed();
     // A list of items, each "*", a value or a range "a-b", then perhaps "/step" (after "*" or a range only).
@@ -123,36 +135,81 @@ std::optional<std::string> fieldRefusal(std::string_view field, int index) {
     for (;;) {
         const std::size_t comma = field.find(',', start);
         std::string_view item = field.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        std::optional<std::string_view> step;
+        std::optional<std::string_view> stepText;
         if (const auto slash = item.find('/'); slash != std::string_view::npos) {
-            step = item.substr(slash + 1);
+            stepText = item.substr(slash + 1);
             item = item.substr(0, slash);
         }
         const auto dash = item.find('-');
+        std::int64_t low = rule.low;
+        std::int64_t high = rule.high;
         if (item != "*") {
-            if (step && dash == std::string_view::npos) return malformed();
+            if (stepText && dash == std::string_view::npos) return malformed();
             const std::string_view first = item.substr(0, dash);
-            const auto low = cronValue(first, rule);
-            if (!low) return malformed();
-            if (*low < rule.low || *low > rule.high) return outOfRange(first);
+            const auto value = cronValue(first, rule);
+            if (!value) return malformed();
+            if (*value < rule.low || *value > rule.high) return outOfRange(first);
+            low = high = *value;
             if (dash != std::string_view::npos) {
                 const std::string_view last = item.substr(dash + 1);
-                const auto high = cronValue(last, rule);
-                if (!high) return malformed();
-                if (*high < rule.low || *high > rule.high) return outOfRange(last);
-                if (*high < *low)
-                    return "The range " + std::string(item) + " in the " + rule.name +
-                           " field runs backwards, so it names no " + rule.name + ".";
+                const auto end = cronValue(last, rule);
+                if (!end) return malformed();
+                if (*end < rule.low || *end > rule.high) return outOfRange(last);
+                high = *end;
+                if (high < low && !reading.backwards) reading.backwards = std::string(item);
             }
         }
-        if (step) {
-            if (step->empty() || step->find_first_not_of("0123456789") != std::string_view::npos) return malformed();
-            if (step->find_first_not_of('0') == std::string_view::npos)
-                return std::string("A step in the ") + rule.name + " field must be at least 1.";
+        std::int64_t step = 1;
+        if (stepText) {
+            if (stepText->empty() || stepText->find_first_not_of("0123456789") != std::string_view::npos) return malformed();
+            if (stepText->find_first_not_of('0') == std::string_view::npos)
+                return refuse(std::string("A step in the ") + rule.name + " field must be at least 1.");
+            // Past any field's span, however long: only the first value is named.
+            step = stepText->size() > 9 ? 64 : *CronText::integerValue(*stepText, false);
         }
-        if (comma == std::string_view::npos) return std::nullopt;
+        for (std::int64_t value = low; value <= high; value += step)
+            reading.values |= std::uint64_t{1} << (index == 4 && value == 7 ? 0 : value);
+        if (comma == std::string_view::npos) return reading;
         start = comma + 1;
     }
+}
+
+std::uint64_t valuesOf(const std::string& field, int index) { return readField(field, index).values; }
+
+std::uint64_t allValues(int index) {
+    const FieldRule& rule = fieldRules[index];
+    const int high = index == 4 ? 6 : rule.high;
+    return ((std::uint64_t{1} << (high + 1)) - 1) & ~((std::uint64_t{1} << rule.low) - 1);
+}
+
+std::vector<int> listed(std::uint64_t values) {
+    std::vector<int> out;
+    for (int n = 0; n < 64; ++n)
+        if (values & (std::uint64_t{1} << n)) out.push_back(n);
+    return out;
+}
+
+// The step N when the values are 0, N, 2N, … and N divides the span, so they come every N units
+// around the clock too; nothing otherwise.
+std::optional<int> evenStep(const std::vector<int>& values, int span) {
+    if (values.empty() || values.front() != 0) return std::nullopt;
+    const int step = values.size() > 1 ? values[1] : span;
+    if (span % step != 0 || static_cast<int>(values.size()) != span / step) return std::nullopt;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (values[i] != static_cast<int>(i) * step) return std::nullopt;
+    return step;
+}
+
+// "a, b and c", or the first four, "…" and the last when there are many.
+std::string spoken(const std::vector<std::string>& words) {
+    if (words.size() == 1) return words.front();
+    std::string out;
+    if (words.size() > 6) {
+        for (std::size_t i = 0; i < 4; ++i) out += words[i] + ", ";
+        return out + "…, " + words.back();
+    }
+    for (std::size_t i = 0; i + 1 < words.size(); ++i) out += (i ? ", " : "") + words[i];
+    return out + " and " + words.back();
 }
 
 }  // namespace
@@ -165,8 +222,35 @@ std::optional<std::string> CronSchedule::refusal() const {
     }
     if (fields_.size() != 5) return std::nullopt;
     for (int i = 0; i < 5; ++i)
-        if (auto reason = fieldRefusal(fields_[static_cast<std::size_t>(i)], i)) return reason;
+        if (auto reason = readField(fields_[static_cast<std::size_t>(i)], i).refusal) return reason;
     return std::nullopt;
+}
+
+bool CronSchedule::joinsDaysByOr() const {
+    return kind_ == Kind::fields && fields_.size() == 5 && !fields_[2].starts_with('*') && !fields_[4].starts_with('*');
+}
+
+std::optional<std::string> CronSchedule::neverRuns() const {
+    const auto silent = silentField();
+    if (!silent) return std::nullopt;
+    const char* name = fieldRules[silent->first].name;
+    return "The range " + silent->second + " in the " + name + " field runs backwards, so it names no " + name + ".";
+}
+
+std::optional<std::pair<int, std::string>> CronSchedule::silentField() const {
+    if (kind_ != Kind::fields || fields_.size() != 5 || refusal()) return std::nullopt;
+    std::uint64_t values[5];
+    for (int i = 0; i < 5; ++i) values[i] = valuesOf(fields_[static_cast<std::size_t>(i)], i);
+    int silent = -1;
+    for (const int i : {0, 1, 3})
+        if (silent < 0 && values[i] == 0) silent = i;
+    // Either day field may carry the line when cron ORs them; otherwise both must match.
+    const bool noDay = values[2] == 0;
+    const bool noWeekday = values[4] == 0;
+    if (silent < 0 && (joinsDaysByOr() ? noDay && noWeekday : noDay || noWeekday)) silent = noDay ? 2 : 4;
+    if (silent < 0) return std::nullopt;
+    // Values in range always name something: only a backwards range names nothing.
+    return std::pair{silent, *readField(fields_[static_cast<std::size_t>(silent)], silent).backwards};
 }
 
 std::string CronSchedule::description() const {
@@ -183,25 +267,51 @@ std::string CronSchedule::description() const {
     return fields_.size() == 5 ? fieldsDescription() : joined(fields_);
 }
 
+bool CronSchedule::runsEveryMinute() const {
+    return kind_ == Kind::fields && fields_.size() == 5 && !refusal() && valuesOf(fields_[0], 0) == allValues(0);
+}
+
 std::string CronSchedule::fieldsDescription() const {
     if (fields_.size() != 5) return joined(fields_);
-    const std::string& minute = fields_[0];
+    if (const auto silent = silentField()) return "Never runs: the range " + silent->second + " runs backwards";
+    // A step or a full range that names every minute is read as "*".
+    const std::string minute = runsEveryMinute() ? "*" : fields_[0];
     const std::string& hour = fields_[1];
     const std::string& day = fields_[2];
     const std::string& month = fields_[3];
     const std::string& weekday = fields_[4];
     const auto minuteValue = CronText::integerValue(minute, true);
     const auto hourValue = CronText::integerValue(hour, true);
+    const bool valid = !refusal();
 
     std::string base;
     if (minute == "*" && hour == "*") {
         base = "Every minute";
-    } else if (hour == "*" && minute.starts_with("*/")) {
-        base = "Every " + minute.substr(2) + " minutes";
+    } else if (valid && hour == "*" && minute.find('/') != std::string::npos) {
+        // cron restarts a step at every hour: "every N minutes" holds only where N divides the hour.
+        const std::vector<int> minutes = listed(valuesOf(minute, 0));
+        if (const auto step = evenStep(minutes, 60)) {
+            base = *step == 60 ? "Every hour, on the hour" : "Every " + std::to_string(*step) + " minutes";
+        } else {
+            std::vector<std::string> words;
+            for (const int m : minutes) words.push_back(std::to_string(m));
+            base = "At " + spoken(words) + " minutes past every hour";
+        }
     } else if (hour == "*" && minuteValue) {
         base = minute == "0" ? "Every hour, on the hour" : "At " + minute + " minutes past every hour";
     } else if (minuteValue && hourValue) {
         base = fmt::format("At {:02d}:{:02d}", *hourValue, *minuteValue);
+    } else if (valid && minuteValue && hour.find('/') != std::string::npos) {
+        // The same for hours, restarting every day.
+        const std::vector<int> hours = listed(valuesOf(hour, 1));
+        if (const auto step = evenStep(hours, 24); step && *step < 24) {
+            const std::string every = *step == 1 ? "Every hour" : "Every " + std::to_string(*step) + " hours";
+            base = every + (*minuteValue == 0 ? ", on the hour" : fmt::format(", at {} minutes past the hour", *minuteValue));
+        } else {
+            std::vector<std::string> words;
+            for (const int h : hours) words.push_back(fmt::format("{:02d}:{:02d}", h, *minuteValue));
+            base = "At " + spoken(words);
+        }
     } else if (minute == "*" && hourValue) {
         base = "Every minute of the " + hour + ":00 hour";
     } else {
@@ -211,6 +321,11 @@ std::string CronSchedule::fieldsDescription() const {
     std::vector<std::string> qualifiers;
     if (weekday != "*") qualifiers.push_back("on " + weekdayText(weekday));
     if (day != "*") qualifiers.push_back("on day " + day + " of the month");
+    // Where cron runs on days matching either field, the sentence says so.
+    if (qualifiers.size() == 2 && joinsDaysByOr()) {
+        qualifiers[0] += " or " + qualifiers[1];
+        qualifiers.pop_back();
+    }
     if (month != "*") qualifiers.push_back("in " + monthText(month));
     if (qualifiers.empty()) return base;
     base += ' ';

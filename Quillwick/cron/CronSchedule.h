@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qw {
@@ -41,6 +42,14 @@ public:
     // Stricter than isValidField: cron checks each value against its field's limits, wants a step of at
     // least 1, and knows only its own "@" words.
     std::optional<std::string> refusal() const;
+    // Why a schedule cron takes still never runs (a field that names nothing); nothing when it runs or
+    // when cron refuses it.
+    std::optional<std::string> neverRuns() const;
+    // Whether cron runs the line on days matching either day field rather than both: it decides by
+    // the fields' first characters, ORing only when neither starts with "*".
+    bool joinsDaysByOr() const;
+    // Whether a schedule cron takes names every minute of the hours it runs ("*", "*/1", "0-59").
+    bool runsEveryMinute() const;
 
     // The English sentence for the schedule; what the rules do not cover is shown as written, and a
     // schedule cron refuses is said never to run.
@@ -53,6 +62,8 @@ public:
     bool operator==(const CronSchedule&) const = default;
 
 private:
+    // The field that names nothing, so that a schedule cron takes never runs, with its backwards range.
+    std::optional<std::pair<int, std::string>> silentField() const;
     CronSchedule(Kind kind, std::vector<std::string> fields, std::string word)
         : kind_(kind), fields_(std::move(fields)), word_(std::move(word)) {}
     Kind kind_;

@@ -49,7 +49,8 @@ std::optional<Crontab::Line> parseContent(std::string_view content, std::int64_t
             return Crontab::Line::variable(std::string(name), std::string(CronText::trimmedStart(trimmed.substr(equals + 1))));
     }
     if (trimmed.starts_with('@')) {
-        const auto space = trimmed.find(' ');
+        // The word ends at a blank or a tab, as every field does.
+        const auto space = trimmed.find_first_of(" \t");
         if (space == std::string_view::npos) return std::nullopt;
         CronJob job;
         job.line = number;

@@ -67,6 +67,25 @@ std::optional<std::string> unsafeLine(const Crontab& edited, const std::optional
     return std::nullopt;
 }
 
+// crontab refuses the whole file over one line and names it in its own terms: find that line and say
+// why in the checks' words. Nothing when no entry has a schedule cron refuses.
+std::optional<std::string> refusedLine(const Crontab& edited) {
+    for (std::size_t i = 0; i < edited.lines.size(); ++i) {
+        const Crontab::Line& line = edited.lines[i];
+        if (line.kind() != Crontab::Line::Kind::job || line.cronJob().isDisabled) continue;
+        const auto reason = line.cronJob().schedule.refusal();
+        if (!reason) continue;
+        std::string text = line.text();
+        if (text.size() > 80) {
+            std::size_t cut = 80;
+            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+            text = text.substr(0, cut) + "…";
+        }
+        return "cron refuses line " + std::to_string(i + 1) + ", “" + text + "”: " + *reason;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 CrontabStore::CrontabError::CrontabError(Kind kind, std::string message)
@@ -181,8 +200,9 @@ void CrontabStore::save(const Crontab& edited, SaveDone done) {
     const std::optional<std::string> basis = *basis_;
     const std::string text = edited.text();
     const std::size_t jobs = edited.jobs().size();
+    const std::optional<std::string> refused = refusedLine(edited);
     setSaving(true);
-    QtConcurrent::run(QThreadPool::globalInstance(), [basis, text]() -> Outcome {
+    QtConcurrent::run(QThreadPool::globalInstance(), [basis, text, refused]() -> Outcome {
         try {
             // Someone may have run crontab -e since the read this edit is based on.
             const Read current = Read::of(Subprocess::runBytes(crontabTool(), {"-l"}));
@@ -195,7 +215,7 @@ void CrontabStore::save(const Crontab& edited, SaveDone done) {
             if (result.exitStatus == 0) return {};
             if (isAccessFailure(QString::fromUtf8(result.standardError)))
                 return {CrontabError(CrontabError::Kind::needsFullDiskAccess), {}};
-            return {CrontabError(CrontabError::Kind::rejected, result.message()), {}};
+            return {CrontabError(CrontabError::Kind::rejected, refused.value_or(result.message())), {}};
         } catch (const Subprocess::Failure& failure) {
             return {std::nullopt, QString::fromUtf8(failure.what())};
         }

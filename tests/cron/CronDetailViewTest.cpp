@@ -115,6 +115,19 @@ private slots:
         QCOMPARE(installedCrontab(*root), std::string("0 9 * * * /bin/x\n"));
     }
 
+    // crontab refuses every file holding a line it refuses: the failure names that line and why.
+    void aSaveCronRefusesNamesTheLineAndItsFault() {
+        root->writeFile("/private/var/at/tabs/" + SystemPaths::loginName(), "0 9 * * * /bin/x\n61 * * * * /bin/y\n", 0600);
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        QWidget window;
+        auto* view = new CronDetailView(store.crontab().jobs()[0], &store, &window);
+        view->setEntryEnabled(false);
+        QVERIFY(QTest::qWaitFor([&] { return view->failure().has_value(); }, 60000));
+        QCOMPARE(*view->failure(), QString("crontab refused the file: cron refuses line 2, “61 * * * * /bin/y”: “61” is "
+                                           "not a minute: cron takes 0–59."));
+    }
+
     // crontab -e moved the selected entry: the switch installs nothing, the reload clears the selection
     // and the window takes the pane away; the alert saying why must stay.
     void theAlertOutlivesThePaneTheReloadTakesAway() {

@@ -47,6 +47,21 @@ private slots:
         keepScreenshot(view, "cron-list");
     }
 
+    // An entry that never runs must not look like one that does, to the eye or to a screen reader.
+    void aRowCronRefusesCarriesTheErrorMarker() {
+        root->writeFile("/private/var/at/tabs/" + SystemPaths::loginName(), "0 9 * * * /bin/x\n61 * * * * /bin/y\n", 0600);
+        CrontabStore store;
+        QVERIFY(reloaded(store));
+        CronListModel model(&store);
+        QVERIFY(!model.index(0).data(CronListModel::RefusedRole).toBool());
+        QVERIFY(model.index(1).data(CronListModel::RefusedRole).toBool());
+        QCOMPARE(model.index(1).data(Qt::AccessibleTextRole).toString(),
+                 QString("/bin/y, Never runs: cron refuses this schedule, Error: “61” is not a minute: cron takes 0–59."));
+        CronListView view(&store);
+        view.resize(420, 200);
+        keepScreenshot(view, "cron-list-refused");
+    }
+
     void placeholdersTellNoCrontabFromNoAccess() {
         SandboxRoot bare;
         CrontabStore store;

@@ -105,7 +105,8 @@ private slots:
         QCOMPARE(saving.count(), 2);
     }
 
-    void aRefusedTextIsReportedInCrontabsOwnWords() {
+    // A line the checks know cron refuses is named with their reason; any other refusal is crontab's.
+    void aRefusedTextIsReportedByItsLineOrInCrontabsOwnWords() {
         install("0 9 * * * /bin/x\n");
         CrontabStore store;
         reload(store);
@@ -114,10 +115,15 @@ private slots:
         bad.schedule = CronSchedule::fields({"60", "*", "*", "*", "*"});
         bad.command = "/bin/y";
         edited.adding(bad);
-        QCOMPARE(save(store, edited), std::optional<QString>("crontab refused the file: \"-\":1: bad minute\n"
-                                                             "errors in crontab file, can't install."));
+        QCOMPARE(save(store, edited), std::optional<QString>("crontab refused the file: cron refuses line 2, “60 * * * * "
+                                                             "/bin/y”: “60” is not a minute: cron takes 0–59."));
         QCOMPARE(installed(), std::string("0 9 * * * /bin/x\n"));
         QCOMPARE(store.crontab(), Crontab::parsing("0 9 * * * /bin/x\n"));
+
+        edited = store.crontab();
+        edited.lines.push_back(Crontab::Line::parsing("every day at nine", 1));
+        QCOMPARE(save(store, edited), std::optional<QString>("crontab refused the file: \"-\":1: bad minute\n"
+                                                             "errors in crontab file, can't install."));
     }
 
     void nothingIsSavedBeforeARead() {

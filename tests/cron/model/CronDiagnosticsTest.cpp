@@ -29,6 +29,7 @@ const std::string dayOr = "Day of month and day of week are an OR, not an AND";
 const std::string nowhere = "This job's output goes nowhere";
 const std::string protectedFolder = "This touches a folder macOS protects";
 const std::string refused = "cron refuses this schedule";
+const std::string neverRuns = "This never runs";
 
 class CronDiagnosticsTest : public ::testing::Test {
 protected:
@@ -64,6 +65,12 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
         {"* * * * 1-5 /usr/local/bin/tool", {everyMinute, nowhere}},
         {"0 9 1 * 1 /usr/local/bin/tool >/dev/null", {dayOr}},
         {"0 9 1 * * /usr/local/bin/tool >/dev/null", {}},
+        {"0 9 1,15 * 1-5 /usr/local/bin/tool >/dev/null", {dayOr}},
+        {"0 9 1-31/2 * 1-5 /usr/local/bin/tool >/dev/null", {dayOr}},
+        {"0 9 */2 * 1-5 /usr/local/bin/tool >/dev/null", {}},  // a field starting with "*" makes cron AND
+        {"0 9 1-5 * */2 /usr/local/bin/tool >/dev/null", {}},
+        {"*/1 * * * * /usr/local/bin/tool >/dev/null", {everyMinute}},
+        {"0 9 * * 7-1 /usr/local/bin/tool >/dev/null", {neverRuns}},  // installs, never runs: nothing else matters
         {"@reboot /usr/local/bin/tool >/dev/null", {reboot}},
         {"0 9 * * * cd ~/Documents && ./run", {protectedFolder, nowhere}},
         {"0 9 * * * /usr/local/bin/tool ~/Library/Mail/Desktop >/dev/null", {protectedFolder}},
@@ -79,6 +86,11 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].severity, Issue::Severity::error);
     EXPECT_TRUE(found[0].explanation.starts_with("“61” is not a minute: cron takes 0–59. The line never runs"));
+
+    const Crontab backwards = Crontab::parsing("0 9 * * 7-1 /usr/local/bin/tool >/dev/null\n");
+    const auto never = CronDiagnostics::issues(backwards.jobs().front(), backwards);
+    ASSERT_EQ(never.size(), 1u);
+    EXPECT_EQ(never[0].severity, Issue::Severity::warning);
 }
 
 // Lines from real crontabs that the checks once misread.
@@ -130,6 +142,15 @@ TEST_F(CronDiagnosticsTest, whatShAndCronDoIsNoAlarm) {
         {"/usr/local/bin/tool '~/x'" + logged, {tilde}},
         {"/usr/local/bin/tool \"~/x\"" + logged, {tilde}},
         {"/usr/local/bin/tool \\~/x" + logged, {tilde}},
+        // A -c script is read again by its shell, and a command substitution is a word list of its own.
+        {"/bin/bash -l -c 'cd ~/Sites/app && ./run.sh'" + logged, {}},
+        {"sh -c \"~/bin/x\"" + logged, {}},
+        {"/usr/local/bin/tool \"$(stat -c \\%s ~/.file)\"" + logged, {}},
+        {"/usr/local/bin/tool \"`ls ~/x`\"" + logged, {}},
+        {"/usr/local/bin/tool HEAD~1" + logged, {}},  // starts no path
+        {"/bin/bash -c 'echo \"~/x\"'" + logged, {tilde}},
+        {"/usr/local/bin/tool -c '~/x'" + logged, {tilde}},
+        {"/usr/local/bin/tool \"$(echo '~/x')\"" + logged, {tilde}},
         // Protected folders: only the user's own, and not in a comment.
         {"/usr/local/bin/tool /home/someone/Documents/x" + logged, {}},
         {"/usr/local/bin/tool /Users/other/Desktop" + logged, {}},
@@ -147,8 +168,12 @@ TEST_F(CronDiagnosticsTest, whatShAndCronDoIsNoAlarm) {
     };
     for (const auto& [line, expected] : cases) EXPECT_EQ(issuesOf("0 9 * * * " + line), expected) << line;
     // An empty MAILTO, quoted or not, switches mail off: output that is not redirected is lost.
-    for (const std::string mailto : {"MAILTO=\"\"\n", "MAILTO=''\n", "MAILTO=\n"})
-        EXPECT_EQ(issuesOf("0 9 * * * /usr/local/bin/tool", mailto), List{nowhere}) << mailto;
+    for (const std::string mailto : {"MAILTO=\"\"\n", "MAILTO=''\n", "MAILTO=\n"}) {
+        const Crontab table = Crontab::parsing(mailto + "0 9 * * * /usr/local/bin/tool\n");
+        const auto found = CronDiagnostics::outputIssues(table.jobs().front().command, table);
+        ASSERT_EQ(titles(found), List{nowhere}) << mailto;
+        EXPECT_TRUE(found[0].explanation.starts_with("MAILTO is empty, so cron mails nothing")) << found[0].explanation;
+    }
     EXPECT_EQ(issuesOf("0 9 * * * /usr/local/bin/tool > /tmp/log", "MAILTO=\"\"\n"), List{});
 }
 

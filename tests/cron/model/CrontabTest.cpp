@@ -37,7 +37,7 @@ TEST(CrontabParsing, eachLineFindsItsKind) {
         {"Ünïcødé_1=x", Kind::variable},
         {"=x", Kind::unparsed},
         {"@reboot", Kind::unparsed},
-        {"@reboot\t/bin/x", Kind::unparsed},
+        {"@reboot\t/bin/x", Kind::job},  // a tab ends the "@" word as it ends a field
         {"*/15 * * * *", Kind::unparsed},
         {"0 9 * * *   ", Kind::unparsed},
         {"60x * * * * /bin/x", Kind::unparsed},
@@ -67,6 +67,9 @@ TEST(CrontabParsing, jobLinesKeepTheirFieldsCommandAndCommentMarks) {
     job = jobOf(Crontab::Line::parsing("@REBOOT   /bin/x", 0));
     EXPECT_EQ(job.schedule, CronSchedule::special("@REBOOT"));
     EXPECT_EQ(job.command, "/bin/x");
+    job = jobOf(Crontab::Line::parsing("@daily\t/usr/local/bin/x --quiet", 0));
+    EXPECT_EQ(job.schedule, CronSchedule::special("@daily"));
+    EXPECT_EQ(job.command, "/usr/local/bin/x --quiet");
 
     for (const std::string line : {"#0 * * * * x", "# 0 * * * * x", "## 0 * * * * x", "# #\t0 * * * * x"}) {
         job = jobOf(Crontab::Line::parsing(line, 0));
