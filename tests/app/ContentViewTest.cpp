@@ -326,6 +326,49 @@ private slots:
         QVERIFY(written.find("RunAtLoad") != std::string::npos && written.find("/bin/true") != std::string::npos);
     }
 
+    // Choosing another job in the list with unsaved edits asks the same question: Cancel stays on the
+    // edited job with its edits, Don't Save moves on.
+    void choosingAnotherJobAsksAboutUnsavedEdits() {
+        test::SandboxRoot root;
+        for (const std::string label : {"com.example.a", "com.example.b"})
+            root.writeFile("/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/" + label + ".plist",
+                           "<plist version=\"1.0\"><dict><key>Label</key><string>" + label +
+                               "</string><key>Program</key><string>/bin/true</string></dict></plist>\n");
+        AppServices services;
+        ContentView window(services);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        QSignalSpy started(&window, &ContentView::startedUp);
+        window.show();
+        QVERIFY(started.wait(20000));
+        auto* list = window.findChild<QListView*>("jobListView");
+        const auto choose = [&](int row) {
+            list->selectionModel()->setCurrentIndex(list->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+        };
+        choose(0);
+        QPointer<JobDetailView> pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::source);
+        auto* source = pane->findChild<JobSourceView*>("sourceTab");
+        const QString edited = source->text().replace("/bin/true", "/bin/echo");
+        source->editor()->setPlainText(edited);
+
+        const auto answer = [&](const char* button) {
+            QTRY_VERIFY(window.findChild<QMessageBox*>("unsavedChangesAlert"));
+            window.findChild<QMessageBox*>("unsavedChangesAlert")->findChild<QPushButton*>(button)->click();
+            QTRY_VERIFY(!window.findChild<QMessageBox*>("unsavedChangesAlert"));
+        };
+        choose(1);
+        answer("cancelButton");
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane.data());
+        QCOMPARE(source->text(), edited);
+        QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), 0);
+
+        choose(1);
+        answer("dontSaveButton");
+        QTRY_VERIFY(window.findChild<JobDetailView*>("jobDetail") &&
+                    window.findChild<JobDetailView*>("jobDetail") != pane.data());
+        QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), 1);
+    }
+
     // The program runs while a main window is open; the last one to close ends it, and the settings
     // and feedback windows close with it.
     void closingTheLastMainWindowEndsTheProgram() {
