@@ -1,5 +1,6 @@
 // The main window over the demo machine: start-up, filters and their counts, search, the cron switch
 // and the problem scan's stamps, the crontab columns and the feedback window.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFutureWatcher>
@@ -396,6 +397,51 @@ private slots:
         QVERIFY(app.mainWindows().empty());
         QVERIFY(!settings || !settings->isVisible());
         QVERIFY(!feedback || !feedback->isVisible());
+    }
+
+    // Quitting while a feedback message is on its way waits for the server's answer, showing the form:
+    // a failure keeps the program with the message, an accepted send ends it.
+    void quittingWaitsForAFeedbackMessageOnItsWay() {
+        test::SandboxRoot root;
+        test::TestBundle bundle(test::configuredInfo());
+        QuillwickApp app;
+        QPointer<ContentView> window = app.newMainWindow();
+        app.openWindow("feedback");
+        QPointer<QWidget> feedback = app.feedbackWindow();
+        std::vector<FeedbackService::Completion> answers;
+        feedback->findChild<FeedbackView*>()->setSender(
+            [&](FeedbackService::Category, const QString&, const QString&, QObject*, FeedbackService::Completion done) {
+                answers.push_back(std::move(done));
+            });
+        feedback->findChild<QPlainTextEdit*>("message")->setPlainText("Half a report");
+        auto* send = feedback->findChild<QPushButton*>("send");
+        send->click();
+        feedback->close();
+
+        bool failedShown = false, acceptedLast = false;
+        QTimer::singleShot(0, window, [&] { window->findChild<QAction*>("quitAction")->trigger(); });
+        QTimer step;
+        connect(&step, &QTimer::timeout, [&] {
+            if (window || !feedback || !feedback->isVisible() || answers.size() != 1) return;
+            step.stop();
+            answers[0](std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
+            failedShown = feedback->isVisible() &&
+                          feedback->findChild<QPlainTextEdit*>("message")->toPlainText() == "Half a report";
+            send->click();
+            feedback->close();
+            QTimer::singleShot(0, [&] {
+                acceptedLast = answers.size() == 2;
+                if (acceptedLast) answers[1](nullptr);
+            });
+        });
+        step.start(10);
+        QTimer stuck;
+        stuck.setSingleShot(true);
+        connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        stuck.start(30000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(failedShown);
+        QVERIFY(acceptedLast);
     }
 };
 
