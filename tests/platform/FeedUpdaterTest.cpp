@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -22,6 +24,7 @@
 #include "Quillwick/platform/gui/UpdateWindow.h"
 #include "Quillwick/platform/gui/Updater.h"
 #include "support/LocalHttpServer.h"
+#include "support/SystemUser.h"
 
 using namespace qw;
 using Kind = FeedUpdater::Status::Kind;
@@ -205,6 +208,17 @@ struct Fixture {
     }
 };
 
+// The process acts as `user` while this lives; the saved root uid brings it back.
+struct ActingAs {
+    bool ok;
+    explicit ActingAs(const test::SystemUser& user) : ok(::setegid(user.gid()) == 0 && ::seteuid(user.uid()) == 0) {}
+    ~ActingAs() {
+        [[maybe_unused]] const int back = ::seteuid(0) + ::setegid(0);
+    }
+    ActingAs(const ActingAs&) = delete;
+    ActingAs& operator=(const ActingAs&) = delete;
+};
+
 FeedUpdater& backend(Updater& updater) { return *static_cast<FeedUpdater*>(updater.controller()); }
 
 QString headline(const FeedUpdater& updater) {
@@ -358,8 +372,6 @@ private slots:
         const QByteArray archive = "PK\x03\x04";
         enum class Folder { tooDeepForTheName, closed };
         for (const Folder folder : {Folder::tooDeepForTheName, Folder::closed}) {
-            if (folder == Folder::closed && geteuid() == 0)
-                continue;  // the super-user writes anywhere
             Fixture f;
             f.server.offer({{"60", "2.4", f.key.sign(archive), f.server.http.url("/" + QString(250, 'n') + ".zip").toEncoded()}});
             f.server.files["/" + QByteArray(250, 'n') + ".zip"] = {200, archive};
@@ -371,7 +383,19 @@ private slots:
             if (folder == Folder::closed)
                 QFile::setPermissions(downloads, {});
             auto updater = f.updater();
+            // Root writes into a closed folder all the same: the closed case runs as a plain user.
+            std::optional<test::SystemUser> user;
+            std::optional<ActingAs> acting;
+            if (folder == Folder::closed && ::geteuid() == 0) {
+                user.emplace("qwfeed", false);
+                QVERIFY(user->exists());
+                for (const auto& entry : std::filesystem::recursive_directory_iterator(f.dir.path().toStdString()))
+                    QVERIFY(::lchown(entry.path().c_str(), user->uid(), user->gid()) == 0);
+                QVERIFY(::chown(QFile::encodeName(f.dir.path()).constData(), user->uid(), user->gid()) == 0);
+                QVERIFY(acting.emplace(*user).ok);
+            }
             const bool ended = checkAndDownload(*updater);
+            acting.reset();
             QFile::setPermissions(downloads, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             QVERIFY(ended);
             const FeedUpdater& feed = backend(*updater);
