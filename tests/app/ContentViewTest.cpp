@@ -52,6 +52,14 @@ struct PaintCounter : QObject {
     }
 };
 
+// Shows a main window and waits for its first scan.
+bool showStarted(ContentView& window) {
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    QSignalSpy started(&window, &ContentView::startedUp);
+    window.show();
+    return started.wait(20000);
+}
+
 }  // namespace
 
 class ContentViewTest : public QObject {
@@ -61,10 +69,7 @@ private slots:
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
-        QVERIFY(started.wait(20000));
+        QVERIFY(showStarted(window));
 
         auto* sidebar = window.findChild<SidebarView*>("sidebar");
         auto* list = window.findChild<QListView*>("jobListView");
@@ -337,10 +342,7 @@ private slots:
                                "</string><key>Program</key><string>/bin/true</string></dict></plist>\n");
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
-        QVERIFY(started.wait(20000));
+        QVERIFY(showStarted(window));
         auto* list = window.findChild<QListView*>("jobListView");
         const auto choose = [&](int row) {
             list->selectionModel()->setCurrentIndex(list->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
