@@ -245,6 +245,19 @@ void ContentView::setFilter(const JobFilter& filter) {
 void ContentView::setSelection(const std::optional<std::string>& id) {
     if (id == selection_)
         return;
+    // Another job's pane would drop the edits of this one: ask first, and keep the row until answered.
+    auto* pane = qobject_cast<JobDetailView*>(detailView_);
+    if (pane && pane->hasUnsavedEdits()) {
+        const std::optional<std::string> wanted = id;  // `id` may be the list's own, which goes back now
+        jobList_->setSelection(selection_);
+        if (!unsavedAlert_)
+            askToSave([this, wanted] { selectJob(wanted); }, [] {});
+        return;
+    }
+    selectJob(id);
+}
+
+void ContentView::selectJob(const std::optional<std::string>& id) {
     selection_ = id;
     jobList_->setSelection(id);
     updateDetail();
@@ -406,10 +419,16 @@ void ContentView::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (!unsavedAlert_) askToSave();
+    if (!unsavedAlert_)
+        askToSave(
+            [this] {
+                closeAnswered_ = true;
+                close();
+            },
+            [this] { emit closeDeclined(); });
 }
 
-void ContentView::askToSave() {
+void ContentView::askToSave(std::function<void()> leave, std::function<void()> stay) {
     auto* pane = qobject_cast<JobDetailView*>(detailView_);
     QMessageBox* box = showQuestion(
         this, QStringLiteral("Do you want to save the changes you made to “%1”?").arg(QString::fromStdString(pane->job().label)),
@@ -423,22 +442,18 @@ void ContentView::askToSave() {
     box->setDefaultButton(save);
     unsavedAlert_ = box;
     const QPointer<JobDetailView> asked = pane;
-    connect(box, &QMessageBox::finished, this, [this, box, save, dontSave, asked] {
+    connect(box, &QMessageBox::finished, this, [box, save, dontSave, asked, leave, stay] {
         QAbstractButton* answer = box->clickedButton();
-        const auto leave = [this] {
-            closeAnswered_ = true;
-            close();
-        };
         if (answer == dontSave) {
             leave();
         } else if (answer == save && asked) {
-            // The window goes only once everything is on disk; otherwise the tab shows why not.
-            asked->saveEdits([this, leave](bool saved) {
+            // The pane goes only once everything is on disk; otherwise the tab shows why not.
+            asked->saveEdits([leave, stay](bool saved) {
                 if (saved) leave();
-                else emit closeDeclined();
+                else stay();
             });
         } else {
-            emit closeDeclined();
+            stay();
         }
     });
 }

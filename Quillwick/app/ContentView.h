@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -73,7 +74,10 @@ private:
     void showFailure();
     void create();
     void focusSelectedJob();
-    void askToSave();
+    // Save, Don't Save or Cancel for the pane's unsaved edits: `leave` once they are saved or let go,
+    // `stay` on Cancel or a save that did not go through.
+    void askToSave(std::function<void()> leave, std::function<void()> stay);
+    void selectJob(const std::optional<std::string>& id);
 
     AppServices& services_;
     JobFilter filter_ = JobFilter::Kind::installed;

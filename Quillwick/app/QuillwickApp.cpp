@@ -56,11 +56,7 @@ ContentView* QuillwickApp::newMainWindow() {
                 closeNextForQuit();
             return;
         }
-        if (settings_)
-            settings_->close();
-        if (feedback_)
-            feedback_->close();
-        QCoreApplication::quit();
+        endProgram();
     });
     connect(window, &ContentView::closeDeclined, this, [this] { quitting_ = false; });
     window->resize(1180, 720);
@@ -111,6 +107,30 @@ void QuillwickApp::closeNextForQuit() {
     }
 }
 
+void QuillwickApp::endProgram() {
+    if (settings_)
+        settings_->close();
+    // A feedback message on its way is not dropped: its form stays in sight until the server answers.
+    // Taken, the program ends; refused, the form shows the message and why, and closing it ends the program.
+    if (feedback_ && feedback_->findChild<FeedbackView*>()->isSending()) {
+        feedback_->show();
+        feedback_->raise();
+        feedback_->activateWindow();
+        return;
+    }
+    if (feedback_)
+        feedback_->close();
+    QCoreApplication::quit();
+}
+
+bool QuillwickApp::eventFilter(QObject* watched, QEvent* event) {
+    // Once the main windows are gone, the feedback form is all that keeps the program.
+    if (watched == feedback_ && event->type() == QEvent::Close && mainWindows_.empty() &&
+        !feedback_->findChild<FeedbackView*>()->isSending())
+        QMetaObject::invokeMethod(this, &QuillwickApp::endProgram, Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
+}
+
 void QuillwickApp::showSettings() {
     if (!settings_) {
         settings_ = new SettingsView(*services_);
@@ -132,7 +152,13 @@ void QuillwickApp::openWindow(const QString& identifier) {
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSizeConstraint(QLayout::SetFixedSize);
-        layout->addWidget(new FeedbackView(window));
+        auto* form = new FeedbackView(window);
+        layout->addWidget(form);
+        connect(form, &FeedbackView::sendEnded, this, [this](bool sent) {
+            if (sent && mainWindows_.empty())
+                endProgram();
+        });
+        window->installEventFilter(this);
         feedback_ = window;
         window->adjustSize();
         if (QScreen* screen = QGuiApplication::primaryScreen())

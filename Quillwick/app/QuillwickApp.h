@@ -38,8 +38,13 @@ public:
 
     static QuillwickApp* instance();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void addMenus(ContentView* window);
+    // With the last main window gone: closes the other windows and quits.
+    void endProgram();
     void closeNextForQuit();
 
     std::unique_ptr<AppServices> services_;

@@ -353,6 +353,7 @@ void FeedbackView::finishSend(std::exception_ptr failure)
         window()->raise();
         window()->activateWindow();
     }
+    emit sendEnded(sent_);
 }
 
 void FeedbackView::update_()

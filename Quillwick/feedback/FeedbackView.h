@@ -45,6 +45,12 @@ public:
                                       QObject* context, FeedbackService::Completion done)>;
     void setSender(Sender sender);
 
+    bool isSending() const { return sending_; }
+
+signals:
+    // The server has answered the send under way: `sent` when it took the message.
+    void sendEnded(bool sent);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;

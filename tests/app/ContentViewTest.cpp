@@ -1,5 +1,6 @@
 // The main window over the demo machine: start-up, filters and their counts, search, the cron switch
 // and the problem scan's stamps, the crontab columns and the feedback window.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFutureWatcher>
@@ -51,6 +52,14 @@ struct PaintCounter : QObject {
     }
 };
 
+// Shows a main window and waits for its first scan.
+bool showStarted(ContentView& window) {
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    QSignalSpy started(&window, &ContentView::startedUp);
+    window.show();
+    return started.wait(20000);
+}
+
 }  // namespace
 
 class ContentViewTest : public QObject {
@@ -60,10 +69,7 @@ private slots:
         test::SandboxRoot root({.demo = true});
         AppServices services;
         ContentView window(services);
-        window.setAttribute(Qt::WA_DeleteOnClose, false);
-        QSignalSpy started(&window, &ContentView::startedUp);
-        window.show();
-        QVERIFY(started.wait(20000));
+        QVERIFY(showStarted(window));
 
         auto* sidebar = window.findChild<SidebarView*>("sidebar");
         auto* list = window.findChild<QListView*>("jobListView");
@@ -326,6 +332,46 @@ private slots:
         QVERIFY(written.find("RunAtLoad") != std::string::npos && written.find("/bin/true") != std::string::npos);
     }
 
+    // Choosing another job in the list with unsaved edits asks the same question: Cancel stays on the
+    // edited job with its edits, Don't Save moves on.
+    void choosingAnotherJobAsksAboutUnsavedEdits() {
+        test::SandboxRoot root;
+        for (const std::string label : {"com.example.a", "com.example.b"})
+            root.writeFile("/Users/" + SystemPaths::loginName() + "/Library/LaunchAgents/" + label + ".plist",
+                           "<plist version=\"1.0\"><dict><key>Label</key><string>" + label +
+                               "</string><key>Program</key><string>/bin/true</string></dict></plist>\n");
+        AppServices services;
+        ContentView window(services);
+        QVERIFY(showStarted(window));
+        auto* list = window.findChild<QListView*>("jobListView");
+        const auto choose = [&](int row) {
+            list->selectionModel()->setCurrentIndex(list->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+        };
+        choose(0);
+        QPointer<JobDetailView> pane = window.findChild<JobDetailView*>("jobDetail");
+        pane->setTab(JobDetailView::Tab::source);
+        auto* source = pane->findChild<JobSourceView*>("sourceTab");
+        const QString edited = source->text().replace("/bin/true", "/bin/echo");
+        source->editor()->setPlainText(edited);
+
+        const auto answer = [&](const char* button) {
+            QTRY_VERIFY(window.findChild<QMessageBox*>("unsavedChangesAlert"));
+            window.findChild<QMessageBox*>("unsavedChangesAlert")->findChild<QPushButton*>(button)->click();
+            QTRY_VERIFY(!window.findChild<QMessageBox*>("unsavedChangesAlert"));
+        };
+        choose(1);
+        answer("cancelButton");
+        QCOMPARE(window.findChild<JobDetailView*>("jobDetail"), pane.data());
+        QCOMPARE(source->text(), edited);
+        QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), 0);
+
+        choose(1);
+        answer("dontSaveButton");
+        QTRY_VERIFY(window.findChild<JobDetailView*>("jobDetail") &&
+                    window.findChild<JobDetailView*>("jobDetail") != pane.data());
+        QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), 1);
+    }
+
     // The program runs while a main window is open; the last one to close ends it, and the settings
     // and feedback windows close with it.
     void closingTheLastMainWindowEndsTheProgram() {
@@ -353,6 +399,51 @@ private slots:
         QVERIFY(app.mainWindows().empty());
         QVERIFY(!settings || !settings->isVisible());
         QVERIFY(!feedback || !feedback->isVisible());
+    }
+
+    // Quitting while a feedback message is on its way waits for the server's answer, showing the form:
+    // a failure keeps the program with the message, an accepted send ends it.
+    void quittingWaitsForAFeedbackMessageOnItsWay() {
+        test::SandboxRoot root;
+        test::TestBundle bundle(test::configuredInfo());
+        QuillwickApp app;
+        QPointer<ContentView> window = app.newMainWindow();
+        app.openWindow("feedback");
+        QPointer<QWidget> feedback = app.feedbackWindow();
+        std::vector<FeedbackService::Completion> answers;
+        feedback->findChild<FeedbackView*>()->setSender(
+            [&](FeedbackService::Category, const QString&, const QString&, QObject*, FeedbackService::Completion done) {
+                answers.push_back(std::move(done));
+            });
+        feedback->findChild<QPlainTextEdit*>("message")->setPlainText("Half a report");
+        auto* send = feedback->findChild<QPushButton*>("send");
+        send->click();
+        feedback->close();
+
+        bool failedShown = false, acceptedLast = false;
+        QTimer::singleShot(0, window, [&] { window->findChild<QAction*>("quitAction")->trigger(); });
+        QTimer step;
+        connect(&step, &QTimer::timeout, [&] {
+            if (window || !feedback || !feedback->isVisible() || answers.size() != 1) return;
+            step.stop();
+            answers[0](std::make_exception_ptr(FeedbackService::FeedbackError::server(500, "Down")));
+            failedShown = feedback->isVisible() &&
+                          feedback->findChild<QPlainTextEdit*>("message")->toPlainText() == "Half a report";
+            send->click();
+            feedback->close();
+            QTimer::singleShot(0, [&] {
+                acceptedLast = answers.size() == 2;
+                if (acceptedLast) answers[1](nullptr);
+            });
+        });
+        step.start(10);
+        QTimer stuck;
+        stuck.setSingleShot(true);
+        connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        stuck.start(30000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(failedShown);
+        QVERIFY(acceptedLast);
     }
 };
 
