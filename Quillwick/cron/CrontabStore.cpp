@@ -73,7 +73,7 @@ std::optional<std::string> refusedLine(const Crontab& edited) {
     for (std::size_t i = 0; i < edited.lines.size(); ++i) {
         const Crontab::Line& line = edited.lines[i];
         if (line.kind() != Crontab::Line::Kind::job || line.cronJob().isDisabled) continue;
-        const auto reason = line.cronJob().schedule.refusal();
+        const auto reason = line.cronJob().refusal();
         if (!reason) continue;
         std::string text = line.text();
         if (text.size() > 80) {
