@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(second == first)) __builtin_trap();
     if (second.text() != written) __builtin_trap();
     for (const auto& job : first.jobs()) {
-        (void)job.schedule.description();
+        (void)job.description();
         (void)job.schedule.neverRuns();
         if (job.command.empty()) __builtin_trap();
     }

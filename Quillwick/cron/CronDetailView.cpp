@@ -147,7 +147,7 @@ void CronDetailView::follow() {
 }
 
 void CronDetailView::refresh() {
-    description_->setText(QString::fromStdString(job_.schedule.description()));
+    description_->setText(QString::fromStdString(job_.description()));
     expression_->setText(QString::fromUtf8(job_.schedule.expression()));
     command_->setText(QString::fromUtf8(job_.command));
 

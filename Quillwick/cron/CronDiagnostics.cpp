@@ -267,6 +267,12 @@ bool mailIsOff(const std::string& value) {
     return text.empty() || text == "\"\"" || text == "''";
 }
 
+Issue refusedIssue(const std::string& reason) {
+    return issue(Issue::Severity::error, "cron refuses this schedule",
+                 reason + " The line never runs, and crontab will not install a crontab that holds it: no change "
+                          "to this crontab can be saved until the line is deleted or corrected with crontab -e.");
+}
+
 }  // namespace
 
 std::string executable(std::string_view command) {
@@ -329,10 +335,7 @@ std::vector<Issue> scheduleIssues(const CronSchedule& schedule) {
     std::vector<Issue> found;
     // A line cron refuses never runs, so nothing else about when it runs matters.
     if (const auto reason = schedule.refusal()) {
-        found.push_back(issue(Issue::Severity::error, "cron refuses this schedule",
-                              *reason + " The line never runs, and crontab will not install a crontab that holds "
-                                        "it: no change to this crontab can be saved until the line is deleted or "
-                                        "corrected with crontab -e."));
+        found.push_back(refusedIssue(*reason));
         return found;
     }
     if (const auto reason = schedule.neverRuns()) {
@@ -390,8 +393,15 @@ std::vector<Issue> outputIssues(std::string_view command, const Crontab& crontab
 }
 
 std::vector<Issue> issues(const CronJob& job, const Crontab& crontab) {
-    std::vector<Issue> all = commandIssues(job.command, crontab);
-    for (auto& i : scheduleIssues(job.schedule)) all.push_back(std::move(i));
+    std::vector<Issue> all;
+    const auto reason = job.refusal();
+    if (reason && !job.schedule.refusal()) {
+        // The "*" was meant as a time field: read as the program, it would only mislead.
+        all.push_back(refusedIssue(*reason));
+    } else {
+        all = commandIssues(job.command, crontab);
+        for (auto& i : scheduleIssues(job.schedule)) all.push_back(std::move(i));
+    }
     for (auto& i : outputIssues(job.command, crontab)) all.push_back(std::move(i));
     sortBySeverity(all);
     return all;

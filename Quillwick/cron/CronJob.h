@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "Quillwick/cron/CronSchedule.h"
@@ -20,6 +21,11 @@ struct CronJob {
     std::int64_t id() const { return line; }
     // The line as the crontab writes it: "#" when disabled, the expression, one space, the command.
     std::string lineText() const;
+    // Why crontab refuses the line: its schedule's reason, or a command that starts with "*", which cron
+    // takes for a sixth time field. Nothing when it installs.
+    std::optional<std::string> refusal() const;
+    // The schedule's sentence, or that the line never runs when crontab refuses it.
+    std::string description() const;
 
     std::size_t hash() const;
     bool operator==(const CronJob&) const = default;

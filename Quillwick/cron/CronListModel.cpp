@@ -15,7 +15,7 @@ int CronListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QString CronListModel::caption(const CronJob& job) {
-    const QString sentence = QString::fromStdString(job.schedule.description());
+    const QString sentence = QString::fromStdString(job.description());
     return job.isDisabled ? QStringLiteral("Commented out — ") + sentence.toLower() : sentence;
 }
 
@@ -27,7 +27,7 @@ QVariant CronListModel::data(const QModelIndex& index, int role) const {
     // Both lines, as a sighted user reads them.
     case Qt::AccessibleTextRole: {
         QString text = QString::fromUtf8(job.command) + QStringLiteral(", ") + caption(job);
-        if (const auto reason = job.schedule.refusal())
+        if (const auto reason = job.refusal())
             text += QStringLiteral(", ") + severityName(Issue::Severity::error) + QStringLiteral(": ") +
                     QString::fromStdString(*reason);
         return text;
@@ -35,7 +35,7 @@ QVariant CronListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole: return QString::fromUtf8(job.lineText()).toHtmlEscaped();
     case DescriptionRole: return caption(job);
     case DisabledRole: return job.isDisabled;
-    case RefusedRole: return job.schedule.refusal().has_value();
+    case RefusedRole: return job.refusal().has_value();
     case LineRole: return QVariant::fromValue<qint64>(job.line);
     default: return {};
     }

@@ -254,7 +254,7 @@ std::optional<std::pair<int, std::string>> CronSchedule::silentField() const {
 }
 
 std::string CronSchedule::description() const {
-    if (refusal()) return "Never runs: cron refuses this schedule";
+    if (refusal()) return std::string(refusedDescription);
     if (kind_ == Kind::special) {
         if (word_ == "@reboot") return "When the Mac starts up";
         if (word_ == "@yearly" || word_ == "@annually") return "Once a year, at midnight on 1 January";

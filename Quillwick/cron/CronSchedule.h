@@ -51,6 +51,7 @@ public:
     // Whether a schedule cron takes names every minute of the hours it runs ("*", "*/1", "0-59").
     bool runsEveryMinute() const;
 
+    static constexpr std::string_view refusedDescription = "Never runs: cron refuses this schedule";
     // The English sentence for the schedule; what the rules do not cover is shown as written, and a
     // schedule cron refuses is said never to run.
     std::string description() const;

@@ -95,7 +95,7 @@ Crontab::Line Crontab::Line::parsing(std::string_view line, std::int64_t number)
     if (!CronText::trimmed(rest).empty()) content = parseContent(rest, number);
     if (commented) {
         // A note such as "# @author Someone" is no entry that could be switched on.
-        if (content && content->kind() == Kind::job && !content->job_.schedule.refusal()) {
+        if (content && content->kind() == Kind::job && !content->job_.refusal()) {
             content->job_.isDisabled = true;
             content->read_ = std::string(line);
             return *content;

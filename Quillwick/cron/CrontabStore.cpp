@@ -11,6 +11,7 @@
 #include "Quillwick/cron/CronText.h"
 #include "Quillwick/platform/gui/DesktopServices.h"
 #include "helperkit/SystemPaths.h"
+#include "helperkit/Text.h"
 
 Q_LOGGING_CATEGORY(lcCrontab, "com.tarnmoor.quillwick.crontab")
 
@@ -73,9 +74,10 @@ std::optional<std::string> refusedLine(const Crontab& edited) {
     for (std::size_t i = 0; i < edited.lines.size(); ++i) {
         const Crontab::Line& line = edited.lines[i];
         if (line.kind() != Crontab::Line::Kind::job || line.cronJob().isDisabled) continue;
-        const auto reason = line.cronJob().schedule.refusal();
+        const auto reason = line.cronJob().refusal();
         if (!reason) continue;
-        std::string text = line.text();
+        // Quoted without the blanks around it, a CRLF file's carriage return among them.
+        std::string text(Text::trimmedWhitespace(line.text()));
         if (text.size() > 80) {
             std::size_t cut = 80;
             while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;

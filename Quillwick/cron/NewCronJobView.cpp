@@ -339,9 +339,13 @@ std::optional<QString> NewCronJobView::refusal() const {
         const QStringList words = expressionText().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() != 5 && !(words.size() == 1 && words.front().startsWith(QLatin1Char('@'))))
             return QStringLiteral("The expression needs five fields, or one @ word such as @daily.");
-        // cron refuses to install the whole crontab over one bad value.
-        if (const auto reason = scheduleFields().refusal()) return QString::fromStdString(*reason);
     }
+    // cron refuses to install the whole crontab over one bad value, or a command it takes for a field.
+    const std::string written = command.toStdString();
+    CronJob entry;
+    entry.schedule = scheduleFields();
+    entry.command = std::string(CronText::trimmedStart(written));
+    if (const auto reason = entry.refusal()) return QString::fromStdString(*reason);
     return std::nullopt;
 }
 

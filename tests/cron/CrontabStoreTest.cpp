@@ -124,6 +124,13 @@ private slots:
         edited.lines.push_back(Crontab::Line::parsing("every day at nine", 1));
         QCOMPARE(save(store, edited), std::optional<QString>("crontab refused the file: \"-\":1: bad minute\n"
                                                              "errors in crontab file, can't install."));
+        // A line of a CRLF crontab, put there past crontab's checks, is quoted without its carriage return.
+        root->writeFile("/private/var/at/tabs/" + SystemPaths::loginName(), "0 9 * * * /bin/x\r\n61 * * * * /bin/z\r\n");
+        reload(store);
+        edited = store.crontab();
+        edited.lines.erase(edited.lines.begin());
+        QCOMPARE(save(store, edited), std::optional<QString>("crontab refused the file: cron refuses line 1, “61 * * * * "
+                                                             "/bin/z”: “61” is not a minute: cron takes 0–59."));
     }
 
     void nothingIsSavedBeforeARead() {

@@ -178,6 +178,12 @@ private slots:
             QVERIFY2(sheet.canAdd(), qPrintable(expression));
             QVERIFY(!sheet.get<QLabel>("refusal")->isVisibleTo(&sheet.view));
         }
+        // Six fields typed as five: crontab refuses a command that starts with "*", whatever the shape.
+        sheet.type("commandField", "* /bin/x");
+        QVERIFY(!sheet.canAdd());
+        QVERIFY(sheet.get<QLabel>("refusal")->text().contains("sixth time field"));
+        sheet.choose(NewCronJobView::Shape::everyFewMinutes);
+        QVERIFY(!sheet.canAdd());
     }
 
     void refusedAccessIsSaidAsSuch() {

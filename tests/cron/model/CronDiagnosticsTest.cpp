@@ -62,6 +62,7 @@ TEST_F(CronDiagnosticsTest, eachPitfallIsFoundOnceAndErrorsComeFirst) {
         {"@foo /usr/local/bin/tool >/dev/null", {refused}},
         {"@Daily /usr/local/bin/tool >/dev/null", {refused}},
         {"* 24 * * * /usr/local/bin/tool >/dev/null", {refused}},  // never runs, so not every minute
+        {"* * * * * * /usr/local/bin/tool >/dev/null", {refused}},  // six fields: "*" is no program
         {"* * * * 1-5 /usr/local/bin/tool", {everyMinute, nowhere}},
         {"0 9 1 * 1 /usr/local/bin/tool >/dev/null", {dayOr}},
         {"0 9 1 * * /usr/local/bin/tool >/dev/null", {}},

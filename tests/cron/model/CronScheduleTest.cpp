@@ -109,6 +109,22 @@ TEST(CronScheduleRefusal, eachValueRangeStepAndWordIsCheckedAsCronDoes) {
             << schedule;
 }
 
+// crontab refuses a command that starts with "*": the line was written with six time fields.
+TEST(CronJobRefusal, aStarOpeningTheCommandIsRefusedAsCrontabRefusesIt) {
+    const std::string sixth = "cron takes the “*” that starts the command for a sixth time field, and a schedule "
+                              "has five.";
+    for (const std::string line : {"* * * * * * /bin/a", "0 9 * * *\t*x", "@daily * /x"}) {
+        const auto parsed = Crontab::Line::parsing(line, 0);
+        ASSERT_EQ(parsed.kind(), Crontab::Line::Kind::job) << line;
+        EXPECT_EQ(parsed.cronJob().refusal(), sixth) << line;
+        EXPECT_EQ(parsed.cronJob().description(), never) << line;
+    }
+    EXPECT_EQ(Crontab::Line::parsing("0 9 * * * /x *", 0).cronJob().refusal(), std::nullopt);
+    EXPECT_EQ(Crontab::Line::parsing("61 9 * * * /x", 0).cronJob().refusal(), "“61” is not a minute: cron takes 0–59.");
+    // Commented out, it could never be switched on: a note, not an entry.
+    EXPECT_EQ(Crontab::Line::parsing("#* * * * * * /x", 0).kind(), Crontab::Line::Kind::comment);
+}
+
 // crontab installs a backwards range; the line just never runs, unless the other day field ORs in.
 TEST(CronScheduleNeverRuns, onlyAFieldThatNamesNothingStopsTheLine) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
