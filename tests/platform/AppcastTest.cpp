@@ -105,6 +105,11 @@ private slots:
                                                                                          "</shortVersionString>"))
                     .items.empty());
         QVERIFY(Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"" + huge + "\"")).items.empty());
+
+        // Nesting under the size cap is read without a frame per level.
+        const QByteArray deep = QByteArray("<b>").repeated(500000) + "t" + QByteArray("</b>").repeated(500000);
+        const auto nested = Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"2\"", "<title>" + deep + "</title>"));
+        QCOMPARE(nested.items.at(0).title, QStringLiteral("t"));
     }
 
     void archiveNamesArePlainAndShortenedToFit() {

@@ -22,6 +22,29 @@ QUrl webUrl(const QString& text) {
     return web ? url : QUrl();
 }
 
+// The text of the current element and everything inside it. The reader's own way recurses once per
+// level, so a feed of nested tags well under its size cap would overflow the stack.
+QString elementText(QXmlStreamReader& reader) {
+    QString text;
+    for (qsizetype depth = 1; depth > 0 && !reader.atEnd();) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            ++depth;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+        case QXmlStreamReader::EntityReference:
+            text += reader.text();
+            break;
+        default:
+            break;
+        }
+    }
+    return text;
+}
+
 std::optional<Appcast::Item> readItem(QXmlStreamReader& reader) {
     Appcast::Item item;
     QString version, shortVersion, notes;
@@ -52,7 +75,7 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& reader) {
                          : name == u"releaseNotesLink"   ? &notes
                                                          : nullptr;
         if (field)
-            *field = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+            *field = elementText(reader).trimmed();
         else
             reader.skipCurrentElement();
     }
