@@ -110,6 +110,12 @@ private slots:
         const QByteArray deep = QByteArray("<b>").repeated(500000) + "t" + QByteArray("</b>").repeated(500000);
         const auto nested = Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"2\"", "<title>" + deep + "</title>"));
         QCOMPARE(nested.items.at(0).title, QStringLiteral("t"));
+
+        // A few bytes per reference would grow into gigabytes of text.
+        const QByteArray entity = "<!DOCTYPE rss [<!ENTITY a \"" + QByteArray(4000, 'a') + "\">]>";
+        QVERIFY_THROWS_EXCEPTION(Appcast::ParseError,
+                                 Appcast::parse(entity + feed("url=\"https://example.org/x.zip\" version=\"2\"",
+                                                              "<title>" + QByteArray("&a;").repeated(1000) + "</title>")));
     }
 
     void archiveNamesArePlainAndShortenedToFit() {

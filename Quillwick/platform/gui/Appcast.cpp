@@ -184,7 +184,11 @@ Appcast Appcast::parse(const QByteArray& xml) {
     QXmlStreamReader reader(xml);
     Appcast feed;
     bool channel = false;
-    if (reader.readNextStartElement()) {
+    // No real feed declares entities, and each reference to one can stand for kilobytes of text.
+    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement)
+        if (reader.tokenType() == QXmlStreamReader::DTD && !reader.entityDeclarations().isEmpty())
+            throw errorAt(reader, QStringLiteral("the feed declares entities, which no update feed needs"));
+    if (reader.isStartElement()) {
         if (reader.name() != u"rss")
             throw errorAt(reader, QStringLiteral("the document is not an RSS feed"));
         while (reader.readNextStartElement()) {
