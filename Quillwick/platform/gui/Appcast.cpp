@@ -130,10 +130,10 @@ int compareSuffixes(QStringView x, QStringView y) {
     return x.isEmpty() == y.isEmpty() ? 0 : x.isEmpty() ? -1 : 1;
 }
 
-// The offset of the first start tag with more than attributesMax attributes, in one pass: an attribute
-// is an equals sign outside quotes. Comments, character data, processing instructions and
-// declarations are stepped over.
-std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
+// Where a feed holds more than the reader should be given, and what, in one pass: a start tag with more
+// than attributesMax attributes (an equals sign outside quotes each), or the start tag past
+// elementsMax. Comments, character data, processing instructions and declarations are stepped over.
+std::optional<std::pair<qsizetype, QString>> outsizedPart(const QByteArray& xml) {
     const qsizetype size = xml.size();
     // The end of what starts at `from` and ends with `close`, quotes honoured when asked.
     auto skipTo = [&](qsizetype from, QByteArrayView close, bool quotes, qsizetype* equals = nullptr) {
@@ -152,6 +152,7 @@ std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
         }
         return size;
     };
+    qsizetype elements = 0;
     for (qsizetype i = xml.indexOf('<'); i >= 0 && i < size; i = xml.indexOf('<', i)) {
         const QByteArrayView rest = QByteArrayView(xml).sliced(i + 1);
         if (rest.startsWith("!--")) {
@@ -163,10 +164,12 @@ std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
         } else if (rest.startsWith("!") || rest.startsWith("/")) {
             i = skipTo(i + 2, ">", true);
         } else {
+            if (++elements > Appcast::elementsMax)
+                return std::pair(i, QStringLiteral("the feed has more than %1 elements").arg(Appcast::elementsMax));
             qsizetype equals = 0;
             const qsizetype end = skipTo(i + 1, ">", true, &equals);
             if (end < 0)
-                return i;
+                return std::pair(i, QStringLiteral("an element has more than %1 attributes").arg(Appcast::attributesMax));
             i = end;
         }
     }
@@ -176,10 +179,10 @@ std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
 }  // namespace
 
 Appcast Appcast::parse(const QByteArray& xml) {
-    if (const auto at = crowdedElement(xml))
-        throw ParseError(QStringLiteral("line %1: an element has more than %2 attributes")
-                             .arg(xml.first(*at).count('\n') + 1)
-                             .arg(attributesMax)
+    if (const auto outsized = outsizedPart(xml))
+        throw ParseError(QStringLiteral("line %1: %2")
+                             .arg(xml.first(outsized->first).count('\n') + 1)
+                             .arg(outsized->second)
                              .toStdString());
     QXmlStreamReader reader(xml);
     Appcast feed;
