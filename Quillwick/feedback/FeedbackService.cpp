@@ -92,10 +92,15 @@ QNetworkAccessManager* sharedNetwork()
     return manager;
 }
 
+// More than any answer of the endpoint's; a server sending more is cut off and judged by its status.
+constexpr qint64 replyMax = 64 * 1024;
+constexpr const char* outsizedProperty = "qwReplyOutsized";
+
 std::exception_ptr outcome(QNetworkReply* reply, const QString& host)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const auto error = reply->error();
+    const bool outsized = reply->property(outsizedProperty).toBool();
+    const auto error = outsized ? QNetworkReply::NoError : reply->error();
     // Statuses of 400 and more also set an error; only transport trouble below 200 means no usable reply.
     const bool transportFailed = error != QNetworkReply::NoError && (!status.isValid() || error < 200);
     if (transportFailed) {
@@ -108,7 +113,7 @@ std::exception_ptr outcome(QNetworkReply* reply, const QString& host)
     const int code = status.toInt();
     if (code == 200) return nullptr;
     QString message;
-    if (const QJsonDocument reply_ = QJsonDocument::fromJson(reply->readAll()); reply_.isObject()) {
+    if (const QJsonDocument reply_ = QJsonDocument::fromJson(reply->isOpen() ? reply->read(replyMax) : QByteArray()); reply_.isObject()) {
         if (const QJsonValue value = reply_.object().value(QLatin1String("message")); value.isString())
             message = value.toString();
     }
@@ -125,6 +130,11 @@ void post(const FeedbackTransport& transport, const QUrl& endpoint, QNetworkAcce
     QNetworkReply* reply = network->post(request, body);
     // Aborted, the reply reads as timed out, which is what a transfer that barely moves is.
     guardTransfer(reply, transport.floor);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received <= replyMax || reply->property(outsizedProperty).toBool()) return;
+        reply->setProperty(outsizedProperty, true);
+        reply->abort();
+    });
     const QString host = endpoint.host();
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, host, caller, done] {
         reply->deleteLater();

@@ -133,6 +133,34 @@ private slots:
         QCOMPARE(error->errorDescription(), QStringLiteral("Couldn't reach 127.0.0.1: The request timed out."));
     }
 
+    void anEndlessErrorReplyEndsWithItsStatus()
+    {
+        QTcpServer flood;
+        QVERIFY(flood.listen(QHostAddress::LocalHost));
+        connect(&flood, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = flood.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                socket->readAll();
+                if (socket->property("answered").toBool()) return;
+                socket->setProperty("answered", true);
+                socket->write("HTTP/1.1 500 Oops\r\nContent-Type: application/json\r\n\r\n{\"message\":\"");
+                socket->write(QByteArray(1 << 20, 'x'));
+            });
+            // Fast and never done; it holds back after 256 MiB only so that a client keeping it all
+            // fails this test rather than the machine.
+            connect(socket, &QTcpSocket::bytesWritten, socket, [socket, sent = qint64(0)](qint64 bytes) mutable {
+                sent += bytes;
+                if (socket->bytesToWrite() < (1 << 20) && sent < (qint64(256) << 20)) socket->write(QByteArray(1 << 20, 'x'));
+            });
+        });
+        FeedbackService::Transport transport;
+        transport.endpoint = QUrl(QStringLiteral("http://127.0.0.1:%1/api/support").arg(flood.serverPort()));
+        const auto error = feedbackError(send(transport));
+        QVERIFY(error);
+        QCOMPARE(error->kind(), FeedbackError::Kind::server);
+        QCOMPARE(error->errorDescription(), QStringLiteral("The server didn't accept it (500)."));
+    }
+
     void closedPortIsANetworkFailure()
     {
         FeedbackService::Transport transport;

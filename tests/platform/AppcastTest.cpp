@@ -105,6 +105,22 @@ private slots:
                                                                                          "</shortVersionString>"))
                     .items.empty());
         QVERIFY(Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"" + huge + "\"")).items.empty());
+
+        // Nesting under the size cap is read without a frame per level.
+        const QByteArray deep = QByteArray("<b>").repeated(190000) + "t" + QByteArray("</b>").repeated(190000);
+        const auto nested = Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"2\"", "<title>" + deep + "</title>"));
+        QCOMPARE(nested.items.at(0).title, QStringLiteral("t"));
+
+        // Each element costs the reader far more than its few bytes.
+        QVERIFY_THROWS_EXCEPTION(Appcast::ParseError,
+                                 Appcast::parse(feed("url=\"https://example.org/x.zip\" version=\"2\"",
+                                                     QByteArray("<a/>").repeated(Appcast::elementsMax))));
+
+        // A few bytes per reference would grow into gigabytes of text.
+        const QByteArray entity = "<!DOCTYPE rss [<!ENTITY a \"" + QByteArray(4000, 'a') + "\">]>";
+        QVERIFY_THROWS_EXCEPTION(Appcast::ParseError,
+                                 Appcast::parse(entity + feed("url=\"https://example.org/x.zip\" version=\"2\"",
+                                                              "<title>" + QByteArray("&a;").repeated(1000) + "</title>")));
     }
 
     void archiveNamesArePlainAndShortenedToFit() {

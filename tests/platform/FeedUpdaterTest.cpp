@@ -615,6 +615,34 @@ private slots:
         }
     }
 
+    // An error page, however long, is neither read as the feed nor saved as the archive.
+    void anErrorAnswerIsJudgedByItsStatusNotItsBody() {
+        for (const bool download : {false, true}) {
+            Fixture f;
+            f.limits.feedBytes = 64 * 1024;
+            f.limits.archiveBytes = 256 * 1024;
+            RawServer raw;
+            raw.respond = [&](const QByteArray& path, QTcpSocket* socket) {
+                if (download && path == "/appcast.xml") {
+                    socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + f.server.files["/appcast.xml"].body);
+                    return socket->disconnectFromHost();
+                }
+                socket->write("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n");
+                auto* timer = new QTimer(socket);
+                connect(timer, &QTimer::timeout, socket, [socket] { socket->write(QByteArray(8192, 'x')); });
+                timer->start(1);
+            };
+            f.server.offer({{"60", "2.4", "", raw.url("/Quillwick-2.4.zip")}});
+            auto updater = f.updater(QUrl(raw.url("/appcast.xml")));
+            const FeedUpdater& feed = *updater;
+            QVERIFY(download ? checkAndDownload(*updater) : checkAndWait(*updater));
+            QCOMPARE(feed.status().kind, Kind::failed);
+            QCOMPARE(feed.status().failure, Failure::server);
+            QVERIFY2(feed.status().detail.startsWith("status 404"), qPrintable(feed.status().detail));
+            QVERIFY(downloadsIn(f.downloads()).isEmpty());
+        }
+    }
+
     // Asked for while an automatic check runs, a check shows that check's outcome, whatever it is.
     void aCheckAskedForDuringAnAutomaticOneShowsItsOutcome() {
         for (const bool answered : {true, false}) {

@@ -22,6 +22,29 @@ QUrl webUrl(const QString& text) {
     return web ? url : QUrl();
 }
 
+// The text of the current element and everything inside it. The reader's own way recurses once per
+// level, so a feed of nested tags well under its size cap would overflow the stack.
+QString elementText(QXmlStreamReader& reader) {
+    QString text;
+    for (qsizetype depth = 1; depth > 0 && !reader.atEnd();) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            ++depth;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        case QXmlStreamReader::Characters:
+        case QXmlStreamReader::EntityReference:
+            text += reader.text();
+            break;
+        default:
+            break;
+        }
+    }
+    return text;
+}
+
 std::optional<Appcast::Item> readItem(QXmlStreamReader& reader) {
     Appcast::Item item;
     QString version, shortVersion, notes;
@@ -52,7 +75,7 @@ std::optional<Appcast::Item> readItem(QXmlStreamReader& reader) {
                          : name == u"releaseNotesLink"   ? &notes
                                                          : nullptr;
         if (field)
-            *field = reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+            *field = elementText(reader).trimmed();
         else
             reader.skipCurrentElement();
     }
@@ -107,10 +130,10 @@ int compareSuffixes(QStringView x, QStringView y) {
     return x.isEmpty() == y.isEmpty() ? 0 : x.isEmpty() ? -1 : 1;
 }
 
-// The offset of the first start tag with more than attributesMax attributes, in one pass: an attribute
-// is an equals sign outside quotes. Comments, character data, processing instructions and
-// declarations are stepped over.
-std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
+// Where a feed holds more than the reader should be given, and what, in one pass: a start tag with more
+// than attributesMax attributes (an equals sign outside quotes each), or the start tag past
+// elementsMax. Comments, character data, processing instructions and declarations are stepped over.
+std::optional<std::pair<qsizetype, QString>> outsizedPart(const QByteArray& xml) {
     const qsizetype size = xml.size();
     // The end of what starts at `from` and ends with `close`, quotes honoured when asked.
     auto skipTo = [&](qsizetype from, QByteArrayView close, bool quotes, qsizetype* equals = nullptr) {
@@ -129,6 +152,7 @@ std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
         }
         return size;
     };
+    qsizetype elements = 0;
     for (qsizetype i = xml.indexOf('<'); i >= 0 && i < size; i = xml.indexOf('<', i)) {
         const QByteArrayView rest = QByteArrayView(xml).sliced(i + 1);
         if (rest.startsWith("!--")) {
@@ -140,10 +164,12 @@ std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
         } else if (rest.startsWith("!") || rest.startsWith("/")) {
             i = skipTo(i + 2, ">", true);
         } else {
+            if (++elements > Appcast::elementsMax)
+                return std::pair(i, QStringLiteral("the feed has more than %1 elements").arg(Appcast::elementsMax));
             qsizetype equals = 0;
             const qsizetype end = skipTo(i + 1, ">", true, &equals);
             if (end < 0)
-                return i;
+                return std::pair(i, QStringLiteral("an element has more than %1 attributes").arg(Appcast::attributesMax));
             i = end;
         }
     }
@@ -153,15 +179,19 @@ std::optional<qsizetype> crowdedElement(const QByteArray& xml) {
 }  // namespace
 
 Appcast Appcast::parse(const QByteArray& xml) {
-    if (const auto at = crowdedElement(xml))
-        throw ParseError(QStringLiteral("line %1: an element has more than %2 attributes")
-                             .arg(xml.first(*at).count('\n') + 1)
-                             .arg(attributesMax)
+    if (const auto outsized = outsizedPart(xml))
+        throw ParseError(QStringLiteral("line %1: %2")
+                             .arg(xml.first(outsized->first).count('\n') + 1)
+                             .arg(outsized->second)
                              .toStdString());
     QXmlStreamReader reader(xml);
     Appcast feed;
     bool channel = false;
-    if (reader.readNextStartElement()) {
+    // No real feed declares entities, and each reference to one can stand for kilobytes of text.
+    while (!reader.atEnd() && reader.readNext() != QXmlStreamReader::StartElement)
+        if (reader.tokenType() == QXmlStreamReader::DTD && !reader.entityDeclarations().isEmpty())
+            throw errorAt(reader, QStringLiteral("the feed declares entities, which no update feed needs"));
+    if (reader.isStartElement()) {
         if (reader.name() != u"rss")
             throw errorAt(reader, QStringLiteral("the document is not an RSS feed"));
         while (reader.readNextStartElement()) {

@@ -33,14 +33,16 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    // What no real feed holds. Every element's attributes are counted before the XML reader sees them,
-    // since its time grows with the square of their number.
+    // What no real feed holds. Elements and every element's attributes are counted before the XML reader
+    // sees them, since its time grows with the square of the attributes and each element costs it dearly.
     static constexpr qsizetype attributesMax = 64;
+    // Thousands of items hold a few dozen thousand; a feed of bare tags under the size cap holds a million.
+    static constexpr qsizetype elementsMax = 200000;
     static constexpr qsizetype versionMax = 128;  // characters, for either version
     static constexpr qsizetype urlMax = 8192;
 
-    // Throws ParseError when the text is not well-formed RSS or an element has more than attributesMax
-    // attributes. Items without a version or an http(s) download, or with a version or address longer
+    // Throws ParseError when the text is not well-formed RSS, declares entities, has more than
+    // elementsMax elements or an element with more than attributesMax attributes. Items without a version or an http(s) download, or with a version or address longer
     // than the bounds above, are skipped; a release-notes link over urlMax is dropped.
     static Appcast parse(const QByteArray& xml);
 

@@ -214,7 +214,9 @@ void FeedUpdater::check(bool userInitiated) {
         showWindow();
     QNetworkReply* reply = get(feedURL_);
     deadline_.start(environment_.limits.checkDeadline);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
+        if (endOnErrorStatus(reply, false))
+            return;
         const qint64 limit = environment_.limits.feedBytes;
         if (received <= limit && total <= limit)
             return;
@@ -271,6 +273,17 @@ std::pair<FeedUpdater::Status::Failure, QString> FeedUpdater::failureOf(QNetwork
     if (reply->errorString().startsWith(u"Decompression failed"))
         return {Failure::undecodable, QStringLiteral("it couldn’t be decompressed")};
     return {Failure::network, reply->errorString()};
+}
+
+bool FeedUpdater::endOnErrorStatus(QNetworkReply* reply, bool whileDownloading) {
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() < 400)
+        return false;
+    const auto [failure, detail] = failureOf(reply);
+    stopTransfer();
+    if (!whileDownloading)
+        checkEnded();
+    fail(failure, detail, whileDownloading);
+    return true;
 }
 
 void FeedUpdater::stopTransfer() {
@@ -351,6 +364,8 @@ void FeedUpdater::download() {
 }
 
 void FeedUpdater::receiveArchive() {
+    if (endOnErrorStatus(reply_, true))
+        return;
     const qint64 announced = reply_->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     const QByteArray chunk = reply_->readAll();
     if (announced > archiveLimit_ || partial_->size() + chunk.size() > archiveLimit_) {

@@ -112,6 +112,8 @@ private:
     // Records the check and schedules the next, however it ended.
     void checkEnded();
     std::pair<Status::Failure, QString> failureOf(QNetworkReply* reply) const;
+    // An error status ends the transfer at once: its body is a page about the error, however long.
+    bool endOnErrorStatus(QNetworkReply* reply, bool whileDownloading);
     void finishCheck(QNetworkReply* reply);
     void receiveArchive();
     void finishDownload(QNetworkReply* reply);
