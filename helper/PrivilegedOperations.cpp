@@ -84,11 +84,16 @@ std::optional<std::string> declaredLabel(std::string_view bytes) {
 }
 
 // A job file stands for the label it declares, whatever it is called. Gives the bytes it judged, when
-// there is a file to read.
+// there is a file the helper may read; what is not one is left to the operation to refuse or replace.
 std::optional<std::string> refuseMacOSFile(const JobFolder& folder, const JobLocation& location) {
     refuseMacOSJob(location.url.stem().string());
     if (!folder.holds(fileName(location))) return std::nullopt;
-    std::string bytes = folder.read(fileName(location));
+    std::string bytes;
+    try {
+        bytes = folder.read(fileName(location));
+    } catch (const FileError&) {
+        return std::nullopt;
+    }
     if (const auto label = declaredLabel(bytes)) refuseMacOSJob(*label);
     return bytes;
 }
