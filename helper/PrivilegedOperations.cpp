@@ -83,6 +83,21 @@ std::optional<std::string> declaredLabel(std::string_view bytes) {
     return std::nullopt;
 }
 
+// A job file stands for the label it declares, whatever it is called. Gives the bytes it judged, when
+// there is a file the helper may read; what is not one is left to the operation to refuse or replace.
+std::optional<std::string> refuseMacOSFile(const JobFolder& folder, const JobLocation& location) {
+    refuseMacOSJob(location.url.stem().string());
+    if (!folder.holds(fileName(location))) return std::nullopt;
+    std::string bytes;
+    try {
+        bytes = folder.read(fileName(location));
+    } catch (const FileError&) {
+        return std::nullopt;
+    }
+    if (const auto label = declaredLabel(bytes)) refuseMacOSJob(*label);
+    return bytes;
+}
+
 void logLine(Logger::Level level, std::string_view verb, std::string_view subject, const std::string& reason) {
     logger().log(level, fmt::format("{} {} — {}", verb, escapedForLog(subject), escapedForLog(reason)));
 }
@@ -179,30 +194,33 @@ struct Performer {
 
     HelperResponse operator()(const HelperRequest::Write& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
-        refuseMacOSJob(location.url.stem().string());
+        const JobFolder folder(location.url.parent_path());
+        refuseMacOSFile(folder, location);
         const std::string_view contents(reinterpret_cast<const char*>(operation.contents.data()),
                                         operation.contents.size());
         checkLabel(contents, location.url.stem().string());
-        JobFolder(location.url.parent_path()).replace(fileName(location), contents, FileOwner::system(), jobFileMode);
+        folder.replace(fileName(location), contents, FileOwner::system(), jobFileMode);
         logLine(Logger::Level::notice, "wrote", location.url.string(), reason);
         return succeeded(fmt::format("Saved {}.", fileName(location)));
     }
 
     HelperResponse operator()(const HelperRequest::Delete& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
-        refuseMacOSJob(location.url.stem().string());
-        JobFolder(location.url.parent_path()).remove(fileName(location));
+        const JobFolder folder(location.url.parent_path());
+        refuseMacOSFile(folder, location);
+        folder.remove(fileName(location));
         logLine(Logger::Level::notice, "deleted", location.url.string(), reason);
         return succeeded(fmt::format("Deleted {}.", fileName(location)));
     }
 
     HelperResponse operator()(const HelperRequest::RepairPermissions& operation) const {
         const JobLocation location = JobLocation::validatingPath(withoutNul(operation.path));
-        refuseMacOSJob(location.url.stem().string());
         // A fresh copy in place of the file: whoever opened it while it was theirs keeps a descriptor of a
-        // file that is no longer the job's.
+        // file that is no longer the job's. The copy holds the bytes judged, whatever they write meanwhile.
         const JobFolder folder(location.url.parent_path());
-        folder.replace(fileName(location), folder.read(fileName(location)), FileOwner::system(), jobFileMode);
+        const auto judged = refuseMacOSFile(folder, location);
+        const std::string bytes = judged ? *judged : folder.read(fileName(location));  // says why there is none
+        folder.replace(fileName(location), bytes, FileOwner::system(), jobFileMode);
         logLine(Logger::Level::notice, "repaired", location.url.string(), reason);
         return succeeded(fmt::format("Set {} to root:wheel, mode 644.", fileName(location)));
     }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "helperkit/PeerRequirement.h"
 #include "helperkit/SystemPaths.h"
 
 namespace qw::Diagnostics {
@@ -99,7 +100,8 @@ void FileFacts::inspectPlistFile(const Job& job) {
     if (!found) return;
     plistIsLooselyPermissioned = (info.st_mode & 022) != 0;
     const JobDirectory folder = job.directory.value_or(job.definition->location->directory);
-    if (folder != JobDirectory::userAgents) plistIsWronglyOwned = info.st_uid != 0;
+    // In a sandbox its root's owner stands in for root, as its launchd takes them to.
+    if (folder != JobDirectory::userAgents) plistIsWronglyOwned = !HelperSocket::isSystemOwner(info.st_uid);
 }
 
 void FileFacts::inspectExecutable(const Job& job) {

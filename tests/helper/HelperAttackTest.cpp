@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
@@ -450,6 +451,56 @@ TEST_F(RunningHelper, jobFilesAtTheLimitsOfSizeAndNameGoThroughTheHelper) {
         EXPECT_EQ(saved->message, "Saved " + longest + ".plist.");
     }
     EXPECT_TRUE(fs::exists(daemons + "/" + longest + ".plist"));
+}
+
+// A plain user holding every lock they can take, on launchd's state and beside the helper's socket, holds
+// up no change: an administrator's Load through the helper goes through at once.
+TEST_F(RunningHelper, noLockAPlainUserCanTakeHoldsUpALoad) {
+    startHelper(HELPER_TEST_PEER);
+    const SystemUser plain("qwpplain", false), admin("qwpadmin", true);
+    ASSERT_TRUE(plain.exists() && admin.exists());
+    fs::permissions(root.path(), fs::perms(0755));
+    const std::string file = root.writeFile("/Library/LaunchDaemons/com.example.held.plist",
+                                            test::jobPlist("com.example.held")).string();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::close(ready[0]);
+        if (!become(plain.uid())) ::_exit(1);
+        for (const char* folder : {"/private/var/db/launchd", "/var/run"}) {
+            std::error_code ec;
+            const fs::path top = root.resolve(folder);
+            std::vector<fs::path> paths{top};
+            for (const auto& entry : fs::recursive_directory_iterator(top, ec)) paths.push_back(entry.path());
+            for (const fs::path& path : paths) {
+                int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+                if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+                if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) ::flock(fd, LOCK_SH | LOCK_NB);
+            }
+        }
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+
+    const auto started = std::chrono::steady_clock::now();
+    const std::string reply = run({.arguments = {socket.string(), test::request(HelperRequest::Launchctl{
+                                                     PrivilegedVerb::bootstrap, "system", std::nullopt, file})
+                                                     .jsonData()},
+                                   .user = admin.uid()});
+    const auto took = std::chrono::steady_clock::now() - started;
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ASSERT_NE(reply, "closed");
+    const HelperResponse response = HelperResponse::fromJson(reply);
+    EXPECT_TRUE(response.succeeded) << response.message.value_or("");
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(root.launchctl({"print", "system/com.example.held"}).exitStatus, 0);
 }
 
 TEST_F(RunningHelper, aPeerThatIsNotTheApplicationIsServedNothing) {

@@ -81,6 +81,8 @@ TEST_F(PrivilegedOperationsTest, refusalsSayWhyAndChangeNothing) {
          otherUser + " is not in /Library/LaunchAgents or /Library/LaunchDaemons. Quillwick will not write anywhere "
                      "else as root."},
         {HelperRequest::Read{daemons + "/missing.plist"}, "Could not read missing.plist: No such file or directory."},
+        {HelperRequest::RepairPermissions{daemons + "/missing.plist"},
+         "Could not read missing.plist: No such file or directory."},
         {HelperRequest::Launchctl{PrivilegedVerb::kickstart, "gui/abc", "a.b", std::nullopt},
          "“gui/abc” is not a launchd domain."},
         {HelperRequest::Launchctl{PrivilegedVerb::kickstart, "gui/501", "a.b", std::nullopt},
@@ -224,6 +226,7 @@ TEST_F(PrivilegedOperationsTest, jobsOfMacOSAreNeverChanged) {
     const std::string disguised = daemons + "/com.example.disguised.plist";
     root.writeFile("/Library/LaunchDaemons/com.example.disguised.plist", test::jobPlist("com.apple.disguised"));
     const auto before = test::readFile(apple);
+    const auto disguisedBefore = test::readFile(disguised);
 
     const std::string refusal = " is part of macOS. Quillwick shows these jobs but never changes them.";
     const struct {
@@ -235,6 +238,9 @@ TEST_F(PrivilegedOperationsTest, jobsOfMacOSAreNeverChanged) {
         {HelperRequest::RepairPermissions{apple}, "com.apple.example"},
         {launchctl(PrivilegedVerb::bootstrap, std::nullopt, apple), "com.apple.example"},
         {launchctl(PrivilegedVerb::bootstrap, std::nullopt, disguised), "com.apple.disguised"},
+        {HelperRequest::Write{disguised, bytes(test::jobPlist("com.example.disguised"))}, "com.apple.disguised"},
+        {HelperRequest::Delete{disguised}, "com.apple.disguised"},
+        {HelperRequest::RepairPermissions{disguised}, "com.apple.disguised"},
         {launchctl(PrivilegedVerb::bootout, "com.apple.example"), "com.apple.example"},
         {launchctl(PrivilegedVerb::enable, "com.apple.example"), "com.apple.example"},
         {launchctl(PrivilegedVerb::disable, "com.apple.example"), "com.apple.example"},
@@ -247,6 +253,7 @@ TEST_F(PrivilegedOperationsTest, jobsOfMacOSAreNeverChanged) {
         EXPECT_EQ(reply.message, "“" + c.label + "”" + refusal);
     }
     EXPECT_EQ(test::readFile(apple), before);
+    EXPECT_EQ(test::readFile(disguised), disguisedBefore);
     EXPECT_FALSE(isLoaded(root, "com.apple.example"));
     EXPECT_FALSE(isLoaded(root, "com.apple.disguised"));
     EXPECT_TRUE(perform(HelperRequest::Read{apple}).succeeded);

@@ -66,14 +66,19 @@ TEST_F(FileFactsTest, looseModesAreReadThroughSymbolicLinks) {
 }
 
 TEST_F(FileFactsTest, ownershipMattersOutsideTheUsersOwnAgents) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand files to other owners";
     const auto path = write("owned.plist", 0644);
-    // Root writes files as root; give this one away so it is owned by someone else either way.
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(path.c_str(), 4242, -1), 0);
-    }
+    EXPECT_FALSE(FileFacts(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
+    ASSERT_EQ(::chown(path.c_str(), 4242, -1), 0);
     EXPECT_FALSE(FileFacts(job(JobDirectory::userAgents, path)).plistIsWronglyOwned);
     EXPECT_TRUE(FileFacts(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
     EXPECT_TRUE(FileFacts(job(JobDirectory::globalAgents, path)).plistIsWronglyOwned);
+
+    // The sandbox root's owner stands in for root, as launchd there takes it to.
+    ASSERT_EQ(::chown(dir().c_str(), 4242, -1), 0);
+    EXPECT_FALSE(FileFacts(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
+    ASSERT_EQ(::chown(path.c_str(), 4243, -1), 0);
+    EXPECT_TRUE(FileFacts(job(JobDirectory::globalDaemons, path)).plistIsWronglyOwned);
 }
 
 TEST_F(FileFactsTest, ownershipIsTheLinkTargets) {
