@@ -213,6 +213,14 @@ bool HelperServer::admitted(const std::optional<HelperSocket::PeerCredentials>& 
 }
 
 void HelperServer::serveConnection(int fd, uid_t uid) {
+    serveRequests(fd, uid);
+    // Last, once the reader has given its bytes back: the server may be gone the moment this is seen.
+    std::lock_guard guard(lock_);
+    if (connections_.erase(fd) > 0) ::close(fd);
+    drained_.notify_all();
+}
+
+void HelperServer::serveRequests(int fd, uid_t uid) {
     HelperSocket::FrameReader reader(&budget_);
     // A frame's sender is checked on its first bytes, before the rest is taken in or anything answered,
     // and again once it is whole.
@@ -247,9 +255,6 @@ void HelperServer::serveConnection(int fd, uid_t uid) {
     } catch (const std::exception& error) {
         connectionLog().error(uid, "dropped connection", error.what());
     }
-    std::lock_guard guard(lock_);
-    if (connections_.erase(fd) > 0) ::close(fd);
-    drained_.notify_all();
 }
 
 void HelperServer::stop() {

@@ -55,7 +55,8 @@ private:
         std::chrono::steady_clock::time_point waitingSince;
     };
 
-    void serveConnection(int fd, uid_t uid);
+    void serveConnection(int fd, uid_t uid);  // serveRequests, then the connection is ended
+    void serveRequests(int fd, uid_t uid);
     // Whether `sender` passes the peer check for connection `fd` of user `uid`; a refusal is logged.
     bool admitted(const std::optional<HelperSocket::PeerCredentials>& sender, int fd, uid_t uid) const;
     void setServing(int fd, bool serving);

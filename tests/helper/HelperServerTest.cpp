@@ -6,14 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include <fmt/format.h>
@@ -141,6 +148,73 @@ TEST_F(HelperServerTest, aFrameThatStopsHalfwayEndsItsConnectionAfterItsDeadline
     // The one place is free again.
     test::SocketClient next(socket);
     EXPECT_TRUE(next.ask(HelperRequest{}));
+}
+
+// Once a server's destructor has returned, none of its connections may touch it: a server built in its
+// place would take their leftovers as its own, find its buffer budget used up and read no request again.
+// To make the late connection late every time, the test runs on one CPU with the server's threads below
+// it, and the connection's last log line waits in a pipe until the test is waiting for it to end.
+TEST_F(HelperServerTest, anEndedServerIsNotTouchedByItsConnections) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(::sched_getcpu(), &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const pid_t testThread = ::gettid();
+    const auto otherThreads = [testThread] {
+        std::vector<pid_t> found;
+        for (const auto& task : fs::directory_iterator("/proc/self/task"))
+            if (const pid_t tid = std::stoi(task.path().filename()); tid != testThread) found.push_back(tid);
+        return found;
+    };
+    const auto waitUntil = [](const std::function<bool()>& done) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    };
+    const fs::path pipe = root.path() / "held.log";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const HelperSocket::PeerRequirement anyone{.executable = self(), .userAdmitted = [](uid_t) { return true; }};
+    start(anyone, {.frameDeadline = std::chrono::minutes(1)});
+    for (int round = 0; round < 3; ++round) {
+        ::setenv("QUILLWICK_LOG_FILE", pipe.c_str(), 1);
+        test::SocketClient half(socket);
+        half.sendRaw(std::string("\x00\x00\x00\x40{", 5));
+        ASSERT_TRUE(waitUntil([&] {
+            int unread = -1;
+            return ::ioctl(half.fd(), SIOCOUTQ, &unread) == 0 && unread == 0;
+        })) << "the server never took the half frame in";
+        const sched_param none{};
+        for (const pid_t tid : otherThreads()) ::sched_setscheduler(tid, SCHED_IDLE, &none);
+
+        std::atomic<bool> ending = false;
+        std::thread release([&] {
+            const auto waitingOnALock = [&] {
+                std::string call;
+                std::ifstream(fmt::format("/proc/self/task/{}/syscall", testThread)) >> call;
+                return ending && call == std::to_string(SYS_futex);
+            };
+            if (!waitUntil(waitingOnALock)) return;
+            const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            pollfd line{fd, POLLIN, 0};
+            char ignored[4096];
+            if (::poll(&line, 1, 30'000) == 1) (void)!::read(fd, ignored, sizeof ignored);
+            ::close(fd);
+        });
+        server->stop();
+        serving.join();
+        ending = true;
+        server.reset();
+        // The next one in the same place, before this thread waits for anything.
+        start(anyone, {.frameDeadline = std::chrono::seconds(5)});
+        release.join();
+        ASSERT_TRUE(waitUntil([&] { return otherThreads().size() == 1; })) << "the old connection never ended";
+        ::setenv("QUILLWICK_LOG_FILE", logFile.c_str(), 1);  // the answer is logged too
+
+        test::SocketClient client(socket);
+        const timeval patience{30, 0};
+        ASSERT_EQ(::setsockopt(client.fd(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience), 0);
+        ASSERT_TRUE(client.ask(HelperRequest{})) << "round " << round;
+    }
 }
 
 TEST_F(HelperServerTest, refusesToListenInAFolderOthersMayWrite) {
