@@ -40,7 +40,8 @@ public:
     SocketClient& operator=(const SocketClient&) = delete;
 
     int fd() const { return fd_; }
-    void sendRaw(std::string_view bytes) const { (void)!::write(fd_, bytes.data(), bytes.size()); }
+    // A helper that refused the connection may have closed it already: that is an error, not a SIGPIPE.
+    void sendRaw(std::string_view bytes) const { (void)!::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     void send(std::string_view payload) const { HelperSocket::writeFrame(fd_, payload); }
     // Nothing when the helper closed the connection instead of replying.
     std::optional<HelperResponse> receive() {
