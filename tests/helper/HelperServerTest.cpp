@@ -193,7 +193,8 @@ TEST_F(HelperServerTest, anEndedServerIsNotTouchedByItsConnections) {
                 std::ifstream(fmt::format("/proc/self/task/{}/syscall", testThread)) >> call;
                 return ending && call == std::to_string(SYS_futex);
             };
-            if (!waitUntil(waitingOnALock)) return;
+            // Released either way, or the server would wait for the connection for ever.
+            if (!waitUntil(waitingOnALock)) ADD_FAILURE() << "never saw the test thread wait for the server";
             const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
             pollfd line{fd, POLLIN, 0};
             char ignored[4096];
